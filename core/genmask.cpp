@@ -1,0 +1,432 @@
+#include "core/genmask.h"
+
+#include <algorithm>
+#include <string>
+
+#include "platform/exception.h"
+#include "platform/notice.h"
+
+namespace tgen {
+
+namespace {
+
+using Byte = unsigned char;
+
+Byte Code(char c) {
+  return static_cast<Byte>(c);
+}
+char Char(int code) {
+  return static_cast<char>(static_cast<Byte>(code));
+}
+
+[[noreturn]] void ThrowAt(const char* what, std::size_t position) {
+  throw Exception(std::string(what) + std::to_string(position) + "!");
+}
+
+// One step up of an incremental place, on unsigned codes (0xFF wraps to 0x00). Returns the
+// carry: the place wrapped to the start of its cycle.
+bool StepUp(char& c, incType kind) {
+  const Byte code = Code(c);
+  switch (kind) {
+    case incType::INCNUM:
+      if (code == '9') {
+        c = '0';
+        return true;
+      }
+      break;
+    case incType::INCCHAR:
+      if (code == 'Z' || code == 'z' || code == 0xDF || code == 0xFF) {
+        // Each letter block wraps within itself: Z->A, z->a, 0xDF->0xC0, 0xFF->0xE0.
+        c = Char(code == 'Z' || code == 'z' ? code - 25 : code - 31);
+        return true;
+      }
+      break;
+    case incType::INCBOTH:
+      if (code == '9') {
+        c = 'A';
+        return false;
+      }
+      if (code == 'Z' || code == 'z' || code == 0xDF || code == 0xFF) {
+        c = '0';
+        return true;
+      }
+      break;
+    case incType::INCNONE:
+      return true;
+  }
+  c = Char(code + 1);
+  return false;
+}
+
+// One step down; returns the borrow.
+bool StepDown(char& c, incType kind) {
+  const Byte code = Code(c);
+  switch (kind) {
+    case incType::INCNUM:
+      if (code == '0') {
+        c = '9';
+        return true;
+      }
+      break;
+    case incType::INCCHAR:
+      if (code == 'A' || code == 'a' || code == 0xC0 || code == 0xE0) {
+        c = Char(code == 'A' || code == 'a' ? code + 25 : code + 31);
+        return true;
+      }
+      break;
+    case incType::INCBOTH:
+      if (code == 'A' || code == 'a' || code == 0xC0 || code == 0xE0) {
+        c = '9';
+        return false;
+      }
+      if (code == '0') {
+        c = 'Z';
+        return true;
+      }
+      break;
+    case incType::INCNONE:
+      return true;
+  }
+  c = Char(code - 1);
+  return false;
+}
+
+// The last letter of the block that `c` belongs to; "Z" for anything that is no letter.
+char LastOfBlock(char c) {
+  const Byte code = Code(c);
+  if (code >= 'a' && code <= 'z') return 'z';
+  if (code >= 0xC0 && code <= 0xDF) return Char(0xDF);
+  if (code >= 0xE0) return Char(0xFF);
+  return 'Z';
+}
+
+// Steps a suffix element; prefix elements are passed over and keep the carry (or borrow) set.
+bool StepElement(TMskElement& e, bool up) {
+  if (e.Kind == tType::ENUMS) {
+    const auto members = static_cast<std::int32_t>(e.Chars.size());
+    if (up) {
+      if (++e.Index < members) return false;
+      e.Index = 0;
+    } else {
+      if (--e.Index >= 0) return false;
+      e.Index = members - 1;
+    }
+    return true;
+  }
+  if (e.Kind != tType::INC) return true;
+  return up ? StepUp(e.Chars[0], e.IncKind) : StepDown(e.Chars[0], e.IncKind);
+}
+
+// Whether `c` fits a suffix element, and the name of the kind of error when it does not.
+bool Fits(const TMskElement& e, char c) {
+  if (e.Kind == tType::ENUMS) return e.Chars.find(c) != std::string::npos;
+  switch (e.IncKind) {
+    case incType::INCNUM:
+      return IsANum(c);
+    case incType::INCCHAR:
+      return IsAChar(c);
+    case incType::INCBOTH:
+      return IsAChar(c) || IsANum(c);
+    case incType::INCNONE:
+      break;
+  }
+  return false;
+}
+
+const char* ErrorKind(const TMskElement& e) {
+  if (e.Kind == tType::ENUMS) return "ENUM";
+  switch (e.IncKind) {
+    case incType::INCNUM:
+      return "NUM";
+    case incType::INCCHAR:
+      return "CHAR";
+    default:
+      return "CHARNUM";
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Parsing
+
+void TGenMask::ScanMask(std::string_view Mask) {
+  count_ = 0;
+  firstSuffix_ = MaxElements;
+
+  const std::string_view w = Mask.substr(0, Mask.find('\0'));
+  if (w.size() > MaxMaskLength) {
+    throw Exception("Mask picture longer than " + std::to_string(MaxMaskLength) + " characters!");
+  }
+
+  int n = 0;
+  for (std::size_t i = 0; i < w.size(); ++i, ++n) {
+    if (n == MaxElements) ThrowAt("Too many elements in mask picture at position:", i);
+    TMskElement& e = elements_[static_cast<std::size_t>(n)];
+    const char c = w[i];
+    e.Pos = static_cast<std::int32_t>(i);
+    e.Index = 0;
+    e.IncKind = incType::INCNONE;
+    switch (c) {
+      case '[': {
+        std::size_t j = i + 1;
+        for (; j < w.size() && w[j] != ']'; ++j) {
+          if (w[j] == '[') ThrowAt("Error in mask picture at position:", j);
+        }
+        if (j == w.size()) throw Exception("Missing ] symbol in Mask!");
+        // Every set needs a current character.
+        if (j == i + 1) ThrowAt("Empty set in mask picture at position:", i);
+        e.Kind = tType::ENUMS;
+        e.Chars.assign(w.substr(i + 1, j - i - 1));
+        i = j;
+        break;
+      }
+      case '#':
+      case '$':
+      case '&':
+        e.Kind = tType::INC;
+        e.IncKind = c == '#' ? incType::INCNUM : c == '$' ? incType::INCCHAR : incType::INCBOTH;
+        e.Chars.assign(1, c);
+        break;
+      case '@':
+        e.Kind = tType::PROC;
+        e.Chars.assign(1, c);
+        break;
+      default:
+        e.Kind = tType::STAT;
+        e.Chars.assign(1, c);
+        break;
+    }
+    if (e.IsSuffix() && firstSuffix_ == MaxElements) firstSuffix_ = n;
+  }
+  count_ = n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Read-outs
+
+template <typename Keep>
+TmString TGenMask::Collect(Keep keep) const {
+  TmString text;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (keep(e)) text.push_back(e.Current());
+  }
+  return text;
+}
+
+TmString TGenMask::GetSTAT() const {
+  return Collect([](const TMskElement& e) { return e.Kind == tType::STAT; });
+}
+
+TmString TGenMask::GetENUM() const {
+  return Collect([](const TMskElement& e) { return e.Kind == tType::ENUMS; });
+}
+
+TmString TGenMask::GetINCR() const {
+  return Collect([](const TMskElement& e) { return e.Kind == tType::INC; });
+}
+
+TmString TGenMask::GetPROC() {
+  TmString text = Collect([](const TMskElement& e) { return e.Kind == tType::PROC; });
+  if (OnGetPROC.Assigned()) OnGetPROC(this, text);
+  std::size_t p = 0;
+  for (int k = 0; k < count_ && p < text.size(); ++k) {
+    TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind == tType::PROC) e.Chars[0] = text[p++];
+  }
+  return text;
+}
+
+TmString TGenMask::GetMskValue() const {
+  return Collect([](const TMskElement&) { return true; });
+}
+
+TmString TGenMask::GetSuffix() const {
+  return Collect([](const TMskElement& e) { return e.IsSuffix(); });
+}
+
+TmString TGenMask::GetPrefix() {
+  GetPROC();
+  return Collect([](const TMskElement& e) { return e.IsPrefix(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading a value
+
+void TGenMask::SetSuffix(TmString S) {
+  std::size_t p = 0;
+  for (int k = 0; k < count_ && p < S.size(); ++k) {
+    TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind == tType::ENUMS) {
+      const std::size_t at = e.Chars.find(S[p++]);
+      e.Index = at == std::string::npos ? 0 : static_cast<std::int32_t>(at);
+    } else if (e.Kind == tType::INC) {
+      e.Chars[0] = S[p++];
+    }
+  }
+}
+
+void TGenMask::SetPrefix(TmString S) {
+  std::size_t p = 0;
+  for (int k = 0; k < count_ && p < S.size(); ++k) {
+    TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.IsPrefix()) e.Chars[0] = S[p++];
+  }
+}
+
+void TGenMask::NullValue() {
+  if (!startValue_.empty()) {
+    SetSuffix(startValue_);
+    return;
+  }
+  for (int k = 0; k < count_; ++k) {
+    TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind == tType::ENUMS) {
+      e.Index = 0;
+    } else if (e.Kind == tType::INC) {
+      e.Chars[0] = e.IncKind == incType::INCCHAR ? 'A' : '0';
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stepping
+
+void TGenMask::Increment() {
+  bool carry = true;
+  for (int k = count_ - 1; k >= 0 && carry;) {
+    carry = StepElement(elements_[static_cast<std::size_t>(k)], true);
+    --k;
+    // A suffix equal to EndValue is still allowed; the first one above it overflows.
+    if (!endValue_.empty() && CompareText(endValue_, GetSuffix()) < 0) {
+      ReportOverFlow();
+      return;
+    }
+    if (carry && !HasSuffixUpTo(k)) {
+      ReportOverFlow();
+      return;
+    }
+  }
+}
+
+void TGenMask::ReportOverFlow() {
+  if (OnOverFlow.Assigned()) {
+    OnOverFlow(this, GetSuffix());
+  } else {
+    NullValue();
+  }
+}
+
+void TGenMask::Decrement() {
+  bool borrow = true;
+  for (int k = count_ - 1; k >= 0 && borrow;) {
+    // Checked before every place, so a borrow chain that passes StartValue stops there too.
+    if (!startValue_.empty() && CompareText(startValue_, GetSuffix()) == 0) {
+      if (OnUnderFlow.Assigned()) {
+        OnUnderFlow(this, GetSuffix());
+      } else {
+        WrapToEnd();
+      }
+      return;
+    }
+    borrow = StepElement(elements_[static_cast<std::size_t>(k)], false);
+    --k;
+    if (borrow && !HasSuffixUpTo(k)) {
+      if (OnUnderFlow.Assigned()) {
+        OnUnderFlow(this, GetSuffix());
+      } else {
+        NullValue();
+      }
+      return;
+    }
+  }
+}
+
+void TGenMask::WrapToEnd() {
+  if (!endValue_.empty()) {
+    SetSuffix(endValue_);
+    return;
+  }
+  // No end given: the counter's own last value.
+  for (int k = 0; k < count_; ++k) {
+    TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind == tType::ENUMS) {
+      e.Index = static_cast<std::int32_t>(e.Chars.size()) - 1;
+    } else if (e.Kind == tType::INC) {
+      e.Chars[0] = e.IncKind == incType::INCNUM    ? '9'
+                   : e.IncKind == incType::INCCHAR ? LastOfBlock(e.Chars[0])
+                                                   : 'Z';
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Validation and bounds
+
+bool TGenMask::Validate(TmString S) {
+  if (firstSuffix_ == MaxElements) return false;
+  bool fits = true;
+  std::size_t p = 0;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (!e.IsSuffix()) continue;
+    if (p >= S.size() || !Fits(e, S[p])) {
+      fits = false;
+      ReportError(e, S, p);
+    }
+    ++p;
+  }
+  return fits;
+}
+
+void TGenMask::ReportError(const TMskElement& element, const TmString& text, std::size_t p) {
+  const int position = static_cast<int>(p) + 1;
+  const char* kind = ErrorKind(element);
+  if (OnErrorMask.Assigned()) {
+    OnErrorMask(this, position, kind);
+    return;
+  }
+  std::string message;
+  if (element.Kind == tType::ENUMS && p < text.size()) {
+    message = std::string(1, text[p]) + "is not in the set!";
+  } else {
+    // A missing character has nothing to show but its position.
+    message = "Error at position-" + std::to_string(position) + " " + text.str();
+  }
+  MessageBox(message, "TGenMask", MB_OK | MB_ICONSTOP);
+}
+
+void TGenMask::SetStartValue(TmString S) {
+  startValue_ = S;
+  if (!startValue_.empty() && !Validate(startValue_)) startValue_.clear();
+}
+
+void TGenMask::SetEndValue(TmString S) {
+  endValue_ = S;
+  if (!endValue_.empty() && !Validate(endValue_)) endValue_.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Character routines
+
+bool IsAChar(char c) {
+  const Byte code = Code(c);
+  return (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z') || code >= 0xC0;
+}
+
+bool IsANum(char c) {
+  return c >= '0' && c <= '9';
+}
+
+void SpcTo0(std::string& S) {
+  std::replace(S.begin(), S.end(), ' ', '0');
+}
+
+void SpcTo0(TmString& S) {
+  for (std::size_t i = 0; i < S.size(); ++i) {
+    if (S[i] == ' ') S[i] = '0';
+  }
+}
+
+}  // namespace tgen

@@ -1,0 +1,59 @@
+// Method references: the type of handler slots and events.
+//
+// A TMethodRef is a callable bound to an object, like a member function pointer together with
+// the instance it is called on. It counts as assigned when its function part is set; calling
+// an unassigned one does nothing (and returns a default value), so callers may write
+// `OnOverFlow(this, suffix)` without testing first, or test Assigned() when the absence of a
+// handler changes what they do. Not synchronised: a slot belongs to its owner's thread.
+#pragma once
+
+#include <functional>
+#include <type_traits>
+#include <utility>
+
+namespace tgen {
+
+template <typename Signature>
+class TMethodRef;
+
+template <typename R, typename... Args>
+class TMethodRef<R(Args...)> {
+ public:
+  TMethodRef() = default;
+
+  // Binds `method` to `object`; the object must outlive every call through the reference.
+  template <typename T>
+  TMethodRef(T* object, R (T::*method)(Args...))
+      : code_([object, method](Args... args) -> R {
+          return (object->*method)(std::forward<Args>(args)...);
+        }),
+        data_(object) {}
+
+  // Binds any callable, with no object behind it (a free function or a lambda).
+  template <typename F, typename = std::enable_if_t<std::is_invocable_r_v<R, F&, Args...> &&
+                                                    !std::is_same_v<std::decay_t<F>, TMethodRef>>>
+  TMethodRef(F callable)  // NOLINT(google-explicit-constructor): slots are assigned lambdas
+      : code_(std::move(callable)) {}
+
+  [[nodiscard]] bool Assigned() const { return static_cast<bool>(code_); }
+  explicit operator bool() const { return Assigned(); }
+
+  // The object the reference is bound to, or null for a plain callable.
+  [[nodiscard]] const void* Data() const { return data_; }
+
+  void Clear() {
+    code_ = nullptr;
+    data_ = nullptr;
+  }
+
+  R operator()(Args... args) const {
+    if (!code_) return R();
+    return code_(std::forward<Args>(args)...);
+  }
+
+ private:
+  std::function<R(Args...)> code_;
+  const void* data_ = nullptr;
+};
+
+}  // namespace tgen

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, and only those missing.
+# Safe to run again. Runs apt-get as root, or through sudo when started as another user.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config          # the build
+  libcli11-dev                       # genkey's command line
+  libgtest-dev libgmock-dev          # unit tests
+  libbenchmark-dev                   # benchmarks
+  clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup-deps: all ${#packages[@]} packages are installed"
+  exit 0
+fi
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+echo "setup-deps: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}"

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds everything (warnings are errors) and runs the whole test suite with CTest:
+# unit tests, the tools' tests, a benchmark smoke run and the fuzz targets.
+# The build folder is ./build unless TGEN_BUILD_DIR names another.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${TGEN_BUILD_DIR:-build}
+
+cmake -S . -B "$build" -DTGEN_WERROR=ON
+cmake --build "$build" -j2
+cd "$build"
+ctest --output-on-failure -j2

@@ -1,0 +1,84 @@
+// genkey preview and genkey check: trying a mask out on the command line.
+#include <ostream>
+
+#include "core/genmask.h"
+#include "platform/exception.h"
+#include "tools/genkey/commands.h"
+
+namespace tgen::genkey {
+
+namespace {
+
+// Parses the mask; prints the parser's message and returns false when it does not parse.
+bool Scan(TGenMask& mask, const std::string& text, std::ostream& err) {
+  try {
+    mask.ScanMask(text);
+    return true;
+  } catch (const Exception& e) {
+    err << e.Message() << '\n';
+    return false;
+  }
+}
+
+// Sets the given bounds. The engine reports what does not fit through its notices; this adds
+// a line naming the refused value. Returns whether every given value was kept.
+bool SetBounds(TGenMask& mask, const std::optional<std::string>& start,
+               const std::optional<std::string>& end, std::ostream& err) {
+  bool kept = true;
+  if (start) {
+    mask.SetStartValue(*start);
+    if (mask.StartValue() != TmString(*start)) {
+      err << "genkey: start value \"" << *start << "\" does not fit the mask\n";
+      kept = false;
+    }
+  }
+  if (end) {
+    mask.SetEndValue(*end);
+    if (mask.EndValue() != TmString(*end)) {
+      err << "genkey: end value \"" << *end << "\" does not fit the mask\n";
+      kept = false;
+    }
+  }
+  return kept;
+}
+
+}  // namespace
+
+int RunPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err) {
+  TGenMask mask;
+  if (options.proc) {
+    mask.OnGetPROC = [text = TmString(*options.proc)](TObject*, TmString& preff) { preff = text; };
+  }
+  if (!Scan(mask, options.mask, err)) return kFailure;
+  // A refused bound is reported and left out, as the mask dialog's test panel does.
+  SetBounds(mask, options.start, options.end, err);
+  if (options.from) {
+    mask.SetSuffix(*options.from);
+  } else {
+    mask.NullValue();
+  }
+
+  for (long long i = 0; i < options.count; ++i) {
+    if (i > 0) options.down ? mask.Decrement() : mask.Increment();
+    if (options.proc) mask.GetPrefix();
+    out << mask.GetMskValue() << '\n';
+  }
+  out.flush();
+  return kOk;
+}
+
+int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
+  TGenMask mask;
+  if (!Scan(mask, options.mask, err)) return kFailure;
+  if (!SetBounds(mask, options.start, options.end, err)) return kFailure;
+
+  mask.NullValue();
+  const TmString suffix = mask.GetSuffix();
+  out << "mask ok: " << mask.Count() << " elements, " << suffix.size() << " counting places";
+  if (!mask.StartValue().empty()) out << ", start " << mask.StartValue();
+  if (!mask.EndValue().empty()) out << ", end " << mask.EndValue();
+  out << "; first value " << mask.GetMskValue() << '\n';
+  return kOk;
+}
+
+}  // namespace tgen::genkey
