@@ -254,7 +254,7 @@ TmString TGenMask::GetPrefix() {
 // ---------------------------------------------------------------------------------------------
 // Loading a value
 
-void TGenMask::SetSuffix(TmString S) {
+void TGenMask::SetSuffix(const TmString& S) {
   std::size_t p = 0;
   for (int k = 0; k < count_ && p < S.size(); ++k) {
     TMskElement& e = elements_[static_cast<std::size_t>(k)];
@@ -267,7 +267,7 @@ void TGenMask::SetSuffix(TmString S) {
   }
 }
 
-void TGenMask::SetPrefix(TmString S) {
+void TGenMask::SetPrefix(const TmString& S) {
   std::size_t p = 0;
   for (int k = 0; k < count_ && p < S.size(); ++k) {
     TMskElement& e = elements_[static_cast<std::size_t>(k)];
@@ -364,7 +364,7 @@ void TGenMask::WrapToEnd() {
 // ---------------------------------------------------------------------------------------------
 // Validation and bounds
 
-bool TGenMask::Validate(TmString S) {
+bool TGenMask::Validate(const TmString& S) {
   if (firstSuffix_ == MaxElements) return false;
   bool fits = true;
   std::size_t p = 0;
@@ -394,15 +394,15 @@ void TGenMask::ReportError(const TMskElement& element, const TmString& text, std
     // A missing character has nothing to show but its position.
     message = "Error at position-" + std::to_string(position) + " " + text.str();
   }
-  MessageBox(message, "TGenMask", MB_OK | MB_ICONSTOP);
+  MessageBox(message, "TGenMask", MB_ICONSTOP);
 }
 
-void TGenMask::SetStartValue(TmString S) {
+void TGenMask::SetStartValue(const TmString& S) {
   startValue_ = S;
   if (!startValue_.empty() && !Validate(startValue_)) startValue_.clear();
 }
 
-void TGenMask::SetEndValue(TmString S) {
+void TGenMask::SetEndValue(const TmString& S) {
   endValue_ = S;
   if (!endValue_.empty() && !Validate(endValue_)) endValue_.clear();
 }

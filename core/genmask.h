@@ -82,7 +82,7 @@ class TGenMask : public TObject {
   // True when `S` fits the suffix places, one character each. Every position that does not
   // fit, a missing one included, is reported to OnErrorMask or in a "TGenMask" message box.
   // A mask without suffix places fits nothing and reports nothing.
-  virtual bool Validate(TmString S);
+  virtual bool Validate(const TmString& S);
 
   [[nodiscard]] int Count() const { return count_; }
   // The whole table; entries from Count() on are not part of the mask.
@@ -107,14 +107,14 @@ class TGenMask : public TObject {
   // Loads `S` into the suffix places, one character each, unchecked: an incremental place
   // takes the character as it is, a set its first member equal to it (else its first member).
   // Places beyond the end of `S` keep their characters.
-  void SetSuffix(TmString S);
+  void SetSuffix(const TmString& S);
   // Loads `S` into the static and user-procedure places in the same way.
-  void SetPrefix(TmString S);
+  void SetPrefix(const TmString& S);
 
   // Store a bound; a non-empty bound that does not Validate is reported and dropped. Neither
   // changes the current value.
-  void SetStartValue(TmString S);
-  void SetEndValue(TmString S);
+  void SetStartValue(const TmString& S);
+  void SetEndValue(const TmString& S);
 
  private:
   template <typename Keep>

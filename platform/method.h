@@ -29,9 +29,17 @@ class TMethodRef<R(Args...)> {
         }),
         data_(object) {}
 
+  template <typename T>
+  TMethodRef(const T* object, R (T::*method)(Args...) const)
+      : code_([object, method](Args... args) -> R {
+          return (object->*method)(std::forward<Args>(args)...);
+        }),
+        data_(object) {}
+
   // Binds any callable, with no object behind it (a free function or a lambda).
   template <typename F, typename = std::enable_if_t<std::is_invocable_r_v<R, F&, Args...> &&
                                                     !std::is_same_v<std::decay_t<F>, TMethodRef>>>
+  // cppcheck-suppress noExplicitConstructor
   TMethodRef(F callable)  // NOLINT(google-explicit-constructor): slots are assigned lambdas
       : code_(std::move(callable)) {}
 

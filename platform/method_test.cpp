@@ -8,7 +8,7 @@ namespace {
 struct Counter {
   int total = 0;
   void Add(int n) { total += n; }
-  int Twice(int n) { return 2 * n + total; }
+  int Twice(int n) const { return 2 * n + total; }
 };
 
 TEST(TMethodRef, CallsTheBoundObjectAndSkipsWhenUnassigned) {

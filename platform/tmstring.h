@@ -22,8 +22,11 @@ class TmString {
 
   constexpr TmString() = default;
   // Implicit on purpose: a TmString stands wherever the framework took a short string.
+  // cppcheck-suppress noExplicitConstructor
   TmString(std::string_view text) { assign(text); }  // NOLINT(google-explicit-constructor)
-  TmString(const char* text) : TmString(std::string_view(text)) {}         // NOLINT
+  // cppcheck-suppress noExplicitConstructor
+  TmString(const char* text) : TmString(std::string_view(text)) {}  // NOLINT
+  // cppcheck-suppress noExplicitConstructor
   TmString(const std::string& text) : TmString(std::string_view(text)) {}  // NOLINT
 
   [[nodiscard]] std::size_t size() const { return length_; }

@@ -55,6 +55,12 @@ int main(int argc, char** argv) {
     return code == 0 ? tgen::genkey::kOk : tgen::genkey::kUsage;
   }
 
-  if (app.got_subcommand("preview")) return RunPreview(preview, std::cout, std::cerr);
-  return RunCheck(check, std::cout, std::cerr);
+  try {
+    if (app.got_subcommand("preview")) return RunPreview(preview, std::cout, std::cerr);
+    return RunCheck(check, std::cout, std::cerr);
+  } catch (const std::exception& e) {
+    // Nothing known throws here; a surprise is still a clean failure, not an abort.
+    std::cerr << "genkey: " << e.what() << '\n';
+    return tgen::genkey::kFailure;
+  }
 }
