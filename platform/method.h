@@ -4,10 +4,13 @@
 // the instance it is called on. It counts as assigned when its function part is set; calling
 // an unassigned one does nothing (and returns a default value), so callers may write
 // `OnOverFlow(this, suffix)` without testing first, or test Assigned() when the absence of a
-// handler changes what they do. Not synchronised: a slot belongs to its owner's thread.
+// handler changes what they do. A reference that a form's root publishes carries the
+// method's name, which is how a stored form refers to it. Not synchronised: a slot belongs to
+// its owner's thread.
 #pragma once
 
 #include <functional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -49,9 +52,18 @@ class TMethodRef<R(Args...)> {
   // The object the reference is bound to, or null for a plain callable.
   [[nodiscard]] const void* Data() const { return data_; }
 
+  // The published name of the method; empty for one that was bound by code alone.
+  [[nodiscard]] const std::string& Name() const { return name_; }
+  [[nodiscard]] TMethodRef Named(std::string name) const {
+    TMethodRef named = *this;
+    named.name_ = std::move(name);
+    return named;
+  }
+
   void Clear() {
     code_ = nullptr;
     data_ = nullptr;
+    name_.clear();
   }
 
   R operator()(Args... args) const {
@@ -62,6 +74,7 @@ class TMethodRef<R(Args...)> {
  private:
   std::function<R(Args...)> code_;
   const void* data_ = nullptr;
+  std::string name_;
 };
 
 }  // namespace tgen

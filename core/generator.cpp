@@ -1,0 +1,176 @@
+#include "core/generator.h"
+
+#include <atomic>
+
+#include "core/timestamp.h"
+#include "platform/classes.h"
+#include "platform/convert.h"
+#include "platform/notice.h"
+
+namespace tgen {
+
+namespace {
+
+constexpr std::string_view kCaption = "Generator Information";
+
+// Each instance draws its pause from a generator of its own, so that the application's
+// random numbers are left alone.
+std::int32_t DrawWaitCount() {
+  std::random_device entropy;
+  std::seed_seq seed{entropy(), entropy(), static_cast<unsigned>(Now().time_since_epoch().count())};
+  std::mt19937 random(seed);
+  return std::uniform_int_distribution<std::int32_t>(0, 999)(random);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction and destruction
+
+TGenerator::TGenerator(TComponent* AOwner)
+    : TComponent(AOwner),
+      FGenMask(std::make_unique<TGenMask>()),
+      FWho(TakeUniqueTimeStamp().substr(0, 17)),
+      FDataBaseName(DefaultDataBaseName),
+      FTableName(DefaultTableName),
+      FWaitCount(DrawWaitCount()) {
+  FGenMask->OnGetPROC = TGenProcEvent(this, &TGenerator::pGetPROC);
+  FGenMask->OnOverFlow = TGOverFlowEvent(this, &TGenerator::pOverFlow);
+  if (Designing()) {
+    FAliasNames = std::make_unique<TStringList>();
+    FTableNames = std::make_unique<TStringList>();
+  }
+}
+
+TGenerator::~TGenerator() = default;
+
+void TGenerator::Loaded() {
+  InitDB();
+  TComponent::Loaded();
+}
+
+void TGenerator::DefineProperties(TFiler& Filer) {
+  TComponent::DefineProperties(Filer);
+  Filer.DefineProperty(
+      "DataBaseName", [this](TReader& r) { ReadDBData(r); }, [this](TWriter& w) { WriteDBData(w); },
+      true);
+  Filer.DefineProperty(
+      "TableName", [this](TReader& r) { ReadTblData(r); }, [this](TWriter& w) { WriteTblData(w); },
+      true);
+}
+
+const TPropList& TGenerator::ClassProperties() {
+  static const TPropList list(
+      TComponent::ClassProperties(),
+      {
+          StringProperty<TGenerator>("Mask", "string", &TGenerator::Mask, &TGenerator::SetMask),
+          StringProperty<TGenerator>("StartValue", "TmString", &TGenerator::StartValue,
+                                     &TGenerator::SetStartValue),
+          StringProperty<TGenerator>("EndValue", "TmString", &TGenerator::EndValue,
+                                     &TGenerator::SetEndValue),
+          IntegerProperty<TGenerator>("GeneratorType", &TGenerator::GeneratorType,
+                                      &TGenerator::SetGeneratorType),
+          IntegerProperty<TGenerator>("Tag", &TGenerator::Tag, nullptr),
+          EventProperty("GetUserPrefixes", "TGenProcEvent", &TGenerator::GetUserPrefixes),
+          EventProperty("OnOverFlowMask", "TGOverFlowEvent", &TGenerator::OnOverFlowMask),
+          EventProperty("OnNewRecord", "TOnNewRecord", &TGenerator::OnNewRecord),
+          EventProperty("OnUndoFailed", "TGOverFlowEvent", &TGenerator::OnUndoFailed),
+      });
+  return list;
+}
+
+void RegisterGeneratorClasses() {
+  RegisterClass<TGenerator>();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Property setters
+
+void TGenerator::SetMask(const std::string& Value) {
+  if (Value.empty()) FDisabled = true;
+  FMask = Value;
+  FGenMask->ScanMask(FMask);
+}
+
+void TGenerator::SetStartValue(const TmString& Value) {
+  FStartValue.clear();
+  if (FGenMask->Count() == 0) return;
+  FStartValue = Value;
+  FGenMask->SetStartValue(FStartValue);
+  CheckBounds("StartValue must be lower than EndValue");
+}
+
+void TGenerator::SetEndValue(const TmString& Value) {
+  FEndValue.clear();
+  if (Value.empty()) {
+    // An end the engine kept would restart the sequence there, repeating keys.
+    FGenMask->SetEndValue(Value);
+    return;
+  }
+  if (FGenMask->Count() == 0) return;
+  FEndValue = Value;
+  FGenMask->SetEndValue(FEndValue);
+  CheckBounds("EndValue must be greater than StartValue");
+}
+
+void TGenerator::CheckBounds(const char* refusal) {
+  if (FStartValue.empty() || FEndValue.empty()) return;
+  if (CompareText(FEndValue, FStartValue) > 0) {
+    FDisabled = false;
+    return;
+  }
+  MessageBox(refusal, kCaption, MB_ICONSTOP);
+  FStartValue.clear();
+  FDisabled = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers of the mask engine
+
+void TGenerator::pGetPROC(TObject* /*Sender*/, TmString& Preff) {
+  if (GetUserPrefixes.Assigned()) GetUserPrefixes(this, Preff);
+}
+
+void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
+  if (OnOverFlowMask.Assigned()) {
+    OnOverFlowMask(this, ovSuffix);
+    return;
+  }
+  NullRecord();
+  MessageBox("Incremental part was set to startup value", kCaption, MB_ICONINFORMATION);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+
+void TGenerator::InitDB() {
+  // Opening and checking the table belongs to the record store, which comes next; until a
+  // store is attached there is nothing to open.
+}
+
+void TGenerator::NullRecord() {
+  if (OnNewRecord.Assigned()) {
+    OnNewRecord(this, FSuffix);
+  } else {
+    FGenMask->NullValue();
+  }
+  FSuffix = FGenMask->GetSuffix();
+  FPrefix = FGenMask->GetPrefix();
+}
+
+void TGenerator::Wait() {
+  // Empty rounds that the optimiser must keep.
+  std::atomic<std::int32_t> rounds{0};
+  for (std::int32_t i = 0; i <= FWaitCount; ++i)
+    rounds.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool TGenerator::CheckTimeOut(const TmString& T) {
+  const std::string now = GetTimeStamp();
+  const std::int32_t now5 = StrToInt(std::string_view(now).substr(now.size() - 5));
+  const std::string_view then = T.view().substr(T.size() > 5 ? T.size() - 5 : 0);
+  const std::int32_t then5 = StrToInt(then);
+  return now5 - then5 > 1000;
+}
+
+}  // namespace tgen

@@ -1,0 +1,159 @@
+// TGenerator: the component that hands out key values built from a mask, drawing them from
+// sequences kept in a shared generator table.
+//
+// It owns its mask engine and passes Mask, StartValue and EndValue through to it, checking
+// that the start sorts before the end; it forwards the engine's requests for user-procedure
+// text to GetUserPrefixes and its overflows to OnOverFlowMask; it identifies itself by the
+// time stamp of its creation. The table is named by DataBaseName and TableName, two values
+// stored with the component beside its published properties, and opened by InitDB, which
+// Loaded() calls when the component was read from a stored form (a component created by code
+// calls it itself).
+//
+// One instance is used by one thread at a time; separate instances may be used from separate
+// threads. Refusals are shown through the notice seam with the caption "Generator
+// Information".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/genmask.h"
+#include "platform/component.h"
+#include "platform/tmstring.h"
+
+namespace tgen {
+
+using TStringList = std::vector<std::string>;
+
+class TGenerator : public TComponent {
+ public:
+  static constexpr std::string_view StaticClassName = "TGenerator";
+  static constexpr std::string_view DefaultDataBaseName = "tGenAlias";
+  static constexpr std::string_view DefaultTableName = "GENTBL.DB";
+
+  explicit TGenerator(TComponent* AOwner = nullptr);
+  ~TGenerator() override;
+  TGenerator(const TGenerator&) = delete;
+  TGenerator& operator=(const TGenerator&) = delete;
+  TGenerator(TGenerator&&) = delete;
+  TGenerator& operator=(TGenerator&&) = delete;
+
+  [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
+  [[nodiscard]] const TPropList& Properties() const override { return ClassProperties(); }
+  // Mask, StartValue, EndValue, GeneratorType, Tag (read-only) and the four events.
+  static const TPropList& ClassProperties();
+
+  // --- Published properties -------------------------------------------------------------------
+
+  [[nodiscard]] const std::string& Mask() const { return FMask; }
+  // Parses the mask (a malformed one throws the parser's Exception; Mask keeps the text). An
+  // empty mask disables the component; a non-empty one leaves that as it is.
+  void SetMask(const std::string& Value);
+
+  [[nodiscard]] const TmString& StartValue() const { return FStartValue; }
+  // Dropped while no mask is parsed. A start that does not sort before EndValue is refused
+  // with a message and disables the component; a pair in order enables it.
+  void SetStartValue(const TmString& Value);
+
+  [[nodiscard]] const TmString& EndValue() const { return FEndValue; }
+  // The empty text removes the end, from the engine too. A non-empty end is dropped while no
+  // mask is parsed; one that does not sort after StartValue empties StartValue, with a message,
+  // and disables the component.
+  void SetEndValue(const TmString& Value);
+
+  // The GenID of this component's rows in the generator table.
+  [[nodiscard]] std::int32_t GeneratorType() const { return FGeneratorType; }
+  void SetGeneratorType(std::int32_t Value) { FGeneratorType = Value; }
+
+  // Always 0 and read-only on a generator (it hides the component's writable tag).
+  [[nodiscard]] std::int32_t Tag() const { return FTagValue; }
+
+  // --- Events (Sender is the generator) -----------------------------------------------------
+
+  TGenProcEvent GetUserPrefixes;   // supplies the text of the mask's "@" places
+  TGOverFlowEvent OnOverFlowMask;  // the sequence ran past its end; replaces the restart
+  TOnNewRecord OnNewRecord;        // a sequence restarts; replaces the engine's reset
+  TGOverFlowEvent OnUndoFailed;    // an undo was refused
+
+  // --- Stored values ------------------------------------------------------------------------
+
+  [[nodiscard]] const std::string& DataBaseName() const { return FDataBaseName; }
+  void SetDataBaseName(std::string Value) { FDataBaseName = std::move(Value); }
+  [[nodiscard]] const std::string& TableName() const { return FTableName; }
+  void SetTableName(std::string Value) { FTableName = std::move(Value); }
+
+  // --- State --------------------------------------------------------------------------------
+
+  // A disabled component hands out no values and undoes nothing.
+  [[nodiscard]] bool Disabled() const { return FDisabled; }
+  // The identity: the 17-digit time stamp of the instance's creation, unique in the process.
+  [[nodiscard]] const std::string& Who() const { return FWho; }
+  [[nodiscard]] std::int32_t WaitCount() const { return FWaitCount; }
+  [[nodiscard]] const TGenMask& GenMask() const { return *FGenMask; }
+  // Scratch lists of the designer's alias and table editors; null unless the component was
+  // created in the designing state.
+  [[nodiscard]] TStringList* AliasNames() const { return FAliasNames.get(); }
+  [[nodiscard]] TStringList* TableNames() const { return FTableNames.get(); }
+
+  // --- Operations ---------------------------------------------------------------------------
+
+  // Opens the generator table named by DataBaseName and TableName and checks its layout;
+  // disables the component when that fails.
+  virtual void InitDB();
+  // Restarts the sequence: OnNewRecord, or else the engine's reset; then takes the new prefix
+  // and suffix from the engine.
+  virtual void NullRecord();
+  // Pauses between two attempts on a row that another client holds: WaitCount() + 1 rounds.
+  virtual void Wait();
+  // Whether a lock whose Time text is `T` counts as timed out: more than 1000 ms between its
+  // seconds and milliseconds and the current ones. Throws EConvertError when the last five
+  // characters of `T` (all of a shorter one) are not a decimal integer.
+  bool CheckTimeOut(const TmString& T);
+
+  // Opens the table once the component has been read from a stored form.
+  void Loaded() override;
+  // Stores DataBaseName and TableName, always, after the component's own values.
+  void DefineProperties(TFiler& Filer) override;
+
+  // The handlers put into the engine's slots.
+  void pGetPROC(TObject* Sender, TmString& Preff);
+  void pOverFlow(TObject* Sender, TmString ovSuffix);
+
+ protected:
+  // Shared with the operations on the generator table.
+  std::unique_ptr<TGenMask> FGenMask;
+  TmString FPrefix;
+  TmString FSuffix;
+  TmString FTblSuffix;
+  std::int32_t FTryCount = 0;
+  bool FDisabled = false;
+  std::string FWho;
+
+ private:
+  void ReadDBData(TReader& Reader) { FDataBaseName = Reader.ReadString(); }
+  void WriteDBData(TWriter& Writer) const { Writer.WriteString(FDataBaseName); }
+  void ReadTblData(TReader& Reader) { FTableName = Reader.ReadString(); }
+  void WriteTblData(TWriter& Writer) const { Writer.WriteString(FTableName); }
+  // Both bounds set: enables the component when they are in order, otherwise refuses them.
+  void CheckBounds(const char* refusal);
+
+  std::int32_t FTagValue = 0;
+  std::string FMask;
+  TmString FStartValue;
+  TmString FEndValue;
+  std::int32_t FGeneratorType = 0;
+  std::string FDataBaseName;
+  std::unique_ptr<TStringList> FAliasNames;
+  std::unique_ptr<TStringList> FTableNames;
+  std::string FTableName;
+  std::int32_t FWaitCount = 0;
+};
+
+// Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.
+void RegisterGeneratorClasses();
+
+}  // namespace tgen
