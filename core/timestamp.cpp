@@ -1,5 +1,6 @@
 #include "core/timestamp.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -21,11 +22,13 @@ thread_local std::uint16_t MSec = 0;
 namespace {
 
 std::string Format(const TLocalTime& t) {
-  char date[24];
-  char time[24];
-  std::snprintf(date, sizeof date, "%4d%2d%2d", t.Year, t.Month, t.Day);
-  std::snprintf(time, sizeof time, "%2d%2d%2d%3d", t.Hour, t.Min, t.Sec, t.MSec);
-  std::string stamp = std::string(date) + time;
+  // Blank-padded fields, as the stamp has always been formatted, then the blanks made zeros.
+  std::array<char, 24> date{};
+  std::array<char, 24> time{};
+  static_cast<void>(std::snprintf(date.data(), date.size(), "%4d%2d%2d", t.Year, t.Month, t.Day));
+  static_cast<void>(
+      std::snprintf(time.data(), time.size(), "%2d%2d%2d%3d", t.Hour, t.Min, t.Sec, t.MSec));
+  std::string stamp = std::string(date.data()) + time.data();
   SpcTo0(stamp);
   return stamp;
 }

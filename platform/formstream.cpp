@@ -58,8 +58,8 @@ class Lexer {
   }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-  bool AtEnd() const { return pos_ >= text_.size(); }
-  char Current() const { return text_[pos_]; }
+  [[nodiscard]] bool AtEnd() const { return pos_ >= text_.size(); }
+  [[nodiscard]] char Current() const { return text_[pos_]; }
 
   void SkipBlanks() {
     while (!AtEnd()) {
@@ -507,12 +507,12 @@ void WriteComponentFile(const std::string& path, const TComponent& root) {
     out << text;
     out.flush();
     if (!out) {
-      std::remove(temporary.c_str());
+      static_cast<void>(std::remove(temporary.c_str()));
       throw Exception("Cannot write form file " + path);
     }
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
+    static_cast<void>(std::remove(temporary.c_str()));
     throw Exception("Cannot write form file " + path);
   }
 }
