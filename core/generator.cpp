@@ -1,7 +1,5 @@
 #include "core/generator.h"
 
-#include <atomic>
-
 #include "core/timestamp.h"
 #include "platform/classes.h"
 #include "platform/convert.h"
@@ -12,6 +10,8 @@ namespace tgen {
 namespace {
 
 constexpr std::string_view kCaption = "Generator Information";
+// Chosen with bench/contention: see WaitRound().
+constexpr std::chrono::nanoseconds kDefaultWaitRound = std::chrono::microseconds(10);
 
 // Each instance draws its pause from a generator of its own, so that the application's
 // random numbers are left alone.
@@ -29,11 +29,13 @@ std::int32_t DrawWaitCount() {
 
 TGenerator::TGenerator(TComponent* AOwner)
     : TComponent(AOwner),
+      FTable(std::make_unique<TTable>()),
       FGenMask(std::make_unique<TGenMask>()),
       FWho(TakeUniqueTimeStamp().substr(0, 17)),
       FDataBaseName(DefaultDataBaseName),
       FTableName(DefaultTableName),
-      FWaitCount(DrawWaitCount()) {
+      FWaitCount(DrawWaitCount()),
+      FWaitRound(kDefaultWaitRound) {
   FGenMask->OnGetPROC = TGenProcEvent(this, &TGenerator::pGetPROC);
   FGenMask->OnOverFlow = TGOverFlowEvent(this, &TGenerator::pOverFlow);
   if (Designing()) {
@@ -42,7 +44,9 @@ TGenerator::TGenerator(TComponent* AOwner)
   }
 }
 
-TGenerator::~TGenerator() = default;
+TGenerator::~TGenerator() {
+  FTable->Close();
+}
 
 void TGenerator::Loaded() {
   InitDB();
@@ -71,6 +75,7 @@ const TPropList& TGenerator::ClassProperties() {
           IntegerProperty<TGenerator>("GeneratorType", &TGenerator::GeneratorType,
                                       &TGenerator::SetGeneratorType),
           IntegerProperty<TGenerator>("Tag", &TGenerator::Tag, nullptr),
+          IntegerProperty<TGenerator>("MaxWait", &TGenerator::MaxWait, &TGenerator::SetMaxWait, 30),
           EventProperty("GetUserPrefixes", "TGenProcEvent", &TGenerator::GetUserPrefixes),
           EventProperty("OnOverFlowMask", "TGOverFlowEvent", &TGenerator::OnOverFlowMask),
           EventProperty("OnNewRecord", "TOnNewRecord", &TGenerator::OnNewRecord),
@@ -85,6 +90,11 @@ void RegisterGeneratorClasses() {
 
 // ---------------------------------------------------------------------------------------------
 // Property setters
+
+void TGenerator::SetMaxWait(std::int32_t Value) {
+  if (Value < 0) throw Exception("MaxWait must not be negative");
+  FMaxWait = Value;
+}
 
 void TGenerator::SetMask(const std::string& Value) {
   if (Value.empty()) FDisabled = true;
@@ -143,11 +153,6 @@ void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
 // ---------------------------------------------------------------------------------------------
 // Operations
 
-void TGenerator::InitDB() {
-  // Opening and checking the table belongs to the record store, which comes next; until a
-  // store is attached there is nothing to open.
-}
-
 void TGenerator::NullRecord() {
   if (OnNewRecord.Assigned()) {
     OnNewRecord(this, FSuffix);
@@ -156,13 +161,6 @@ void TGenerator::NullRecord() {
   }
   FSuffix = FGenMask->GetSuffix();
   FPrefix = FGenMask->GetPrefix();
-}
-
-void TGenerator::Wait() {
-  // Empty rounds that the optimiser must keep.
-  std::atomic<std::int32_t> rounds{0};
-  for (std::int32_t i = 0; i <= FWaitCount; ++i)
-    rounds.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool TGenerator::CheckTimeOut(const TmString& T) {

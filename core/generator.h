@@ -14,6 +14,7 @@
 // Information".
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -23,6 +24,7 @@
 
 #include "core/genmask.h"
 #include "platform/component.h"
+#include "platform/dataset.h"
 #include "platform/tmstring.h"
 
 namespace tgen {
@@ -72,6 +74,11 @@ class TGenerator : public TComponent {
   // Always 0 and read-only on a generator (it hides the component's writable tag).
   [[nodiscard]] std::int32_t Tag() const { return FTagValue; }
 
+  // How long, in seconds, Generator keeps trying to take a busy row before it gives up with
+  // an Exception. Default 30.
+  [[nodiscard]] std::int32_t MaxWait() const { return FMaxWait; }
+  void SetMaxWait(std::int32_t Value);
+
   // --- Events (Sender is the generator) -----------------------------------------------------
 
   TGenProcEvent GetUserPrefixes;   // supplies the text of the mask's "@" places
@@ -101,14 +108,38 @@ class TGenerator : public TComponent {
 
   // --- Operations ---------------------------------------------------------------------------
 
-  // Opens the generator table named by DataBaseName and TableName and checks its layout;
-  // disables the component when that fails.
+  // Opens the generator table named by DataBaseName and TableName and checks its layout.
+  // When that fails it shows why in the message window and disables the component; no error
+  // leaves it.
   virtual void InitDB();
+  // The next key value of the sequence that GeneratorType and the current prefix select,
+  // stored in the generator table; empty while disabled. A new sequence gets its row and
+  // starts at the start value. Throws Exception "Can not generate new record!" when the row
+  // cannot be made, and another Exception when the row stays busy for MaxWait seconds.
+  virtual TmString Generator();
+  // Hands the last value back to its sequence while nobody has drawn from it since, and
+  // returns the value before it; otherwise tells OnUndoFailed (or shows "Can NOT undo!") and
+  // returns the current value. Empty while disabled.
+  virtual TmString Undo();
   // Restarts the sequence: OnNewRecord, or else the engine's reset; then takes the new prefix
   // and suffix from the engine.
   virtual void NullRecord();
-  // Pauses between two attempts on a row that another client holds: WaitCount() + 1 rounds.
+  // Pauses between two attempts on a row that another client holds: WaitCount() + 1 rounds,
+  // sleeping, so that the holder has the processor.
   virtual void Wait();
+  // One attempt to take the row's lock; true when this client now holds it and has loaded
+  // the stored suffix.
+  virtual bool ReadDATA();
+  // Steps the value, stores it and releases the lock; false when the lock is no longer this
+  // client's or the store failed.
+  bool WriteDATA();
+  // Creates the row of a new sequence at its start; false when the row cannot be stored.
+  bool MakeNewRecord();
+  // How long one round of Wait lasts.
+  [[nodiscard]] std::chrono::nanoseconds WaitRound() const { return FWaitRound; }
+  void SetWaitRound(std::chrono::nanoseconds Value) { FWaitRound = Value; }
+  // The cursor on the generator table.
+  [[nodiscard]] TTable& Table() const { return *FTable; }
   // Whether a lock whose Time text is `T` counts as timed out: more than 1000 ms between its
   // seconds and milliseconds and the current ones. Throws EConvertError when the last five
   // characters of `T` (all of a shorter one) are not a decimal integer.
@@ -125,6 +156,7 @@ class TGenerator : public TComponent {
 
  protected:
   // Shared with the operations on the generator table.
+  std::unique_ptr<TTable> FTable;
   std::unique_ptr<TGenMask> FGenMask;
   TmString FPrefix;
   TmString FSuffix;
@@ -134,6 +166,12 @@ class TGenerator : public TComponent {
   std::string FWho;
 
  private:
+  bool LocateRow();
+  // Refuses a prefix or suffix that its field cannot hold whole.
+  void CheckFits(const char* field, const TmString& text) const;
+  // Gives back a lock that this client still holds, leaving the stored suffix as it was.
+  void ReleaseLock() noexcept;
+  void UndoFailed();
   void ReadDBData(TReader& Reader) { FDataBaseName = Reader.ReadString(); }
   void WriteDBData(TWriter& Writer) const { Writer.WriteString(FDataBaseName); }
   void ReadTblData(TReader& Reader) { FTableName = Reader.ReadString(); }
@@ -151,6 +189,9 @@ class TGenerator : public TComponent {
   std::unique_ptr<TStringList> FTableNames;
   std::string FTableName;
   std::int32_t FWaitCount = 0;
+  std::int32_t FMaxWait = 30;
+  std::chrono::nanoseconds FWaitRound;
+  bool FHoldsLock = false;  // between a successful ReadDATA and the WriteDATA that stores
 };
 
 // Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.

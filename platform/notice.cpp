@@ -31,6 +31,16 @@ void RecordingNoticeSink::ShowMessage(std::string_view text) {
   notices_.push_back({std::string(text), {}, 0, true});
 }
 
+void RecordingNoticeSink::SetScreenCursor(int cursor) {
+  const std::lock_guard lock(mutex_);
+  cursors_.push_back(cursor);
+}
+
+std::vector<int> RecordingNoticeSink::Cursors() const {
+  const std::lock_guard lock(mutex_);
+  return cursors_;
+}
+
 std::vector<RecordingNoticeSink::Notice> RecordingNoticeSink::Notices() const {
   const std::lock_guard lock(mutex_);
   return notices_;
@@ -48,6 +58,7 @@ std::vector<std::string> RecordingNoticeSink::Texts() const {
 void RecordingNoticeSink::Clear() {
   const std::lock_guard lock(mutex_);
   notices_.clear();
+  cursors_.clear();
 }
 
 namespace {
@@ -81,6 +92,10 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned flags) 
 
 void ShowMessage(std::string_view text) {
   CurrentSink()->ShowMessage(text);
+}
+
+void SetScreenCursor(int cursor) {
+  CurrentSink()->SetScreenCursor(cursor);
 }
 
 }  // namespace tgen

@@ -26,6 +26,10 @@ enum MessageBoxFlags : unsigned {
 // The button that closed a message box.
 constexpr int IDOK = 1;
 
+// Screen cursors.
+constexpr int crDefault = 0;
+constexpr int crAppStart = -19;  // busy, but the user may go on
+
 // Where notices go. An implementation must accept calls from any thread.
 class NoticeSink {
  public:
@@ -41,6 +45,8 @@ class NoticeSink {
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
   // The plain message window: just the text.
   virtual void ShowMessage(std::string_view text) = 0;
+  // Shows the screen cursor (crDefault, crAppStart); a console has none.
+  virtual void SetScreenCursor(int /*cursor*/) {}
 };
 
 // Writes `Caption: text` (or just the text of a plain message) as one line to a stream.
@@ -70,7 +76,11 @@ class RecordingNoticeSink final : public NoticeSink {
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
   void ShowMessage(std::string_view text) override;
 
+  void SetScreenCursor(int cursor) override;
+
   [[nodiscard]] std::vector<Notice> Notices() const;
+  // Every cursor set, in order.
+  [[nodiscard]] std::vector<int> Cursors() const;
   // The texts alone, in order.
   [[nodiscard]] std::vector<std::string> Texts() const;
   void Clear();
@@ -78,6 +88,7 @@ class RecordingNoticeSink final : public NoticeSink {
  private:
   mutable std::mutex mutex_;
   std::vector<Notice> notices_;
+  std::vector<int> cursors_;
 };
 
 // Installs `sink` (null: the console sink on standard error) and returns the one it replaces.
@@ -100,5 +111,6 @@ class ScopedNoticeSink {
 
 int MessageBox(std::string_view text, std::string_view caption, unsigned flags);
 void ShowMessage(std::string_view text);
+void SetScreenCursor(int cursor);
 
 }  // namespace tgen

@@ -1,0 +1,342 @@
+// The generator's work on its table: opening and checking it, the generation cycle with its
+// row lock, and undo.
+//
+// The lock lives in the row: State 1 marks it held, Who names the holder, Try counts the
+// attempts of waiting clients and Time dates the taking. The store's part is only that two
+// clients never have one row in edit at once. Every decision about the lock is taken on the
+// row as Edit fetched it, inside that edit, so that two clients can never both believe they
+// hold a row, and a client whose lock was broken stores nothing.
+#include <thread>
+
+#include "core/generator.h"
+#include "core/timestamp.h"
+#include "platform/notice.h"
+
+namespace tgen {
+
+namespace {
+
+constexpr const char* kKeyFields = "GenID;Prefix";
+constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
+
+struct Expected {
+  const char* name;
+  TFieldType type;
+  int size;  // 0: any
+};
+
+constexpr Expected kLayout[] = {
+    {"GenID", TFieldType::ftFloat, 0},    {"Prefix", TFieldType::ftString, 21},
+    {"Suffix", TFieldType::ftString, 21}, {"Time", TFieldType::ftString, 18},
+    {"Try", TFieldType::ftFloat, 0},      {"State", TFieldType::ftFloat, 0},
+    {"Who", TFieldType::ftString, 18},
+};
+
+// What is wrong with the table's layout; empty when every field is as expected.
+std::string LayoutProblems(TTable& table) {
+  std::string problems;
+  for (const Expected& e : kLayout) {
+    const TField* f = table.FindField(e.name);
+    std::string problem;
+    if (f == nullptr) {
+      problem = std::string(e.name) + " is missing";
+    } else if (f->DataType() != e.type) {
+      problem = std::string(e.name) +
+                (e.type == TFieldType::ftFloat ? " is not a number" : " is not a text");
+    } else if (e.size != 0 && f->DataSize() != e.size) {
+      problem =
+          std::string(e.name) + " does not hold " + std::to_string(e.size - 1) + " characters";
+    }
+    if (!problem.empty()) problems += (problems.empty() ? "" : ", ") + problem;
+  }
+  return problems;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Opening
+
+void TGenerator::InitDB() {
+  SetScreenCursor(crAppStart);
+  std::string reason;
+  try {
+    FTable->Close();
+    FTable->SetDatabaseName(FDataBaseName);
+    FTable->SetTableName(FTableName);
+    FTable->Open();
+    const std::string problems = LayoutProblems(*FTable);
+    if (problems.empty()) {
+      SetScreenCursor(crDefault);
+      return;
+    }
+    reason = "Bad table format: " + problems;
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "unknown error";
+  }
+  FTable->Close();
+  SetScreenCursor(crDefault);
+  ShowMessage("Error while opening generator table " + FTableName + "!\r\nCheck " + FDataBaseName +
+              "!\r\n" + reason);
+  FDisabled = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The generation cycle
+
+TmString TGenerator::Generator() {
+  if (FDisabled) return {};
+  FPrefix = FGenMask->GetPrefix();
+  FSuffix = FGenMask->GetSuffix();
+  // Without a counting part there is nothing to store: the value as the prefix made it.
+  if (FSuffix.empty()) return FGenMask->GetMskValue();
+  CheckFits("Prefix", FPrefix);
+  CheckFits("Suffix", FSuffix);
+
+  if (!LocateRow()) {
+    if (MakeNewRecord()) return FGenMask->GetMskValue();
+    // Another client may have created the row first; then draw from it like everyone else.
+    if (!LocateRow()) throw Exception("Can not generate new record!");
+  }
+
+  FTryCount = 0;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
+  for (;;) {
+    if (ReadDATA()) {
+      if (WriteDATA()) break;
+    } else {
+      Wait();
+    }
+    if (std::chrono::steady_clock::now() >= give_up) {
+      ReleaseLock();
+      FGenMask->SetSuffix(FTblSuffix);
+      throw Exception("Can not generate a new value: the row of table " + FTableName +
+                      " stayed busy for " + std::to_string(FMaxWait) + " seconds");
+    }
+  }
+  return FGenMask->GetMskValue();
+}
+
+bool TGenerator::LocateRow() {
+  return FTable->Locate(kKeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
+}
+
+void TGenerator::CheckFits(const char* field, const TmString& text) const {
+  const TField* f = FTable->FindField(field);
+  if (f == nullptr || f->DataType() != TFieldType::ftString) return;
+  const auto room = static_cast<std::size_t>(f->DataSize() - 1);
+  if (text.size() > room) {
+    throw Exception(std::string(field) + " '" + text.str() + "' is longer than the " +
+                    std::to_string(room) + " characters that field " + field + " of table " +
+                    FTableName + " holds");
+  }
+}
+
+bool TGenerator::ReadDATA() {
+  TField& state = FTable->FieldByName("State");
+  if (state.AsFloat() == 0) {
+    // A free row: mark it held, then make it ours.
+    TField& who = FTable->FieldByName("Who");
+    bool marked = false;
+    std::string who_before;
+    try {
+      FTable->Edit();
+      if (state.FetchedAsFloat() != 0) {  // taken by another client since it was read
+        FTable->Cancel();
+        return false;
+      }
+      who_before = who.FetchedAsString();
+      state.SetAsFloat(1);
+      FTable->Post();
+      FTryCount = 0;
+      marked = true;
+    } catch (const std::exception&) {
+      FTable->Cancel();
+      if (++FTryCount < kBusyNotice) return false;
+      MessageBox("System is busy. Try again!", "Generator", MB_ICONINFORMATION);
+    }
+
+    try {
+      FTable->Edit();
+      // Ours only while nobody broke the mark and took the row meanwhile.
+      const bool ours = marked ? state.FetchedAsFloat() == 1 && who.FetchedAsString() == who_before
+                               : state.FetchedAsFloat() == 0;
+      if (!ours) {
+        FTable->Cancel();
+        return false;
+      }
+      state.SetAsFloat(1);
+      who.SetAsString(FWho);
+      FTable->FieldByName("Try").SetAsFloat(0);
+      FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+      FTable->Post();
+      FTryCount = 0;
+      FHoldsLock = true;
+      FTblSuffix = FTable->FieldByName("Suffix").AsString();
+      FSuffix = FTblSuffix;
+      FGenMask->SetSuffix(FSuffix);
+      return true;
+    } catch (const std::exception&) {
+      FTable->Cancel();
+      if (++FTryCount >= kBusyNotice) {
+        MessageBox("System is busy. Try again!", "Generator", MB_ICONINFORMATION);
+      }
+      return false;
+    }
+  }
+
+  // A held row: break the lock when it is stale, else count the attempt.
+  TField& tries = FTable->FieldByName("Try");
+  TField& time = FTable->FieldByName("Time");
+  TField& who = FTable->FieldByName("Who");
+  const std::string judged_time = time.AsString();
+  const std::string judged_who = who.AsString();
+  const bool stale = tries.AsFloat() > 10 || CheckTimeOut(judged_time);
+  try {
+    FTable->Edit();
+    // Judged on what was read: if the row changed hands since, judge it again next time.
+    if (state.FetchedAsFloat() == 0 || time.FetchedAsString() != judged_time ||
+        who.FetchedAsString() != judged_who) {
+      FTable->Cancel();
+      return false;
+    }
+    if (stale) {
+      state.SetAsFloat(0);
+    } else {
+      tries.SetAsFloat(tries.FetchedAsFloat() + 1);
+    }
+    FTable->Post();
+  } catch (const std::exception&) {
+    FTable->Cancel();
+    Wait();
+  }
+  return false;
+}
+
+bool TGenerator::WriteDATA() {
+  const TmString saved = FSuffix;
+  // Stepped before the row is taken, so that an overflow notice never keeps others waiting.
+  FGenMask->Increment();
+  FSuffix = FGenMask->GetSuffix();
+  try {
+    CheckFits("Suffix", FSuffix);
+    FTable->Edit();
+    TField& who = FTable->FieldByName("Who");
+    TField& state = FTable->FieldByName("State");
+    if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1) {
+      // The lock was broken and maybe taken by another client: store nothing.
+      FTable->Cancel();
+      FHoldsLock = false;
+      FSuffix = saved;
+      return false;
+    }
+    FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
+    FTable->FieldByName("Try").SetAsFloat(0);
+    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    who.SetAsString(FWho);
+    state.SetAsFloat(0);
+    FTable->Post();
+    FHoldsLock = false;
+    return true;
+  } catch (const std::exception&) {
+    FTable->Cancel();
+    FSuffix = saved;
+    return false;
+  }
+}
+
+bool TGenerator::MakeNewRecord() {
+  try {
+    NullRecord();
+  } catch (const std::exception&) {
+    return false;
+  }
+  CheckFits("Prefix", FPrefix);
+  CheckFits("Suffix", FSuffix);
+  try {
+    FTable->Insert();
+    FTable->FieldByName("GenID").SetAsFloat(FGeneratorType);
+    FTable->FieldByName("Prefix").SetAsString(FPrefix.view());
+    FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
+    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    FTable->FieldByName("State").SetAsFloat(0);
+    FTable->FieldByName("Try").SetAsFloat(0);
+    FTable->FieldByName("Who").SetAsString(FWho);
+    FTable->Post();
+    return true;
+  } catch (const std::exception&) {
+    FTable->Cancel();
+    return false;
+  }
+}
+
+void TGenerator::ReleaseLock() noexcept {
+  if (!FHoldsLock) return;
+  FHoldsLock = false;
+  try {
+    FTable->Edit();
+    if (FTable->FieldByName("Who").FetchedAsString() == FWho &&
+        FTable->FieldByName("State").FetchedAsFloat() == 1) {
+      FTable->FieldByName("State").SetAsFloat(0);
+      FTable->Post();
+    } else {
+      FTable->Cancel();
+    }
+  } catch (...) {
+    // The others break a lock that is never given back once it is stale.
+    FTable->Cancel();
+  }
+}
+
+void TGenerator::Wait() {
+  // Sleeping, not spinning: on a small machine the holder needs the processor to finish.
+  std::this_thread::sleep_for(FWaitRound * (FWaitCount + 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Undo
+
+TmString TGenerator::Undo() {
+  if (FDisabled) return {};
+  const TmString result = FGenMask->GetMskValue();
+  if (!LocateRow() || FTable->FieldByName("State").AsFloat() != 0 ||
+      FTable->FieldByName("Who").AsString() != FWho) {
+    UndoFailed();
+    return result;
+  }
+
+  bool stepped_back = false;
+  try {
+    FTable->Edit();
+    // Checked again inside the edit: another client may have drawn since the row was read.
+    if (FTable->FieldByName("State").FetchedAsFloat() != 0 ||
+        FTable->FieldByName("Who").FetchedAsString() != FWho) {
+      FTable->Cancel();
+      UndoFailed();
+      return result;
+    }
+    FGenMask->Decrement();
+    stepped_back = true;
+    FTable->FieldByName("Suffix").SetAsString(FGenMask->GetSuffix().view());
+    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    FTable->Post();
+    return FGenMask->GetMskValue();
+  } catch (const std::exception&) {
+    FTable->Cancel();
+    UndoFailed();
+    if (stepped_back) FGenMask->Increment();
+    return result;
+  }
+}
+
+void TGenerator::UndoFailed() {
+  if (OnUndoFailed.Assigned()) {
+    OnUndoFailed(this, FGenMask->GetMskValue());
+  } else {
+    ShowMessage("Can NOT undo!");
+  }
+}
+
+}  // namespace tgen

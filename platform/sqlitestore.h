@@ -1,0 +1,30 @@
+// The SQLite store: an alias is a directory, and each table is a file in it, named as the
+// table (GENTBL.DB), holding one SQL table.
+//
+// Every cursor has its own connection. Edit is an immediate write transaction, which keeps
+// every other client out of the table until Post or Cancel; a client that finds the table
+// taken waits for it up to five seconds before its Edit fails. Commits are durable: the file
+// is in write-ahead-log mode and synchronised on every commit, so a stored key survives a
+// crash or a power loss. Identifiers are quoted and values bound, never pasted into SQL.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/recordstore.h"
+
+namespace tgen {
+
+class TSqliteDriver final : public TStoreDriver {
+ public:
+  std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
+                                          const std::string& table) override;
+  std::vector<std::string> TableNames(const std::string& location) override;
+  void CreateGeneratorTable(const std::string& location, const std::string& table) override;
+};
+
+// The SQL name of an identifier, quoted.
+std::string QuoteIdentifier(std::string_view name);
+
+}  // namespace tgen
