@@ -197,4 +197,8 @@ class TGenerator : public TComponent {
 // Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.
 void RegisterGeneratorClasses();
 
+// What keeps an open table from being a generator table ("Prefix is missing, Try is not a
+// number"); empty when its layout is right.
+std::string GeneratorTableProblems(TTable& table);
+
 }  // namespace tgen

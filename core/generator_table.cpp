@@ -32,8 +32,9 @@ constexpr Expected kLayout[] = {
     {"Who", TFieldType::ftString, 18},
 };
 
-// What is wrong with the table's layout; empty when every field is as expected.
-std::string LayoutProblems(TTable& table) {
+}  // namespace
+
+std::string GeneratorTableProblems(TTable& table) {
   std::string problems;
   for (const Expected& e : kLayout) {
     const TField* f = table.FindField(e.name);
@@ -52,8 +53,6 @@ std::string LayoutProblems(TTable& table) {
   return problems;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------------------------
 // Opening
 
@@ -65,7 +64,7 @@ void TGenerator::InitDB() {
     FTable->SetDatabaseName(FDataBaseName);
     FTable->SetTableName(FTableName);
     FTable->Open();
-    const std::string problems = LayoutProblems(*FTable);
+    const std::string problems = GeneratorTableProblems(*FTable);
     if (problems.empty()) {
       SetScreenCursor(crDefault);
       return;

@@ -230,6 +230,14 @@ void TTable::Edit() {
   state_ = TDataSetState::dsEdit;
 }
 
+std::vector<TRecord> TTable::ReadAll() {
+  CheckActive();
+  std::vector<TRecord> rows;
+  for (TLocated& r : driver_->ReadAll())
+    rows.push_back(std::move(r.Values));
+  return rows;
+}
+
 void TTable::Insert() {
   CheckActive();
   Cancel();

@@ -106,6 +106,8 @@ class TTable : public TComponent {
   void Insert();
   void Post();
   void Cancel();
+  // Every row of the table, for tools; the current row does not change.
+  std::vector<TRecord> ReadAll();
 
  private:
   friend class TField;

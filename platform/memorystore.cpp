@@ -92,6 +92,14 @@ class MemoryCursor final : public TTableDriver {
     if (editor != table_->editors.end() && editor->second == this) table_->editors.erase(editor);
   }
 
+  std::vector<TLocated> ReadAll() override {
+    const std::lock_guard lock(store_->mutex_);
+    std::vector<TLocated> rows;
+    for (const auto& [row, record] : table_->rows)
+      rows.push_back({row, record});
+    return rows;
+  }
+
   TLocated Insert(const TRecord& values) override {
     const std::lock_guard lock(store_->mutex_);
     if (Injected(table_->inserts, table_->fail_inserts)) Fail("add a row: injected fault");

@@ -73,6 +73,8 @@ class TTableDriver {
   virtual void Unlock(TRowId row) = 0;
   // Stores a new row durably; EKeyViolation when its key is taken.
   virtual TLocated Insert(const TRecord& values) = 0;
+  // Every row, in the order the store keeps them.
+  virtual std::vector<TLocated> ReadAll() = 0;
 };
 
 // A kind of store, named by the scheme of an alias URI ("sqlite", "memory", ...).

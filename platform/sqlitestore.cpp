@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kBusyTimeoutMs = 5000;
-
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -41,14 +39,15 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
 class Connection {
  public:
-  Connection(const std::string& path, int flags, const std::string& table_label)
+  Connection(const std::string& path, int flags, const std::string& table_label,
+             std::chrono::milliseconds busy_timeout)
       : label_(table_label) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     db_.reset(raw);
     if (rc != SQLITE_OK) Fail(db_.get(), rc, "Cannot open table " + label_);
     sqlite3_extended_result_codes(db_.get(), 1);
-    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout.count()));
   }
 
   [[nodiscard]] sqlite3* get() const { return db_.get(); }
@@ -128,8 +127,9 @@ std::string SoleTable(Connection& c) {
 
 class SqliteTable final : public TTableDriver {
  public:
-  SqliteTable(const std::string& path, const std::string& table)
-      : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table) {
+  SqliteTable(const std::string& path, const std::string& table,
+              std::chrono::milliseconds busy_timeout)
+      : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
     if (sqlite3_db_readonly(conn_.get(), "main") == 1) {
       throw EDatabaseError("Table " + table + " is read-only (" + path + ")");
     }
@@ -213,6 +213,15 @@ class SqliteTable final : public TTableDriver {
   }
 
   void Unlock(TRowId /*row*/) override { conn_.Rollback(); }
+
+  std::vector<TLocated> ReadAll() override {
+    Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
+    std::vector<TLocated> rows;
+    TLocated row;
+    while (Step(stmt.get(), row, "Cannot read table " + conn_.label()))
+      rows.push_back(row);
+    return rows;
+  }
 
   TLocated Insert(const TRecord& values) override {
     std::string columns;
@@ -302,7 +311,7 @@ std::unique_ptr<TTableDriver> TSqliteDriver::OpenTable(const std::string& locati
   if (!fs::is_regular_file(path, ec)) {
     throw EDatabaseError("Table " + table + " does not exist in " + location);
   }
-  return std::make_unique<SqliteTable>(path.string(), table);
+  return std::make_unique<SqliteTable>(path.string(), table, busy_timeout_);
 }
 
 std::vector<std::string> TSqliteDriver::TableNames(const std::string& location) {
@@ -335,7 +344,8 @@ void TSqliteDriver::CreateGeneratorTable(const std::string& location, const std:
       fs::path(location) / ("." + table + ".new-" + std::to_string(::getpid()));
   fs::remove(building, ec);
   try {
-    Connection c(building.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, table);
+    Connection c(building.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, table,
+                 busy_timeout_);
     c.Exec("PRAGMA journal_mode = WAL", "Cannot create table " + table);
     c.Exec("PRAGMA synchronous = FULL", "Cannot create table " + table);
     c.Exec("CREATE TABLE " + QuoteIdentifier(table) +

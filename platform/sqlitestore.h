@@ -8,6 +8,7 @@
 // crash or a power loss. Identifiers are quoted and values bound, never pasted into SQL.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,10 +19,17 @@ namespace tgen {
 
 class TSqliteDriver final : public TStoreDriver {
  public:
+  // `busy_timeout`: how long a client waits for a table that another client edits.
+  explicit TSqliteDriver(std::chrono::milliseconds busy_timeout = std::chrono::seconds(5))
+      : busy_timeout_(busy_timeout) {}
+
   std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                           const std::string& table) override;
   std::vector<std::string> TableNames(const std::string& location) override;
   void CreateGeneratorTable(const std::string& location, const std::string& table) override;
+
+ private:
+  std::chrono::milliseconds busy_timeout_;
 };
 
 // The SQL name of an identifier, quoted.

@@ -2,6 +2,7 @@
 // so that it can be run and tested without the command-line parser; main() only parses.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -36,5 +37,47 @@ struct CheckOptions {
 
 // Parses the mask and sets the bounds; succeeds when every given value was kept.
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
+
+// Where a generator table is: an alias and a table name.
+struct StoreOptions {
+  std::string alias = "tGenAlias";
+  std::string table = "GENTBL.DB";
+};
+
+struct DrawOptions {
+  StoreOptions store;
+  std::int32_t type = 0;
+  std::string mask;
+  std::optional<std::string> start;
+  std::optional<std::string> end;
+  std::optional<std::string> proc;
+  long long count = 1;
+};
+
+// Draws `count` keys with one generator, one a line.
+int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err);
+// One generator driven by commands on `in`: next [N], undo, proc TEXT, who, quit.
+int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
+
+struct TableOptions {
+  StoreOptions store;
+  std::string action;  // create, check, list, show, unlock
+  std::int32_t type = 0;
+  std::string prefix;
+};
+
+int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);
+int RunAliases(std::ostream& out, std::ostream& err);
+int RunTables(const StoreOptions& options, std::ostream& out, std::ostream& err);
+
+struct FormOptions {
+  std::string file;
+  std::optional<std::string> component;
+  std::string action;  // next, undo, shell, show
+  long long count = 1;
+};
+
+// A generator read from a stored form file.
+int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 
 }  // namespace tgen::genkey

@@ -7,7 +7,27 @@
 namespace {
 
 using tgen::genkey::CheckOptions;
+using tgen::genkey::DrawOptions;
+using tgen::genkey::FormOptions;
 using tgen::genkey::PreviewOptions;
+using tgen::genkey::StoreOptions;
+using tgen::genkey::TableOptions;
+
+void AddStoreOptions(CLI::App* cmd, StoreOptions& o) {
+  cmd->add_option("-a,--alias", o.alias, "Alias of the generator table's store")
+      ->capture_default_str();
+  cmd->add_option("-t,--table", o.table, "Name of the generator table")->capture_default_str();
+}
+
+void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
+  AddStoreOptions(cmd, o.store);
+  cmd->add_option("--type", o.type, "GeneratorType: the GenID of the sequence's row")
+      ->capture_default_str();
+  cmd->add_option("-m,--mask", o.mask, "The mask, e.g. 'INV-[AB]##'")->required();
+  cmd->add_option("-s,--start", o.start, "Start value of the counting part");
+  cmd->add_option("-e,--end", o.end, "End value of the counting part");
+  cmd->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
+}
 
 void AddPreview(CLI::App& app, PreviewOptions& o) {
   CLI::App* cmd =
@@ -35,6 +55,69 @@ void AddCheck(CLI::App& app, CheckOptions& o) {
   cmd->add_option("-e,--end", o.end, "End value to check");
 }
 
+void AddDraw(CLI::App& app, DrawOptions& o) {
+  CLI::App* next = app.add_subcommand("next", "Draw keys from the shared generator table");
+  AddDrawOptions(next, o);
+  next->add_option("-n,--count", o.count, "How many keys")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  next->footer(
+      "On the default alias a missing generator table is created on first use. Keys are printed "
+      "one a line as soon as each is drawn.");
+  CLI::App* shell = app.add_subcommand(
+      "shell", "One generator driven by commands on standard input, for scripts");
+  AddDrawOptions(shell, o);
+  shell->footer(
+      "Commands, one a line: next [N] (prints N keys), undo (hands the last key back and prints "
+      "the value before it), proc TEXT (sets the text of the '@' places), who (prints the "
+      "generator's identity), quit. Answers are flushed at once; errors go to standard error.");
+}
+
+void AddTable(CLI::App& app, TableOptions& o) {
+  CLI::App* table = app.add_subcommand("table", "Create, check, list and repair generator tables");
+  table->require_subcommand(1);
+  struct Action {
+    const char* name;
+    const char* help;
+    bool row;
+  };
+  for (const Action a :
+       {Action{"create", "Create a generator table", false},
+        Action{"check", "Check that a table has a generator table's layout", false},
+        Action{"list",
+               "List the sequences: GenID, Prefix, Suffix, State, Who, "
+               "Try, Time",
+               false},
+        Action{"show", "Show the row of one sequence", true},
+        Action{"unlock", "Free the row of a sequence whose holder died", true}}) {
+    CLI::App* cmd = table->add_subcommand(a.name, a.help);
+    AddStoreOptions(cmd, o.store);
+    if (a.row) {
+      cmd->add_option("--type", o.type, "GenID of the row")->capture_default_str();
+      cmd->add_option("--prefix", o.prefix, "Prefix of the row")->required();
+    }
+    cmd->callback([&o, name = std::string(a.name)] { o.action = name; });
+  }
+}
+
+void AddStoreQueries(CLI::App& app, StoreOptions& o) {
+  app.add_subcommand("aliases", "List the aliases and where they point");
+  CLI::App* tables = app.add_subcommand("tables", "List the tables of an alias");
+  tables->add_option("-a,--alias", o.alias, "The alias")->capture_default_str();
+}
+
+void AddForm(CLI::App& app, FormOptions& o) {
+  CLI::App* form = app.add_subcommand("form", "Use a generator read from a stored form file");
+  form->add_option("FILE", o.file, "The stored form")->required()->check(CLI::ExistingFile);
+  form->add_option("ACTION", o.action, "next, undo, shell or show")
+      ->required()
+      ->check(CLI::IsMember({"next", "undo", "shell", "show"}));
+  form->add_option("-c,--component", o.component, "Name of the generator (when there are several)");
+  form->add_option("-n,--count", o.count, "How many keys, for next")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,8 +127,16 @@ int main(int argc, char** argv) {
 
   PreviewOptions preview;
   CheckOptions check;
+  DrawOptions draw;
+  TableOptions table;
+  StoreOptions store;
+  FormOptions form;
+  AddDraw(app, draw);
   AddPreview(app, preview);
   AddCheck(app, check);
+  AddTable(app, table);
+  AddStoreQueries(app, store);
+  AddForm(app, form);
 
   try {
     app.parse(argc, argv);
@@ -56,8 +147,15 @@ int main(int argc, char** argv) {
   }
 
   try {
+    using namespace tgen::genkey;
+    if (app.got_subcommand("next")) return RunNext(draw, std::cout, std::cerr);
+    if (app.got_subcommand("shell")) return RunShell(draw, std::cin, std::cout, std::cerr);
     if (app.got_subcommand("preview")) return RunPreview(preview, std::cout, std::cerr);
-    return RunCheck(check, std::cout, std::cerr);
+    if (app.got_subcommand("check")) return RunCheck(check, std::cout, std::cerr);
+    if (app.got_subcommand("table")) return RunTable(table, std::cout, std::cerr);
+    if (app.got_subcommand("aliases")) return RunAliases(std::cout, std::cerr);
+    if (app.got_subcommand("tables")) return RunTables(store, std::cout, std::cerr);
+    return RunForm(form, std::cin, std::cout, std::cerr);
   } catch (const std::exception& e) {
     // Nothing known throws here; a surprise is still a clean failure, not an abort.
     std::cerr << "genkey: " << e.what() << '\n';

@@ -1,0 +1,424 @@
+// The generation cycle, its row lock and undo, driven step by step on the in-memory store.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/generator.h"
+#include "core/timestamp.h"
+#include "platform/convert.h"
+#include "platform/memorystore.h"
+#include "platform/notice.h"
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kDb = "cycle";
+constexpr const char* kTable = "GENTBL.DB";
+
+// A generator whose attempts a test can interfere with.
+class Client : public TGenerator {
+ public:
+  using TGenerator::TGenerator;
+  std::function<void(Client&)> before_read;  // runs before every ReadDATA
+  std::function<void(Client&, bool)> after_read;
+  std::function<void(Client&)> on_wait;
+  std::function<void(Client&)> on_null_record;
+  int reads = 0;
+  int waits = 0;
+
+  bool ReadDATA() override {
+    ++reads;
+    if (before_read) before_read(*this);
+    const bool held = TGenerator::ReadDATA();
+    if (after_read) after_read(*this, held);
+    return held;
+  }
+  void Wait() override {
+    ++waits;
+    if (on_wait) on_wait(*this);
+  }
+  void NullRecord() override {
+    if (on_null_record) on_null_record(*this);
+    TGenerator::NullRecord();
+  }
+};
+
+// The fields of a row, by name.
+struct Row {
+  double id = 0, tries = 0, state = 0;
+  std::string prefix, suffix, time, who;
+};
+
+class CycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) / ("cycle-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "aliases") << "Mem = memory:" << kDb << "\n";
+    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    store->Reset();
+    store->CreateGeneratorTable(kDb, kTable);
+  }
+  void TearDown() override {
+    unsetenv("TGEN_ALIASES");
+    unsetenv("XDG_DATA_HOME");
+    fs::remove_all(dir);
+  }
+
+  std::unique_ptr<Client> Make(const std::string& mask, std::int32_t type = 0) {
+    auto c = std::make_unique<Client>();
+    c->SetMask(mask);
+    c->SetGeneratorType(type);
+    c->SetDataBaseName("Mem");
+    c->SetWaitRound(std::chrono::nanoseconds(0));
+    c->InitDB();
+    return c;
+  }
+
+  [[nodiscard]] std::vector<Row> Rows() const {
+    std::vector<Row> rows;
+    for (const auto& [id, r] : store->Rows(kDb, kTable)) {
+      auto text = [&](std::size_t i) {
+        const auto* s = std::get_if<std::string>(&r[i]);
+        return s != nullptr ? *s : std::string();
+      };
+      auto number = [&](std::size_t i) {
+        const auto* d = std::get_if<double>(&r[i]);
+        return d != nullptr ? *d : 0.0;
+      };
+      rows.push_back({number(0), number(4), number(5), text(1), text(2), text(3), text(6)});
+    }
+    return rows;
+  }
+  // Writes the only row as another client would, bypassing every lock.
+  void SetOnlyRow(const Row& r) {
+    const auto rows = store->Rows(kDb, kTable);
+    ASSERT_EQ(rows.size(), 1U);
+    store->SetRow(kDb, kTable, rows.front().first,
+                  {r.id, r.prefix, r.suffix, r.time, r.tries, r.state, r.who});
+  }
+
+  std::shared_ptr<TMemoryStore> store = TMemoryStore::Instance();
+  std::shared_ptr<RecordingNoticeSink> notices = std::make_shared<RecordingNoticeSink>();
+  ScopedNoticeSink notice_guard{notices};
+  fs::path dir;
+};
+
+// ------------------------------------------------------------------------------------------
+// Opening
+
+TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
+  store->CreateTable(kDb, "NARROW.DB",
+                     {{"GenID", TFieldType::ftFloat, 8},
+                      {"Prefix", TFieldType::ftString, 31},
+                      {"Suffix", TFieldType::ftString, 21},
+                      {"Time", TFieldType::ftString, 18},
+                      {"Try", TFieldType::ftString, 10},
+                      {"State", TFieldType::ftFloat, 8}});
+  store->CreateTable(kDb, "WIDE.DB",
+                     {{"Extra", TFieldType::ftString, 5},
+                      {"Who", TFieldType::ftString, 18},
+                      {"GenID", TFieldType::ftFloat, 8},
+                      {"Prefix", TFieldType::ftString, 21},
+                      {"Suffix", TFieldType::ftString, 21},
+                      {"Time", TFieldType::ftString, 18},
+                      {"Try", TFieldType::ftFloat, 8},
+                      {"State", TFieldType::ftFloat, 8}});
+  struct Case {
+    std::string alias, table, message;  // empty message: opens fine
+  };
+  const std::vector<Case> cases = {
+      {"Mem", "WIDE.DB", ""},
+      {"Mem", "NARROW.DB",
+       "Error while opening generator table NARROW.DB!\r\nCheck Mem!\r\nBad table format: Prefix "
+       "does not hold 20 characters, Try is not a number, Who is missing"},
+      {"Mem", "NONE.DB",
+       "Error while opening generator table NONE.DB!\r\nCheck Mem!\r\nTable NONE.DB does not "
+       "exist in memory:cycle"},
+      {"tGenAlias", "GENTBL.DB",
+       "Error while opening generator table GENTBL.DB!\r\nCheck tGenAlias!\r\nThe alias "
+       "directory " +
+           (dir / "data" / "tgenerator" / "tGenAlias").string() + " does not exist"},
+      {"Nowhere", "GENTBL.DB",
+       "Error while opening generator table GENTBL.DB!\r\nCheck Nowhere!\r\nUnknown alias "
+       "Nowhere (aliases are read from " +
+           (dir / "aliases").string() + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    notices->Clear();
+    TGenerator g;
+    g.SetMask("##");
+    g.SetDataBaseName(c.alias);
+    g.SetTableName(c.table);
+    g.InitDB();
+    EXPECT_EQ(g.Disabled(), !c.message.empty());
+    EXPECT_THAT(notices->Cursors(), ElementsAre(crAppStart, crDefault));
+    if (c.message.empty()) {
+      EXPECT_THAT(notices->Notices(), IsEmpty());
+      EXPECT_EQ(g.Generator(), "00");
+    } else {
+      EXPECT_THAT(notices->Texts(), ElementsAre(c.message));
+      EXPECT_TRUE(notices->Notices().front().plain);
+      EXPECT_EQ(g.Generator(), "");
+      EXPECT_EQ(g.Undo(), "");
+    }
+  }
+}
+
+// ------------------------------------------------------------------------------------------
+// Drawing
+
+TEST_F(CycleTest, NewSequencesStartAtTheStartAndContinue) {
+  auto a = Make("INV-##");
+  a->SetStartValue("05");
+  EXPECT_EQ(a->Generator(), "INV-05");
+  ASSERT_EQ(Rows().size(), 1U);
+  const Row r = Rows().front();
+  EXPECT_EQ(r.prefix, "INV-");
+  EXPECT_EQ(r.suffix, "05");
+  EXPECT_EQ(r.state, 0);
+  EXPECT_EQ(r.tries, 0);
+  EXPECT_EQ(r.who, a->Who());
+  EXPECT_EQ(r.time.size(), 17U);
+  EXPECT_EQ(a->Generator(), "INV-06");
+
+  auto b = Make("INV-##");  // another client continues the sequence
+  EXPECT_EQ(b->Generator(), "INV-07");
+  EXPECT_EQ(a->Generator(), "INV-08");
+
+  auto other_type = Make("INV-##", 2);
+  EXPECT_EQ(other_type->Generator(), "INV-00");
+
+  auto per_user = Make("@-#");
+  per_user->GetUserPrefixes = [](TObject*, TmString& p) { p = "K"; };
+  EXPECT_EQ(per_user->Generator(), "K-0");
+  EXPECT_EQ(per_user->Generator(), "K-1");
+  per_user->GetUserPrefixes = [](TObject*, TmString& p) { p = "L"; };
+  EXPECT_EQ(per_user->Generator(), "L-0");  // another prefix: another row
+  EXPECT_EQ(Rows().size(), 4U);
+  EXPECT_THAT(notices->Notices(), IsEmpty());
+}
+
+TEST_F(CycleTest, OverflowStoresTheRestartedValue) {
+  auto g = Make("#");
+  for (int i = 0; i < 10; ++i)
+    g->Generator();
+  EXPECT_EQ(g->Generator(), "0");
+  EXPECT_EQ(Rows().front().suffix, "0");
+  EXPECT_THAT(notices->Texts(), ElementsAre("Incremental part was set to startup value"));
+}
+
+TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {
+  struct Case {
+    double tries;
+    int seconds_old;  // age of the lock's Time
+    int reads;        // attempts until the value is drawn
+    int waits;
+  };
+  const std::vector<Case> cases = {
+      {10, 0, 3, 2},  // counts to 11, breaks, then takes the row
+      {11, 0, 2, 1},  // breaks at once
+      {0, 2, 2, 1},   // timed out: breaks at once
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tries);
+    SetUp();
+    auto g = Make("##");
+    EXPECT_EQ(g->Generator(), "00");
+    const TDateTime now = Now();
+    const auto clock = std::make_shared<ManualClock>(now - std::chrono::seconds(c.seconds_old));
+    std::string time;
+    {
+      const ScopedClock old(clock);
+      time = GetTimeStamp();
+    }
+    clock->Set(now);
+    const ScopedClock frozen(clock);
+    SetOnlyRow({0, c.tries, 1, "", "41", time, "SOMEONE"});
+    g->reads = g->waits = 0;
+    EXPECT_EQ(g->Generator(), "42");
+    EXPECT_EQ(g->reads, c.reads);
+    EXPECT_EQ(g->waits, c.waits);
+    const Row r = Rows().front();
+    EXPECT_EQ(r.who, g->Who());
+    EXPECT_EQ(r.state, 0);
+    EXPECT_EQ(r.tries, 0);
+  }
+}
+
+TEST_F(CycleTest, DamagedRowsFailWithTheirReason) {
+  auto g = Make("##");
+  g->Generator();
+  SetOnlyRow({0, 3, 1, "", "10", "2026120611abcde", "SOMEONE"});
+  EXPECT_THROW(g->Generator(), EConvertError);
+  SetOnlyRow({0, 3, 1, "", "10", "", "SOMEONE"});
+  EXPECT_THROW(g->Generator(), EConvertError);
+  store->SetRow(kDb, kTable, store->Rows(kDb, kTable).front().first,
+                {0.0, std::string(""), std::string("10"), std::string("t"), 0.0,
+                 std::string("held"), std::string("X")});
+  EXPECT_THROW(g->Generator(), EDatabaseError);
+  EXPECT_EQ(Rows().front().suffix, "10");  // nothing stored
+}
+
+TEST_F(CycleTest, TenthFailedUpdateOfAFreeRowTellsTheUser) {
+  auto g = Make("##");
+  g->Generator();
+  store->FailLocks(kDb, kTable, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  EXPECT_EQ(g->Generator(), "01");
+  EXPECT_THAT(notices->Notices(), IsEmpty());
+  EXPECT_EQ(g->waits, 9);
+
+  store->FailLocks(kDb, kTable, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  g->waits = 0;
+  EXPECT_EQ(g->Generator(), "02");  // the tenth goes on with the second update
+  EXPECT_EQ(g->waits, 9);
+  EXPECT_THAT(notices->Notices(),
+              ElementsAre(RecordingNoticeSink::Notice{"System is busy. Try again!", "Generator",
+                                                      MB_ICONINFORMATION, false}));
+}
+
+TEST_F(CycleTest, ARowTakenBetweenReadAndEditIsLeftAlone) {
+  auto g = Make("##");
+  auto rival = Make("##");
+  g->Generator();  // row at 00, free
+  bool interfered = false;
+  g->before_read = [&](Client&) {
+    if (interfered) return;
+    interfered = true;
+    // The rival marks the row held right after g read it as free.
+    SetOnlyRow({0, 0, 1, "", "00", GetTimeStamp(), Rows().front().who});
+  };
+  g->on_wait = [&](Client&) {
+    // ... and stores its next value and lets go.
+    SetOnlyRow({0, 0, 0, "", "01", GetTimeStamp(), rival->Who()});
+  };
+  EXPECT_EQ(g->Generator(), "02");
+  EXPECT_EQ(g->waits, 2);  // once for the mark it found, once for the row it saw held
+}
+
+TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
+  auto g = Make("##");
+  g->Generator();  // 00
+  int broken = 0;
+  g->after_read = [&](Client&, bool held) {
+    if (!held || broken++ > 0) return;
+    // While g holds the row, another client breaks the lock, takes it and draws 01..05.
+    SetOnlyRow({0, 0, 1, "", "05", GetTimeStamp(), "RIVAL"});
+  };
+  g->on_wait = [&](Client&) { SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "RIVAL"}); };
+  EXPECT_EQ(g->Generator(), "06");  // not 01: that key is the rival's
+  EXPECT_EQ(Rows().front().suffix, "06");
+}
+
+TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
+  auto g = Make("##");
+  g->on_null_record = [&](Client&) {
+    if (!Rows().empty()) return;
+    store->OpenTable(kDb, kTable)
+        ->Insert({0.0, std::string(""), std::string("07"), GetTimeStamp(), 0.0, 0.0,
+                  std::string("WINNER")});
+  };
+  EXPECT_EQ(g->Generator(), "08");
+  EXPECT_EQ(Rows().size(), 1U);
+}
+
+TEST_F(CycleTest, TextsTooLongForTheirFieldsAreRefusedUntouched) {
+  auto g = Make(std::string(21, 'P') + "#");
+  EXPECT_THROW(g->Generator(), Exception);
+  auto s = Make("X" + std::string(21, '#'));
+  EXPECT_THROW(s->Generator(), Exception);
+  EXPECT_THAT(Rows(), IsEmpty());
+}
+
+TEST_F(CycleTest, MaskWithoutCountingPartReturnsTheFreshPrefix) {
+  auto g = Make("@-X");
+  int calls = 0;
+  g->GetUserPrefixes = [&](TObject*, TmString& p) { p = std::to_string(++calls); };
+  EXPECT_EQ(g->Generator(), "1-X");
+  EXPECT_EQ(g->Generator(), "2-X");
+  EXPECT_THAT(Rows(), IsEmpty());
+}
+
+TEST_F(CycleTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
+  auto g = Make("##");
+  g->Generator();  // 00
+  g->SetMaxWait(0);
+  // Every store of the drawn value fails: the lock is given back and nothing else changes.
+  store->FailUpdates(kDb, kTable, {3});
+  try {
+    g->Generator();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(),
+              "Can not generate a new value: the row of table GENTBL.DB stayed busy for 0 "
+              "seconds");
+  }
+  Row r = Rows().front();
+  EXPECT_EQ(r.state, 0);
+  EXPECT_EQ(r.suffix, "00");
+  EXPECT_EQ(g->GenMask().GetSuffix(), "00");
+
+  // A row that another client keeps in edit.
+  store->HoldRow(kDb, kTable, store->Rows(kDb, kTable).front().first, true);
+  EXPECT_THROW(g->Generator(), Exception);
+  store->HoldRow(kDb, kTable, store->Rows(kDb, kTable).front().first, false);
+  g->SetMaxWait(30);
+  EXPECT_EQ(g->Generator(), "01");
+}
+
+// ------------------------------------------------------------------------------------------
+// Undo
+
+TEST_F(CycleTest, UndoHandsTheLastValueBack) {
+  auto a = Make("A-##");
+  auto b = Make("A-##");
+  a->Generator();  // 00
+  EXPECT_EQ(a->Generator(), "A-01");
+  EXPECT_EQ(a->Undo(), "A-00");
+  EXPECT_EQ(Rows().front().suffix, "00");
+  EXPECT_EQ(b->Generator(), "A-01");  // drawn again, by anyone
+
+  EXPECT_EQ(a->Undo(), "A-00");  // b drew since: refused, value unchanged
+  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
+  std::vector<std::string> told;
+  b->OnUndoFailed = [&](TObject*, TmString v) { told.push_back(v.str()); };
+  EXPECT_EQ(b->Generator(), "A-02");
+  EXPECT_EQ(b->Undo(), "A-01");
+  EXPECT_EQ(b->Undo(), "A-00");  // twice in a row: twice back
+  EXPECT_EQ(Rows().front().suffix, "00");
+
+  SetOnlyRow({0, 0, 1, "A-", "00", GetTimeStamp(), b->Who()});  // held
+  EXPECT_EQ(b->Undo(), "A-00");
+  EXPECT_THAT(told, ElementsAre("A-00"));
+}
+
+TEST_F(CycleTest, UndoThatCannotStoreStepsForwardAgain) {
+  auto g = Make("##");
+  g->Generator();
+  g->Generator();  // 01
+  store->FailUpdates(kDb, kTable, {1});
+  EXPECT_EQ(g->Undo(), "01");
+  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
+  EXPECT_EQ(Rows().front().suffix, "01");
+  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
+
+  store->FailLocks(kDb, kTable, {1});  // the edit itself fails: nothing was stepped back
+  EXPECT_EQ(g->Undo(), "01");
+  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
+}
+
+}  // namespace
+}  // namespace tgen

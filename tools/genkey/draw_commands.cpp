@@ -1,0 +1,245 @@
+// genkey next, shell and form: drawing keys with a generator component.
+#include <unistd.h>
+
+#include <algorithm>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+#include "core/generator.h"
+#include "platform/datamodule.h"
+#include "platform/formstream.h"
+#include "platform/session.h"
+#include "tools/genkey/commands.h"
+
+namespace tgen::genkey {
+
+namespace {
+
+// On the default alias the table is made on first use, so that genkey works with no set-up.
+void CreateDefaultTable(const StoreOptions& store, std::ostream& err) {
+  if (CompareText(store.alias, TSession::DefaultAliasName) != 0) return;
+  const TSession& session = TSession::Default();
+  const TAlias alias = session.FindAlias(store.alias);
+  try {
+    const std::vector<std::string> tables = session.GetTableNames(store.alias);
+    if (std::find(tables.begin(), tables.end(), store.table) != tables.end()) return;
+  } catch (const EDatabaseError&) {
+    // no directory yet: made below
+  }
+  try {
+    session.CreateGeneratorTable(store.alias, store.table);
+    err << "genkey: created generator table " << store.table << " in " << alias.Location << '\n';
+  } catch (const EDatabaseError&) {
+    // Another client made it first; opening it tells whether it is usable.
+  }
+}
+
+// Shows how far a long run is, on a terminal only.
+class Progress {
+ public:
+  Progress(long long total, std::ostream& err)
+      : total_(total), err_(err), shown_(total >= 1000 && isatty(STDERR_FILENO) == 1) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  Progress(Progress&&) = delete;
+  Progress& operator=(Progress&&) = delete;
+  ~Progress() {
+    if (shown_) err_ << "\r\033[K" << std::flush;
+  }
+
+  void Step(long long done) {
+    if (!shown_) return;
+    const long long percent = done * 100 / total_;
+    if (percent == last_) return;
+    last_ = percent;
+    const auto bar = static_cast<std::size_t>(percent / 4);
+    err_ << "\r[" << std::string(bar, '#') << std::string(25 - bar, ' ') << "] " << percent << "% "
+         << done << '/' << total_ << std::flush;
+  }
+
+ private:
+  long long total_;
+  std::ostream& err_;
+  bool shown_;
+  long long last_ = -1;
+};
+
+// One generator and the user-procedure text it is given.
+class Client {
+ public:
+  explicit Client(TGenerator& generator) : g_(generator) {
+    g_.GetUserPrefixes = [this](TObject*, TmString& preff) {
+      if (proc_) preff = *proc_;
+    };
+  }
+
+  void SetProc(std::optional<std::string> text) { proc_ = std::move(text); }
+  [[nodiscard]] TGenerator& Generator() const { return g_; }
+
+  // Prints `count` keys, one a line, each flushed as soon as it is drawn.
+  void Next(long long count, std::ostream& out, std::ostream& err) {
+    Progress progress(count, err);
+    for (long long i = 0; i < count; ++i) {
+      out << g_.Generator() << '\n' << std::flush;
+      progress.Step(i + 1);
+    }
+  }
+
+  int Shell(std::istream& in, std::ostream& out, std::ostream& err) {
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string command;
+      words >> command;
+      try {
+        if (command.empty()) continue;
+        if (command == "quit") break;
+        if (command == "next") {
+          long long n = 1;
+          if (!(words >> n)) n = 1;
+          Next(std::max(n, 1LL), out, err);
+        } else if (command == "undo") {
+          out << g_.Undo() << '\n';
+        } else if (command == "proc") {
+          std::string text = line.substr(line.find("proc") + 4);
+          if (!text.empty() && text.front() == ' ') text.erase(0, 1);
+          proc_ = text;
+        } else if (command == "who") {
+          out << g_.Who() << '\n';
+        } else {
+          err << "genkey: unknown command '" << command
+              << "' (next [N], undo, proc TEXT, who, quit)\n";
+        }
+      } catch (const std::exception& e) {
+        err << "genkey: " << e.what() << '\n';
+      }
+      out.flush();
+      err.flush();
+    }
+    return kOk;
+  }
+
+ private:
+  TGenerator& g_;
+  std::optional<std::string> proc_;
+};
+
+// A generator set up from the command line, its table open. Null after a refusal, which has
+// been reported.
+std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& err) {
+  auto g = std::make_unique<TGenerator>();
+  try {
+    g->SetMask(o.mask);
+  } catch (const Exception& e) {
+    err << e.Message() << '\n';
+    return nullptr;
+  }
+  if (o.start) g->SetStartValue(*o.start);
+  if (o.end) g->SetEndValue(*o.end);
+  const bool refused =
+      (o.start && (g->StartValue() != TmString(*o.start) ||
+                   g->GenMask().StartValue() != TmString(*o.start))) ||
+      (o.end && (g->EndValue() != TmString(*o.end) || g->GenMask().EndValue() != TmString(*o.end)));
+  if (refused) {
+    err << "genkey: the start and end values do not fit the mask, or are not in order\n";
+    return nullptr;
+  }
+  g->SetGeneratorType(o.type);
+  g->SetDataBaseName(o.store.alias);
+  g->SetTableName(o.store.table);
+  CreateDefaultTable(o.store, err);
+  g->InitDB();
+  if (g->Disabled()) return nullptr;
+  return g;
+}
+
+TGenerator* FindGenerator(TComponent& root, const std::optional<std::string>& name,
+                          std::ostream& err) {
+  std::vector<TGenerator*> found;
+  for (int i = 0; i < root.ComponentCount(); ++i) {
+    if (auto* g = dynamic_cast<TGenerator*>(root.Components(i))) {
+      if (!name || CompareText(g->Name(), *name) == 0) found.push_back(g);
+    }
+  }
+  if (found.size() == 1) return found.front();
+  if (name) {
+    err << "genkey: the form holds no generator named " << *name << '\n';
+  } else {
+    err << "genkey: the form holds " << found.size() << " generators; name one with --component\n";
+  }
+  return nullptr;
+}
+
+void Show(const TGenerator& g, std::ostream& out) {
+  for (const TPropInfo& p : g.Properties()) {
+    const TPropValue v = p.Get(g);
+    out << p.Name << " = ";
+    if (const auto* n = std::get_if<std::int32_t>(&v)) {
+      out << *n;
+    } else {
+      out << std::get<std::string>(v);
+    }
+    out << '\n';
+  }
+  out << "DataBaseName = " << g.DataBaseName() << '\n'
+      << "TableName = " << g.TableName() << '\n'
+      << "Disabled = " << (g.Disabled() ? "yes" : "no") << '\n';
+}
+
+}  // namespace
+
+int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    const std::unique_ptr<TGenerator> g = MakeGenerator(options, err);
+    if (!g) return kFailure;
+    Client client(*g);
+    client.SetProc(options.proc);
+    client.Next(options.count, out, err);
+    return kOk;
+  } catch (const std::exception& e) {
+    err << "genkey: " << e.what() << '\n';
+    return kFailure;
+  }
+}
+
+int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
+  try {
+    const std::unique_ptr<TGenerator> g = MakeGenerator(options, err);
+    if (!g) return kFailure;
+    Client client(*g);
+    client.SetProc(options.proc);
+    return client.Shell(in, out, err);
+  } catch (const std::exception& e) {
+    err << "genkey: " << e.what() << '\n';
+    return kFailure;
+  }
+}
+
+int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
+  try {
+    RegisterGeneratorClasses();
+    const std::unique_ptr<TComponent> root = ReadComponentFile(options.file);
+    TGenerator* g = FindGenerator(*root, options.component, err);
+    if (g == nullptr) return kFailure;
+    if (options.action == "show") {
+      Show(*g, out);
+      return kOk;
+    }
+    if (g->Disabled()) {
+      err << "genkey: generator " << g->Name() << " is disabled\n";
+      return kFailure;
+    }
+    Client client(*g);
+    if (options.action == "next") client.Next(options.count, out, err);
+    if (options.action == "undo") out << g->Undo() << '\n';
+    if (options.action == "shell") return client.Shell(in, out, err);
+    return kOk;
+  } catch (const std::exception& e) {
+    err << "genkey: " << e.what() << '\n';
+    return kFailure;
+  }
+}
+
+}  // namespace tgen::genkey
