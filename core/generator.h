@@ -192,6 +192,11 @@ class TGenerator : public TComponent {
   std::int32_t FMaxWait = 30;
   std::chrono::nanoseconds FWaitRound;
   bool FHoldsLock = false;  // between a successful ReadDATA and the WriteDATA that stores
+  // The Time this client wrote when it took the row's lock, and when it last stored a value
+  // (or created the row, or undid). Identities are creation stamps, so two processes started
+  // in one millisecond share one; the Time they wrote tells them apart.
+  std::string FLockStamp;
+  std::string FLastStamp;
 };
 
 // Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.

@@ -169,10 +169,12 @@ bool TGenerator::ReadDATA() {
       state.SetAsFloat(1);
       who.SetAsString(FWho);
       FTable->FieldByName("Try").SetAsFloat(0);
-      FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+      const std::string stamp = GetTimeStamp();
+      FTable->FieldByName("Time").SetAsString(stamp);
       FTable->Post();
       FTryCount = 0;
       FHoldsLock = true;
+      FLockStamp = stamp;
       FTblSuffix = FTable->FieldByName("Suffix").AsString();
       FSuffix = FTblSuffix;
       FGenMask->SetSuffix(FSuffix);
@@ -224,20 +226,24 @@ bool TGenerator::WriteDATA() {
     FTable->Edit();
     TField& who = FTable->FieldByName("Who");
     TField& state = FTable->FieldByName("State");
-    if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1) {
+    TField& time = FTable->FieldByName("Time");
+    if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1 ||
+        time.FetchedAsString() != FLockStamp) {
       // The lock was broken and maybe taken by another client: store nothing.
       FTable->Cancel();
       FHoldsLock = false;
       FSuffix = saved;
       return false;
     }
+    const std::string stamp = GetTimeStamp();
     FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
     FTable->FieldByName("Try").SetAsFloat(0);
-    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    time.SetAsString(stamp);
     who.SetAsString(FWho);
     state.SetAsFloat(0);
     FTable->Post();
     FHoldsLock = false;
+    FLastStamp = stamp;
     return true;
   } catch (const std::exception&) {
     FTable->Cancel();
@@ -255,15 +261,17 @@ bool TGenerator::MakeNewRecord() {
   CheckFits("Prefix", FPrefix);
   CheckFits("Suffix", FSuffix);
   try {
+    const std::string stamp = GetTimeStamp();
     FTable->Insert();
     FTable->FieldByName("GenID").SetAsFloat(FGeneratorType);
     FTable->FieldByName("Prefix").SetAsString(FPrefix.view());
     FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
-    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    FTable->FieldByName("Time").SetAsString(stamp);
     FTable->FieldByName("State").SetAsFloat(0);
     FTable->FieldByName("Try").SetAsFloat(0);
     FTable->FieldByName("Who").SetAsString(FWho);
     FTable->Post();
+    FLastStamp = stamp;
     return true;
   } catch (const std::exception&) {
     FTable->Cancel();
@@ -277,7 +285,8 @@ void TGenerator::ReleaseLock() noexcept {
   try {
     FTable->Edit();
     if (FTable->FieldByName("Who").FetchedAsString() == FWho &&
-        FTable->FieldByName("State").FetchedAsFloat() == 1) {
+        FTable->FieldByName("State").FetchedAsFloat() == 1 &&
+        FTable->FieldByName("Time").FetchedAsString() == FLockStamp) {
       FTable->FieldByName("State").SetAsFloat(0);
       FTable->Post();
     } else {
@@ -300,8 +309,13 @@ void TGenerator::Wait() {
 TmString TGenerator::Undo() {
   if (FDisabled) return {};
   const TmString result = FGenMask->GetMskValue();
-  if (!LocateRow() || FTable->FieldByName("State").AsFloat() != 0 ||
-      FTable->FieldByName("Who").AsString() != FWho) {
+  // Free, and last written by this client: nobody drew since (a client that only counted or
+  // broke a lock changes neither Who nor Time).
+  auto last_written_by_us = [this](auto read) {
+    return read(FTable->FieldByName("State")) == "0" && read(FTable->FieldByName("Who")) == FWho &&
+           read(FTable->FieldByName("Time")) == FLastStamp;
+  };
+  if (!LocateRow() || !last_written_by_us([](const TField& f) { return f.AsString(); })) {
     UndoFailed();
     return result;
   }
@@ -310,17 +324,18 @@ TmString TGenerator::Undo() {
   try {
     FTable->Edit();
     // Checked again inside the edit: another client may have drawn since the row was read.
-    if (FTable->FieldByName("State").FetchedAsFloat() != 0 ||
-        FTable->FieldByName("Who").FetchedAsString() != FWho) {
+    if (!last_written_by_us([](const TField& f) { return f.FetchedAsString(); })) {
       FTable->Cancel();
       UndoFailed();
       return result;
     }
     FGenMask->Decrement();
     stepped_back = true;
+    const std::string stamp = GetTimeStamp();
     FTable->FieldByName("Suffix").SetAsString(FGenMask->GetSuffix().view());
-    FTable->FieldByName("Time").SetAsString(GetTimeStamp());
+    FTable->FieldByName("Time").SetAsString(stamp);
     FTable->Post();
+    FLastStamp = stamp;
     return FGenMask->GetMskValue();
   } catch (const std::exception&) {
     FTable->Cancel();

@@ -133,7 +133,7 @@ class SqliteTable final : public TTableDriver {
     if (sqlite3_db_readonly(conn_.get(), "main") == 1) {
       throw EDatabaseError("Table " + table + " is read-only (" + path + ")");
     }
-    conn_.Exec("PRAGMA journal_mode = WAL", "Cannot open table " + table);
+    // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
     conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
     const std::string raw_name = SoleTable(conn_);
     sql_table_ = QuoteIdentifier(raw_name);

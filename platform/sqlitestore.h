@@ -3,9 +3,10 @@
 //
 // Every cursor has its own connection. Edit is an immediate write transaction, which keeps
 // every other client out of the table until Post or Cancel; a client that finds the table
-// taken waits for it up to five seconds before its Edit fails. Commits are durable: the file
-// is in write-ahead-log mode and synchronised on every commit, so a stored key survives a
-// crash or a power loss. Identifiers are quoted and values bound, never pasted into SQL.
+// taken waits for it up to five seconds before its Edit fails. Commits are durable: every
+// commit is synchronised to disk (tables made here are in write-ahead-log mode), so a stored
+// key survives a crash or a power loss. Opening a table writes nothing to it. Identifiers are
+// quoted and values bound, never pasted into SQL.
 #pragma once
 
 #include <chrono>

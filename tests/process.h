@@ -1,8 +1,12 @@
-// Runs a program to the end and captures what it printed, for tests of the tools.
+// Runs programs for the tests of the tools: to the end, or alive and talked to line by line.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace tgen::testing {
 
@@ -14,5 +18,38 @@ struct ProcessResult {
 
 // Runs argv[0] with the arguments argv[1...] (no shell), standard input closed.
 ProcessResult RunProcess(const std::vector<std::string>& argv);
+
+// A running program with a pipe to its standard input and one from its standard output;
+// its standard error goes to a file read at the end. Killed and reaped when destroyed.
+class Process {
+ public:
+  explicit Process(const std::vector<std::string>& argv);
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  Process(Process&&) = delete;
+  Process& operator=(Process&&) = delete;
+  ~Process();
+
+  [[nodiscard]] pid_t Pid() const { return pid_; }
+  void Send(const std::string& text);
+  void CloseInput();
+  // The next line of output (without its newline); nothing when none came in time or the
+  // output ended.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Everything printed so far and from now on, up to the end of output.
+  std::string ReadAll();
+  void Kill(int signal);
+  // Waits for the end; `out` holds what ReadLine did not take.
+  ProcessResult Wait();
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string err_path_;
+  std::string buffer_;
+  bool reaped_ = false;
+  int status_ = 0;
+};
 
 }  // namespace tgen::testing

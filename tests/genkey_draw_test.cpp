@@ -1,0 +1,307 @@
+// Drawing keys from one SQLite generator table with several genkey processes at once.
+#include <signal.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/process.h"
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Process;
+using testing::ProcessResult;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class GenkeyDrawTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) / ("draw-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "shop");
+    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\n";
+    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("TGEN_ALIASES");
+    unsetenv("XDG_DATA_HOME");
+    fs::remove_all(dir);
+  }
+
+  static std::vector<std::string> Args(std::vector<std::string> args) {
+    args.insert(args.begin(), GENKEY_PATH);
+    return args;
+  }
+  static ProcessResult Genkey(std::vector<std::string> args) {
+    return testing::RunProcess(Args(std::move(args)));
+  }
+  // Runs SQL on a table file directly, as a damaged or foreign table would be made.
+  static void Sql(const fs::path& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    const std::string message = error != nullptr ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << message;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(GenkeyDrawTest, FirstRunCreatesTheDefaultTable) {
+  const ProcessResult r = Genkey({"next", "--mask", "INV-####", "-n", "3"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "INV-0000\nINV-0001\nINV-0002\n");
+  EXPECT_EQ(r.err, "genkey: created generator table GENTBL.DB in " +
+                       (dir / "data" / "tgenerator" / "tGenAlias").string() + "\n");
+  EXPECT_EQ(Genkey({"next", "--mask", "INV-####"}).out, "INV-0003\n");
+}
+
+TEST_F(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  constexpr int kClients = 6;
+  constexpr int kKeys = 40;
+  std::vector<std::unique_ptr<Process>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<Process>(
+        Args({"next", "--alias", "Shop", "--mask", "K####", "-n", std::to_string(kKeys)})));
+  }
+  std::multiset<std::string> keys;
+  for (auto& c : clients) {
+    const ProcessResult r = c->Wait();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string& k : Lines(r.out))
+      keys.insert(k);
+  }
+  std::multiset<std::string> expected;
+  for (int i = 0; i < kClients * kKeys; ++i) {
+    std::ostringstream k;
+    k << 'K' << std::setw(4) << std::setfill('0') << i;
+    expected.insert(k.str());
+  }
+  EXPECT_EQ(keys, expected);  // none repeated, none missing
+}
+
+TEST_F(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  std::vector<std::unique_ptr<Process>> clients;
+  const std::vector<std::vector<std::string>> options = {{"--type", "1", "--mask", "##"},
+                                                         {"--type", "2", "--mask", "##"},
+                                                         {"--proc", "A", "--mask", "@##"},
+                                                         {"--proc", "B", "--mask", "@##"}};
+  for (const auto& o : options) {
+    std::vector<std::string> args = {"next", "--alias", "Shop", "-n", "5"};
+    args.insert(args.end(), o.begin(), o.end());
+    clients.push_back(std::make_unique<Process>(Args(args)));
+  }
+  const std::vector<std::string> expected = {"00\n01\n02\n03\n04\n", "00\n01\n02\n03\n04\n",
+                                             "A00\nA01\nA02\nA03\nA04\n",
+                                             "B00\nB01\nB02\nB03\nB04\n"};
+  for (std::size_t i = 0; i < clients.size(); ++i)
+    EXPECT_EQ(clients[i]->Wait().out, expected[i]);
+  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 5U);
+}
+
+TEST_F(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  Process a(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
+  Process b(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
+  auto ask = [](Process& p, const std::string& command) {
+    p.Send(command + "\n");
+    return p.ReadLine().value_or("(no answer)");
+  };
+  EXPECT_EQ(ask(a, "next"), "U-00");
+  EXPECT_EQ(ask(a, "next"), "U-01");
+  EXPECT_EQ(ask(b, "next"), "U-02");
+  EXPECT_EQ(ask(a, "undo"), "U-01");  // b drew since: refused, a keeps its value
+  EXPECT_EQ(ask(b, "undo"), "U-01");  // b hands U-02 back
+  EXPECT_EQ(ask(a, "next"), "U-02");  // and a draws it again
+  EXPECT_EQ(ask(a, "undo"), "U-01");
+  EXPECT_EQ(ask(a, "undo"), "U-00");  // twice back: nobody drew in between
+  EXPECT_EQ(ask(b, "next 2"), "U-01");
+  EXPECT_EQ(b.ReadLine().value_or(""), "U-02");
+  const ProcessResult ra = a.Wait();
+  const ProcessResult rb = b.Wait();
+  EXPECT_EQ(ra.err, "Can NOT undo!\n");
+  EXPECT_EQ(rb.err, "");
+}
+
+TEST_F(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  std::set<std::string> drawn;
+  std::mt19937 random(12345);
+  bool killed_holding = false;
+  for (int attempt = 0; attempt < 30 && !killed_holding; ++attempt) {
+    Process victim(Args({"shell", "--alias", "Shop", "--mask", "#####"}));
+    victim.Send("who\n");
+    const std::string who = victim.ReadLine().value_or("");
+    ASSERT_EQ(who.size(), 17U);
+    victim.Send("next 100000\n");
+    ASSERT_TRUE(victim.ReadLine().has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+    victim.Kill(SIGKILL);
+    const ProcessResult r = victim.Wait();
+    for (const std::string& k : Lines(r.out)) {
+      EXPECT_TRUE(drawn.insert(k).second) << "key drawn twice: " << k;
+    }
+    const std::string row = Genkey({"table", "show", "--alias", "Shop", "--prefix", ""}).out;
+    killed_holding = row.find("State = 1\n") != std::string::npos &&
+                     row.find("Who = " + who + "\n") != std::string::npos;
+  }
+  ASSERT_TRUE(killed_holding) << "never caught the victim holding the lock";
+
+  // The survivors break the dead client's lock and go on, repeating nothing.
+  std::vector<std::unique_ptr<Process>> others;
+  for (int i = 0; i < 3; ++i) {
+    others.push_back(std::make_unique<Process>(
+        Args({"next", "--alias", "Shop", "--mask", "#####", "-n", "20"})));
+  }
+  for (auto& o : others) {
+    const ProcessResult r = o->Wait();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<std::string> keys = Lines(r.out);
+    EXPECT_EQ(keys.size(), 20U);
+    for (const std::string& k : keys)
+      EXPECT_TRUE(drawn.insert(k).second) << "drawn twice: " << k;
+  }
+}
+
+TEST_F(GenkeyDrawTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
+  const fs::path shop = dir / "shop";
+  // A table of another layout.
+  Sql(shop / "OTHER.DB", "CREATE TABLE t (GenID REAL, Prefix VARCHAR(30), Suffix VARCHAR(20))");
+  // A file that is no table at all.
+  std::ofstream(shop / "JUNK.DB") << "this is not a database file, just some text.";
+  // A generator table with damaged rows.
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop", "--table", "HURT.DB"}).exit_code, 0);
+  ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--table", "HURT.DB", "--mask", "##"}).exit_code, 0);
+  ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--table", "HURT.DB", "--type", "2", "--mask", "##"})
+                .exit_code,
+            0);
+  Sql(shop / "HURT.DB",
+      "UPDATE \"HURT.DB\" SET State = 1, Time = 'yesterday' WHERE GenID = 0;"
+      "UPDATE \"HURT.DB\" SET State = 'held' WHERE GenID = 2");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // a part of what standard error must say
+  };
+  const std::vector<Case> cases = {
+      {{"--alias", "Shop", "--table", "OTHER.DB"},
+       "Bad table format: Prefix does not hold 20 characters"},
+      {{"--alias", "Shop", "--table", "JUNK.DB"}, "file is not a database"},
+      {{"--alias", "Shop", "--table", "NONE.DB"},
+       "Table NONE.DB does not exist in " + shop.string()},
+      {{"--alias", "Nowhere"}, "Unknown alias Nowhere"},
+      {{"--alias", "Shop", "--table", "HURT.DB"}, "'erday' is not a valid integer value"},
+      {{"--alias", "Shop", "--table", "HURT.DB", "--type", "2"},
+       "Field State holds 'held', not a number"},
+      {{"--alias", "Shop", "--table", "../aliases"}, "Invalid table name '../aliases'"},
+  };
+  const std::string before =
+      FileBytes(shop / "HURT.DB") + FileBytes(shop / "OTHER.DB") + FileBytes(shop / "JUNK.DB");
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"next", "--mask", "##"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = Genkey(args);
+    EXPECT_EQ(r.exit_code, 1) << c.error;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(FileBytes(shop / "HURT.DB") + FileBytes(shop / "OTHER.DB") +
+                  FileBytes(shop / "JUNK.DB") ==
+              before);
+}
+
+TEST_F(GenkeyDrawTest, StoredFormsAndTableRepair) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  std::ofstream(dir / "orders.frm") << "object Orders: TDataModule\n"
+                                       "  object Invoices: TGenerator\n"
+                                       "    Mask = 'F-##'\n"
+                                       "    StartValue = '10'\n"
+                                       "    GeneratorType = 7\n"
+                                       "    DataBaseName = 'Shop'\n"
+                                       "    TableName = 'GENTBL.DB'\n"
+                                       "  end\n"
+                                       "end\n";
+  const std::string form = (dir / "orders.frm").string();
+  EXPECT_EQ(Genkey({"form", form, "next", "-n", "2"}).out, "F-10\nF-11\n");
+  EXPECT_EQ(Genkey({"form", form, "--component", "invoices", "next"}).out, "F-12\n");
+  const std::string shown = Genkey({"form", form, "show"}).out;
+  EXPECT_NE(shown.find("Mask = F-##\nStartValue = 10\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("DataBaseName = Shop\n"), std::string::npos) << shown;
+  EXPECT_EQ(Genkey({"form", form, "--component", "Nobody", "next"}).exit_code, 1);
+
+  // A holder that died leaves its row locked; unlock frees it.
+  std::ofstream(dir / "bad.frm") << "object O: TDataModule\n object G: TGenerator\n Mask = '#'\n"
+                                    " DataBaseName = 'Nowhere'\n end\nend\n";
+  const ProcessResult bad = Genkey({"form", (dir / "bad.frm").string(), "next"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("Check Nowhere!"), std::string::npos) << bad.err;
+
+  Sql(dir / "shop" / "GENTBL.DB", "UPDATE \"GENTBL.DB\" SET State = 1, Try = 4, Who = 'GONE'");
+  const ProcessResult unlock =
+      Genkey({"table", "unlock", "--alias", "Shop", "--type", "7", "--prefix", "F-"});
+  EXPECT_EQ(unlock.out, "unlocked the row held by GONE\n");
+  const std::string row =
+      Genkey({"table", "show", "--alias", "Shop", "--type", "7", "--prefix", "F-"}).out;
+  EXPECT_NE(row.find("State = 0\nWho = GONE\nTry = 0\n"), std::string::npos) << row;
+  EXPECT_EQ(Genkey({"table", "show", "--alias", "Shop", "--prefix", "none"}).exit_code, 1);
+  EXPECT_EQ(Genkey({"tables", "--alias", "Shop"}).out, "GENTBL.DB\n");
+  EXPECT_EQ(Genkey({"table", "check", "--alias", "Shop"}).exit_code, 0);
+}
+
+TEST_F(GenkeyDrawTest, ReadOnlyTableIsRefused) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "##"}).out, "00\n");
+  // Another user may read the table and its folder but not write them.
+  fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(dir / "shop", fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);
+  fs::permissions(dir / "aliases", fs::perms::others_read, fs::perm_options::add);
+  const std::string before = FileBytes(dir / "shop" / "GENTBL.DB");
+  const ProcessResult r =
+      testing::RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                           GENKEY_PATH, "next", "--alias", "Shop", "--mask", "##"});
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.err.find("Error while opening generator table GENTBL.DB!"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(FileBytes(dir / "shop" / "GENTBL.DB") == before);
+}
+
+}  // namespace
+}  // namespace tgen
