@@ -1,5 +1,6 @@
 // Feeds arbitrary text to the stored-form reader, with generators and a root that publishes
 // handlers. Whatever it reads must write out and read back to the very same text.
+#include <stdlib.h>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -36,6 +37,14 @@ const tgen::TClassRegistry& Classes() {
 }
 
 }  // namespace
+
+// Generators read from forms open their tables: point the session at nothing, so that no run
+// reaches a real store.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  setenv("TGEN_ALIASES", "/nonexistent/tgen-fuzz/aliases", 1);
+  setenv("XDG_DATA_HOME", "/nonexistent/tgen-fuzz/data", 1);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const tgen::ScopedNoticeSink quiet(std::make_shared<tgen::RecordingNoticeSink>());

@@ -66,6 +66,16 @@ class Connection {
     return stmt;
   }
 
+  // A statement prepared once per connection and reset for every use.
+  sqlite3_stmt* Cached(const std::string& sql) {
+    auto it = cache_.find(sql);
+    if (it == cache_.end()) it = cache_.emplace(sql, Prepare(sql)).first;
+    sqlite3_stmt* stmt = it->second.get();
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return stmt;
+  }
+
   // Ends an open transaction without storing; never throws.
   void Rollback() noexcept {
     if (sqlite3_get_autocommit(db_.get()) == 0) {
@@ -75,7 +85,23 @@ class Connection {
 
  private:
   Db db_;
+  std::map<std::string, Stmt> cache_;  // finalized before the connection closes
   std::string label_;
+};
+
+// Resets a cached statement when its use ends, so that no read stays open.
+class Used {
+ public:
+  explicit Used(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  Used(const Used&) = delete;
+  Used& operator=(const Used&) = delete;
+  Used(Used&&) = delete;
+  Used& operator=(Used&&) = delete;
+  ~Used() { sqlite3_reset(stmt_); }
+  [[nodiscard]] sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_;
 };
 
 void Bind(Connection& c, sqlite3_stmt* stmt, int index, const TFieldValue& value) {
@@ -168,7 +194,7 @@ class SqliteTable final : public TTableDriver {
       where += (i == 0 ? " WHERE " : " AND ") + QuoteIdentifier(defs_.at(fields[i]).Name) + " = ?" +
                std::to_string(i + 1);
     }
-    Stmt stmt = conn_.Prepare(select_ + where + " LIMIT 1");
+    const Used stmt(conn_.Cached(select_ + where + " LIMIT 1"));
     for (std::size_t i = 0; i < values.size(); ++i) {
       Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[i]);
     }
@@ -194,8 +220,8 @@ class SqliteTable final : public TTableDriver {
         sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name) + " = ?" +
                 std::to_string(i + 1);
       }
-      Stmt stmt = conn_.Prepare("UPDATE " + sql_table_ + " SET " + sets + " WHERE rowid = ?" +
-                                std::to_string(defs_.size() + 1));
+      const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " + sets + " WHERE rowid = ?" +
+                                   std::to_string(defs_.size() + 1)));
       for (std::size_t i = 0; i < defs_.size(); ++i) {
         Bind(conn_, stmt.get(), static_cast<int>(i + 1),
              i < values.size() ? values[i] : TFieldValue{});
@@ -267,7 +293,7 @@ class SqliteTable final : public TTableDriver {
   }
 
   TRecord Fetch(TRowId row) {
-    Stmt stmt = conn_.Prepare(select_ + " WHERE rowid = ?1");
+    const Used stmt(conn_.Cached(select_ + " WHERE rowid = ?1"));
     Bind(conn_, stmt.get(), 1, static_cast<double>(row));
     TLocated found;
     if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) {

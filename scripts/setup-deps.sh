@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config          # the build
   libcli11-dev                       # genkey's command line
+  libsqlite3-dev                     # the embedded generator table store
+  util-linux                         # setpriv, to test a table another user cannot write
   libgtest-dev libgmock-dev          # unit tests
   libbenchmark-dev                   # benchmarks
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
