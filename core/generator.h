@@ -167,6 +167,8 @@ class TGenerator : public TComponent {
 
  private:
   bool LocateRow();
+  // Refuses a stored suffix that does not fit the mask.
+  void CheckStoredSuffix(const std::string& stored) const;
   // Refuses a prefix or suffix that its field cannot hold whole.
   void CheckFits(const char* field, const TmString& text) const;
   // Gives back a lock that this client still holds, leaving the stored suffix as it was.

@@ -343,6 +343,29 @@ TEST_F(CycleTest, TextsTooLongForTheirFieldsAreRefusedUntouched) {
   EXPECT_THAT(Rows(), IsEmpty());
 }
 
+TEST_F(CycleTest, ARowOfAnotherMasksShapeIsRefused) {
+  auto narrow = Make("INV-##");
+  narrow->Generator();
+  auto wide = Make("INV-[AB]###");  // same prefix and type: the same row
+  try {
+    wide->Generator();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(),
+              "The row of GenID 0 and prefix 'INV-' in table GENTBL.DB holds the suffix '00', "
+              "which does not fit the mask 'INV-[AB]###'; give this mask a GeneratorType of its "
+              "own");
+  }
+  // Changed under a lock already taken: given back untouched.
+  wide->before_read = [&](Client&) { SetOnlyRow({0, 0, 0, "INV-", "A012", "", "X"}); };
+  SetOnlyRow({0, 0, 0, "INV-", "A011", "", "X"});
+  wide->Generator();  // fits when read
+  wide->before_read = [&](Client&) { SetOnlyRow({0, 0, 0, "INV-", "7", "", "X"}); };
+  EXPECT_THROW(wide->Generator(), Exception);
+  EXPECT_EQ(Rows().front().state, 0);
+  EXPECT_EQ(Rows().front().suffix, "7");
+}
+
 TEST_F(CycleTest, MaskWithoutCountingPartReturnsTheFreshPrefix) {
   auto g = Make("@-X");
   int calls = 0;

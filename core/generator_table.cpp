@@ -100,6 +100,7 @@ TmString TGenerator::Generator() {
     if (!LocateRow()) throw Exception("Can not generate new record!");
   }
 
+  CheckStoredSuffix(FTable->FieldByName("Suffix").AsString());
   FTryCount = 0;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
   for (;;) {
@@ -116,6 +117,16 @@ TmString TGenerator::Generator() {
     }
   }
   return FGenMask->GetMskValue();
+}
+
+void TGenerator::CheckStoredSuffix(const std::string& stored) const {
+  // Two masks with one prefix and GeneratorType share a row; a suffix of another mask's shape
+  // would step into keys that are no keys at all.
+  if (FGenMask->Fits(stored)) return;
+  throw Exception("The row of GenID " + std::to_string(FGeneratorType) + " and prefix '" +
+                  FPrefix.str() + "' in table " + FTableName + " holds the suffix '" + stored +
+                  "', which does not fit the mask '" + Mask() +
+                  "'; give this mask a GeneratorType of its own");
 }
 
 bool TGenerator::LocateRow() {
@@ -157,6 +168,7 @@ bool TGenerator::ReadDATA() {
       MessageBox("System is busy. Try again!", "Generator", MB_ICONINFORMATION);
     }
 
+    std::string stored;
     try {
       FTable->Edit();
       // Ours only while nobody broke the mark and took the row meanwhile.
@@ -175,10 +187,7 @@ bool TGenerator::ReadDATA() {
       FTryCount = 0;
       FHoldsLock = true;
       FLockStamp = stamp;
-      FTblSuffix = FTable->FieldByName("Suffix").AsString();
-      FSuffix = FTblSuffix;
-      FGenMask->SetSuffix(FSuffix);
-      return true;
+      stored = FTable->FieldByName("Suffix").AsString();
     } catch (const std::exception&) {
       FTable->Cancel();
       if (++FTryCount >= kBusyNotice) {
@@ -186,6 +195,14 @@ bool TGenerator::ReadDATA() {
       }
       return false;
     }
+    if (!FGenMask->Fits(stored)) {
+      ReleaseLock();
+      CheckStoredSuffix(stored);
+    }
+    FTblSuffix = stored;
+    FSuffix = FTblSuffix;
+    FGenMask->SetSuffix(FSuffix);
+    return true;
   }
 
   // A held row: break the lock when it is stale, else count the attempt.

@@ -117,8 +117,8 @@ bool StepElement(TMskElement& e, bool up) {
   return up ? StepUp(e.Chars[0], e.IncKind) : StepDown(e.Chars[0], e.IncKind);
 }
 
-// Whether `c` fits a suffix element, and the name of the kind of error when it does not.
-bool Fits(const TMskElement& e, char c) {
+// Whether `c` fits a suffix element.
+bool FitsPlace(const TMskElement& e, char c) {
   if (e.Kind == tType::ENUMS) return e.Chars.find(c) != std::string::npos;
   switch (e.IncKind) {
     case incType::INCNUM:
@@ -371,13 +371,24 @@ bool TGenMask::Validate(const TmString& S) {
   for (int k = 0; k < count_; ++k) {
     const TMskElement& e = elements_[static_cast<std::size_t>(k)];
     if (!e.IsSuffix()) continue;
-    if (p >= S.size() || !Fits(e, S[p])) {
+    if (p >= S.size() || !FitsPlace(e, S[p])) {
       fits = false;
       ReportError(e, S, p);
     }
     ++p;
   }
   return fits;
+}
+
+bool TGenMask::Fits(const TmString& S) const {
+  std::size_t p = 0;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (!e.IsSuffix()) continue;
+    if (p >= S.size() || !FitsPlace(e, S[p])) return false;
+    ++p;
+  }
+  return p == S.size();
 }
 
 void TGenMask::ReportError(const TMskElement& element, const TmString& text, std::size_t p) {

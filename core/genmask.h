@@ -83,6 +83,9 @@ class TGenMask : public TObject {
   // fit, a missing one included, is reported to OnErrorMask or in a "TGenMask" message box.
   // A mask without suffix places fits nothing and reports nothing.
   virtual bool Validate(const TmString& S);
+  // True when `S` has exactly one character for each suffix place and each fits; reports
+  // nothing.
+  [[nodiscard]] bool Fits(const TmString& S) const;
 
   [[nodiscard]] int Count() const { return count_; }
   // The whole table; entries from Count() on are not part of the mask.

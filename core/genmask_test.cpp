@@ -390,6 +390,21 @@ TEST_F(GenMaskTest, ValidatesAndReportsEachBadPosition) {
   }
 }
 
+TEST_F(GenMaskTest, FitsChecksWholeSuffixesSilently) {
+  TGenMask m;
+  m.ScanMask("A-[XY]#$");
+  for (const auto& [text, fits] : std::vector<std::pair<std::string, bool>>{{"X1b", true},
+                                                                            {"Y9\xC0", true},
+                                                                            {"X1", false},
+                                                                            {"X1bb", false},
+                                                                            {"Q1b", false},
+                                                                            {"XAb", false},
+                                                                            {"", false}}) {
+    EXPECT_EQ(m.Fits(text), fits) << text;
+  }
+  EXPECT_THAT(notices->Notices(), IsEmpty());
+}
+
 TEST_F(GenMaskTest, ErrorHandlerReplacesTheMessageBox) {
   TGenMask m;
   m.ScanMask("#$[XY]");
