@@ -196,7 +196,7 @@ void TMemoryStore::Reset() {
 }
 
 void TMemoryStore::FailLocks(const std::string& location, const std::string& table,
-                             std::set<int> which) {
+                             const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
   t.fail_locks.clear();
@@ -205,7 +205,7 @@ void TMemoryStore::FailLocks(const std::string& location, const std::string& tab
 }
 
 void TMemoryStore::FailUpdates(const std::string& location, const std::string& table,
-                               std::set<int> which) {
+                               const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
   t.fail_updates.clear();
@@ -214,7 +214,7 @@ void TMemoryStore::FailUpdates(const std::string& location, const std::string& t
 }
 
 void TMemoryStore::FailInserts(const std::string& location, const std::string& table,
-                               std::set<int> which) {
+                               const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
   t.fail_inserts.clear();

@@ -35,9 +35,11 @@ class TMemoryStore final : public TStoreDriver {
   void Reset();
 
   // Fault injection; `which` counts calls from now on, 1 being the next.
-  void FailLocks(const std::string& location, const std::string& table, std::set<int> which);
-  void FailUpdates(const std::string& location, const std::string& table, std::set<int> which);
-  void FailInserts(const std::string& location, const std::string& table, std::set<int> which);
+  void FailLocks(const std::string& location, const std::string& table, const std::set<int>& which);
+  void FailUpdates(const std::string& location, const std::string& table,
+                   const std::set<int>& which);
+  void FailInserts(const std::string& location, const std::string& table,
+                   const std::set<int>& which);
   // Keeps a row in edit as if another client had it, or lets it go again.
   void HoldRow(const std::string& location, const std::string& table, TRowId row, bool held);
 

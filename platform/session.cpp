@@ -77,7 +77,7 @@ std::string TSession::DefaultAliasDirectory() {
   return EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/tgenerator/" + DefaultAliasName;
 }
 
-std::vector<TAlias> TSession::ReadAliases() const {
+std::vector<TAlias> TSession::ReadAliases() {
   std::vector<TAlias> aliases;
   const std::string path = AliasFilePath();
   std::ifstream in(path);

@@ -52,7 +52,7 @@ class TSession {
   void CreateGeneratorTable(const std::string& alias, const std::string& table) const;
 
  private:
-  [[nodiscard]] std::vector<TAlias> ReadAliases() const;
+  [[nodiscard]] static std::vector<TAlias> ReadAliases();
   [[nodiscard]] std::shared_ptr<TStoreDriver> Driver(const TAlias& alias) const;
 
   mutable std::mutex mutex_;
