@@ -1,11 +1,15 @@
-// Keys per second drawn by several processes from one SQLite generator table, on one sequence
-// and on separate sequences, against a baseline measured in the same run on the same file
-// system with the same durability: a counter row advanced by one UPDATE ... RETURNING in its
-// own immediate transaction per key. Every run also checks that no key repeats.
+// Keys per second drawn by several processes from one generator table, on one sequence and on
+// separate sequences, against baselines measured in the same run on the same store with the
+// same durability: a counter row advanced by one UPDATE ... RETURNING in its own transaction
+// per key, and (on PostgreSQL) nextval() on a sequence. Every run also checks that no key
+// repeats.
 //
-//   contention [--clients 1,2,4,8] [--seconds 2] [--wait-round-us 10] [--dir DIR]
+//   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
+//              [--wait-round-us 100] [--dir DIR]
 //
+// PostgreSQL runs use the server named by $TGEN_PG_URI (scripts/with-postgres.sh starts one).
 // Prints a table in Markdown.
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,9 +37,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
+  std::string store = "sqlite";
+  std::string pg_uri;  // the server, for --store postgresql
+  int run = 0;         // numbers the tables of each run
   std::vector<int> clients = {1, 2, 4, 8};
   double seconds = 2;
-  std::vector<int> wait_rounds_us = {10};
+  std::vector<int> wait_rounds_us = {100};
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
 
@@ -50,6 +57,10 @@ class CountingSink final : public tgen::NoticeSink {
   int count = 0;
 };
 
+std::string TableName(const Options& o) {
+  return "GEN_" + std::to_string(o.run);
+}
+
 // One child's work: draw keys until the deadline, writing them to `out`, one a line.
 using Work = void (*)(int child, bool separate, Clock::time_point until, const Options& o,
                       std::ostream& out);
@@ -62,6 +73,7 @@ void DrawWithGenerator(int child, bool separate, Clock::time_point until, const 
   g.SetMask("#######");
   g.SetGeneratorType(separate ? child : 0);
   g.SetDataBaseName("Bench");
+  g.SetTableName(TableName(o));
   g.SetWaitRound(std::chrono::microseconds(o.wait_rounds_us.front()));
   g.InitDB();
   if (g.Disabled()) std::exit(3);
@@ -97,12 +109,69 @@ void DrawWithCounterRow(int child, bool separate, Clock::time_point until, const
   sqlite3_close(db);
 }
 
+// Runs SQL on the server; the bench stops when it fails.
+void PgExec(PGconn* conn, const std::string& sql) {
+  PGresult* r = PQexec(conn, sql.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+  if (!ok) std::cerr << "bench: " << PQerrorMessage(conn);
+  PQclear(r);
+  if (!ok) std::exit(3);
+}
+
+// Draws with one statement per key in its own transaction (autocommit): `sql` returns the key.
+void DrawWithStatement(const Options& o, Clock::time_point until, const std::string& sql,
+                       std::ostream& out) {
+  PGconn* conn = PQconnectdb(o.pg_uri.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
+  while (Clock::now() < until) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
+      out << PQgetvalue(r, 0, 0) << '\n';
+    PQclear(r);
+  }
+  PQfinish(conn);
+}
+
+void DrawWithNextval(int child, bool separate, Clock::time_point until, const Options& o,
+                     std::ostream& out) {
+  DrawWithStatement(o, until,
+                    "SELECT nextval('seq_" + std::to_string(o.run) + "_" +
+                        std::to_string(separate ? child : 0) + "')",
+                    out);
+}
+
+void DrawWithPgCounterRow(int child, bool separate, Clock::time_point until, const Options& o,
+                          std::ostream& out) {
+  DrawWithStatement(o, until,
+                    "UPDATE counter_" + std::to_string(o.run) + " SET v = v + 1 WHERE id = " +
+                        std::to_string(separate ? child : 0) + " RETURNING v",
+                    out);
+}
+
+void PreparePg(const Options& o, int clients) {
+  tgen::TSession::Default().CreateGeneratorTable("Bench", TableName(o));
+  PGconn* conn = PQconnectdb(o.pg_uri.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
+  const std::string run = std::to_string(o.run);
+  PgExec(conn, "CREATE TABLE counter_" + run + " (id integer PRIMARY KEY, v bigint)");
+  for (int i = 0; i < clients; ++i) {
+    PgExec(conn, "INSERT INTO counter_" + run + " VALUES (" + std::to_string(i) + ", 0)");
+    PgExec(conn, "CREATE SEQUENCE seq_" + run + "_" + std::to_string(i));
+  }
+  PQfinish(conn);
+}
+
 void Prepare(const Options& o, int clients) {
+  if (o.store == "postgresql") {
+    PreparePg(o, clients);
+    fs::create_directories(o.dir);
+    return;
+  }
   fs::remove_all(o.dir);
   fs::create_directories(o.dir);
-  tgen::TSession::Default().CreateGeneratorTable("Bench", "GENTBL.DB");
+  tgen::TSession::Default().CreateGeneratorTable("Bench", TableName(o));
   sqlite3* db = nullptr;
-  sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db);
+  sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db);  // NOLINT: checked by the children
   std::string sql =
       "PRAGMA journal_mode = WAL; CREATE TABLE counter (id INTEGER PRIMARY KEY, v "
       "INTEGER);";
@@ -117,11 +186,13 @@ struct Result {
   bool distinct = true;
 };
 
-Result Run(Work work, const Options& o, int clients, bool separate) {
+Result Run(Work work, Options& o, int clients, bool separate) {
+  ++o.run;
   Prepare(o, clients);
   const auto start = Clock::now() + std::chrono::milliseconds(200);  // all start together
   const auto until =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+  std::cout.flush();  // the children must not print what the parent buffered
   std::vector<pid_t> children;
   for (int c = 0; c < clients; ++c) {
     const pid_t pid = fork();
@@ -174,32 +245,57 @@ int main(int argc, char** argv) {
   Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
+    if (flag == "--store") o.store = argv[i + 1];
     if (flag == "--clients") o.clients = ParseList(argv[i + 1]);
     if (flag == "--seconds") o.seconds = std::stod(argv[i + 1]);
     if (flag == "--wait-round-us") o.wait_rounds_us = ParseList(argv[i + 1]);
     if (flag == "--dir")
       o.dir = fs::path(argv[i + 1]) / ("tgen-contention-" + std::to_string(getpid()));
   }
+  const bool pg = o.store == "postgresql";
+  if (pg) {
+    const char* uri = std::getenv("TGEN_PG_URI");
+    if (uri == nullptr) {
+      std::cerr
+          << "contention: --store postgresql needs $TGEN_PG_URI (see scripts/with-postgres.sh)\n";
+      return 77;  // "skipped" to CTest
+    }
+    o.pg_uri = uri;
+  }
   const fs::path aliases = o.dir.string() + ".aliases";
-  std::ofstream(aliases) << "Bench = sqlite:" << o.dir.string() << "\n";
+  std::ofstream(aliases) << "Bench = " << (pg ? o.pg_uri : "sqlite:" + o.dir.string()) << "\n";
   setenv("TGEN_ALIASES", aliases.c_str(), 1);
 
-  std::cout << "| sequences | clients | wait round | generator keys/s | counter row keys/s | "
-               "ratio | keys distinct |\n|---|---|---|---|---|---|---|\n";
+  std::cout
+      << "| store | sequences | clients | wait round | generator keys/s | counter row keys/s | "
+         "nextval keys/s | generator / counter row | generator / nextval | keys distinct |\n"
+         "|---|---|---|---|---|---|---|---|---|---|\n";
   const std::vector<int> rounds = o.wait_rounds_us;
-  for (const bool separate : {false, true}) {
-    for (const int clients : o.clients) {
-      const Result base = Run(DrawWithCounterRow, o, clients, separate);
-      for (const int round : rounds) {
-        o.wait_rounds_us = {round};
-        const Result gen = Run(DrawWithGenerator, o, clients, separate);
-        std::printf("| %s | %d | %d us | %.0f | %.0f | %.2f | %s |\n",
-                    separate ? "separate" : "one", clients, round, gen.keys_per_second,
-                    base.keys_per_second, gen.keys_per_second / base.keys_per_second,
-                    gen.distinct && base.distinct ? "yes" : "NO");
-        std::fflush(stdout);
+  try {
+    for (const bool separate : {false, true}) {
+      for (const int clients : o.clients) {
+        const Result counter =
+            Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate);
+        const Result next = pg ? Run(DrawWithNextval, o, clients, separate) : Result{};
+        for (const int round : rounds) {
+          o.wait_rounds_us = {round};
+          const Result gen = Run(DrawWithGenerator, o, clients, separate);
+          std::printf(
+              "| %s | %s | %d | %d us | %.0f | %.0f | %s | %.2f | %s | %s |\n", o.store.c_str(),
+              separate ? "separate" : "one", clients, round, gen.keys_per_second,
+              counter.keys_per_second,
+              pg ? std::to_string(static_cast<long>(next.keys_per_second)).c_str() : "-",
+              gen.keys_per_second / counter.keys_per_second,
+              pg ? std::to_string(gen.keys_per_second / next.keys_per_second).substr(0, 4).c_str()
+                 : "-",
+              gen.distinct && counter.distinct && next.distinct ? "yes" : "NO");
+          std::fflush(stdout);
+        }
       }
     }
+  } catch (const std::exception& e) {
+    std::cerr << "contention: " << e.what() << '\n';
+    return 1;
   }
   fs::remove_all(o.dir);
   fs::remove(aliases);

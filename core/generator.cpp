@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kCaption = "Generator Information";
 // Chosen with bench/contention: see WaitRound().
-constexpr std::chrono::nanoseconds kDefaultWaitRound = std::chrono::microseconds(10);
+constexpr std::chrono::nanoseconds kDefaultWaitRound = std::chrono::microseconds(100);
 
 // Each instance draws its pause from a generator of its own, so that the application's
 // random numbers are left alone.

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/memorystore.h"
+#include "platform/pgstore.h"
 #include "platform/sqlitestore.h"
 #include "platform/tmstring.h"
 
@@ -34,6 +35,13 @@ std::string Trim(std::string_view text) {
 // Splits "scheme:location"; "postgresql://..." keeps the whole text as the location.
 TAlias ParseUri(std::string name, const std::string& uri, const fs::path& base) {
   TAlias alias{std::move(name), "", ""};
+  // PostgreSQL connection strings go to the driver whole, in either of their two forms.
+  const bool keywords = uri.find('=') != std::string::npos && uri.find("://") == std::string::npos;
+  if (keywords || uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) {
+    alias.Scheme = "postgresql";
+    alias.Location = uri;
+    return alias;
+  }
   const std::size_t colon = uri.find(':');
   if (colon == std::string::npos) return alias;
   alias.Scheme = uri.substr(0, colon);
@@ -55,6 +63,7 @@ TAlias ParseUri(std::string name, const std::string& uri, const fs::path& base) 
 TSession::TSession() {
   RegisterDriver("sqlite", std::make_shared<TSqliteDriver>());
   RegisterDriver("memory", TMemoryStore::Instance());
+  RegisterDriver("postgresql", std::make_shared<TPgDriver>());
 }
 
 TSession& TSession::Default() {

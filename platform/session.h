@@ -1,7 +1,8 @@
 // The session: the aliases through which tables are reached, and their tables.
 //
 // An alias names a store by URI: "sqlite:DIRECTORY" (a table is the file DIRECTORY/TABLE),
-// "memory:NAME" (tables shared by the cursors of this process), and others that drivers
+// "memory:NAME" (tables shared by the cursors of this process), a PostgreSQL connection
+// string ("postgresql://user@host:port/db" or "host=... dbname=..."), and others that drivers
 // register by scheme. Aliases come from a text file of "NAME = URI" lines ("#" starts a
 // comment line; a relative directory is taken from the file's own folder), whose path is
 // $TGEN_ALIASES, else $XDG_CONFIG_HOME/tgenerator/aliases, else ~/.config/tgenerator/aliases.

@@ -7,6 +7,8 @@ packages=(
   cmake make g++ pkg-config          # the build
   libcli11-dev                       # genkey's command line
   libsqlite3-dev                     # the embedded generator table store
+  libpq-dev                          # generator tables on a PostgreSQL server
+  postgresql                         # a throw-away server for the tests and benchmarks
   util-linux                         # setpriv, to test a table another user cannot write
   libgtest-dev libgmock-dev          # unit tests
   libbenchmark-dev                   # benchmarks

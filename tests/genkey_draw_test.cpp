@@ -43,22 +43,41 @@ std::string FileBytes(const fs::path& path) {
   return text.str();
 }
 
-class GenkeyDrawTest : public ::testing::Test {
+// A folder for aliases and data, and the alias Shop on a fresh store: a SQLite folder, or a
+// database of its own on the PostgreSQL server that scripts/with-postgres.sh started.
+class DrawFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUpStore(const std::string& backend) {
     dir = fs::path(::testing::TempDir()) / ("draw-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "shop");
-    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\n";
     setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    if (backend == "sqlite") {
+      std::ofstream(dir / "aliases") << "Shop = sqlite:shop\n";
+      return;
+    }
+    const char* server = std::getenv("TGEN_PG_URI");
+    if (server == nullptr)
+      GTEST_SKIP() << "no PostgreSQL server (run under scripts/with-postgres.sh)";
+    static int databases = 0;
+    database = "draw_" + std::to_string(::getpid()) + "_" + std::to_string(++databases);
+    ASSERT_EQ(Psql(server, "CREATE DATABASE " + database), 0);
+    const std::string uri = server;
+    pg_uri = uri.substr(0, uri.rfind('/') + 1) + database;
+    std::ofstream(dir / "aliases") << "Shop = " << pg_uri << "\n";
   }
   void TearDown() override {
+    if (!database.empty())
+      Psql(std::getenv("TGEN_PG_URI"), "DROP DATABASE " + database + " WITH (FORCE)");
     unsetenv("TGEN_ALIASES");
     unsetenv("XDG_DATA_HOME");
     fs::remove_all(dir);
   }
 
+  static int Psql(const std::string& uri, const std::string& sql) {
+    return testing::RunProcess({"/usr/bin/psql", "-q", uri, "-c", sql}).exit_code;
+  }
   static std::vector<std::string> Args(std::vector<std::string> args) {
     args.insert(args.begin(), GENKEY_PATH);
     return args;
@@ -77,11 +96,31 @@ class GenkeyDrawTest : public ::testing::Test {
     sqlite3_close(db);
     ASSERT_EQ(rc, SQLITE_OK) << message;
   }
+  // Runs SQL on the row of a generator table in either store.
+  void DamageRows(const std::string& sql) {
+    if (pg_uri.empty()) {
+      Sql(dir / "shop" / "GENTBL.DB", sql);
+    } else {
+      ASSERT_EQ(Psql(pg_uri, sql), 0);
+    }
+  }
 
   fs::path dir;
+  std::string database;  // on the PostgreSQL server
+  std::string pg_uri;
 };
 
-TEST_F(GenkeyDrawTest, FirstRunCreatesTheDefaultTable) {
+class GenkeySqliteTest : public DrawFixture {
+ protected:
+  void SetUp() override { SetUpStore("sqlite"); }
+};
+
+class GenkeyDrawTest : public DrawFixture, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override { SetUpStore(GetParam()); }
+};
+
+TEST_F(GenkeySqliteTest, FirstRunCreatesTheDefaultTable) {
   const ProcessResult r = Genkey({"next", "--mask", "INV-####", "-n", "3"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "INV-0000\nINV-0001\nINV-0002\n");
@@ -90,7 +129,7 @@ TEST_F(GenkeyDrawTest, FirstRunCreatesTheDefaultTable) {
   EXPECT_EQ(Genkey({"next", "--mask", "INV-####"}).out, "INV-0003\n");
 }
 
-TEST_F(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
+TEST_P(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   constexpr int kClients = 6;
   constexpr int kKeys = 40;
@@ -115,7 +154,7 @@ TEST_F(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
   EXPECT_EQ(keys, expected);  // none repeated, none missing
 }
 
-TEST_F(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
+TEST_P(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   std::vector<std::unique_ptr<Process>> clients;
   const std::vector<std::vector<std::string>> options = {{"--type", "1", "--mask", "##"},
@@ -135,7 +174,7 @@ TEST_F(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
   EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 5U);
 }
 
-TEST_F(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
+TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   Process a(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
   Process b(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
@@ -159,7 +198,7 @@ TEST_F(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   EXPECT_EQ(rb.err, "");
 }
 
-TEST_F(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
+TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   std::set<std::string> drawn;
   std::mt19937 random(12345);
@@ -199,7 +238,7 @@ TEST_F(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
   }
 }
 
-TEST_F(GenkeyDrawTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
+TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
   const fs::path shop = dir / "shop";
   // A table of another layout.
   Sql(shop / "OTHER.DB", "CREATE TABLE t (GenID REAL, Prefix VARCHAR(30), Suffix VARCHAR(20))");
@@ -246,7 +285,7 @@ TEST_F(GenkeyDrawTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
               before);
 }
 
-TEST_F(GenkeyDrawTest, StoredFormsAndTableRepair) {
+TEST_P(GenkeyDrawTest, StoredFormsAndTableRepair) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   std::ofstream(dir / "orders.frm") << "object Orders: TDataModule\n"
                                        "  object Invoices: TGenerator\n"
@@ -272,7 +311,7 @@ TEST_F(GenkeyDrawTest, StoredFormsAndTableRepair) {
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_NE(bad.err.find("Check Nowhere!"), std::string::npos) << bad.err;
 
-  Sql(dir / "shop" / "GENTBL.DB", "UPDATE \"GENTBL.DB\" SET State = 1, Try = 4, Who = 'GONE'");
+  DamageRows("UPDATE \"GENTBL.DB\" SET \"State\" = 1, \"Try\" = 4, \"Who\" = 'GONE'");
   const ProcessResult unlock =
       Genkey({"table", "unlock", "--alias", "Shop", "--type", "7", "--prefix", "F-"});
   EXPECT_EQ(unlock.out, "unlocked the row held by GONE\n");
@@ -284,7 +323,7 @@ TEST_F(GenkeyDrawTest, StoredFormsAndTableRepair) {
   EXPECT_EQ(Genkey({"table", "check", "--alias", "Shop"}).exit_code, 0);
 }
 
-TEST_F(GenkeyDrawTest, ReadOnlyTableIsRefused) {
+TEST_F(GenkeySqliteTest, ReadOnlyTableIsRefused) {
   if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is not installed";
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "##"}).out, "00\n");
@@ -302,6 +341,40 @@ TEST_F(GenkeyDrawTest, ReadOnlyTableIsRefused) {
       << r.err;
   EXPECT_TRUE(FileBytes(dir / "shop" / "GENTBL.DB") == before);
 }
+
+TEST_P(GenkeyDrawTest, ServerRestartEndsInClearErrorsAndNoRepeatedKey) {
+  const char* restart = std::getenv("TGEN_PG_RESTART");
+  if (pg_uri.empty() || restart == nullptr) GTEST_SKIP() << "needs the PostgreSQL server";
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  std::vector<std::unique_ptr<Process>> clients;
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(std::make_unique<Process>(
+        Args({"next", "--alias", "Shop", "--mask", "R#####", "-n", "100000"})));
+  }
+  for (auto& c : clients)
+    ASSERT_TRUE(c->ReadLine().has_value());  // all drawing
+  ASSERT_EQ(std::system((std::string(restart) + " >/dev/null 2>&1 </dev/null").c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::multiset<std::string> keys;
+  for (auto& c : clients) {
+    c->Kill(SIGTERM);  // those that reconnected would draw on for a long while
+    const ProcessResult r = c->Wait();
+    for (const std::string& k : Lines(r.out))
+      keys.insert(k);
+    if (r.exit_code == 1) {  // a client that failed says why
+      EXPECT_NE(r.err.find("genkey: "), std::string::npos) << r.err;
+    }
+  }
+  const ProcessResult after = Genkey({"next", "--alias", "Shop", "--mask", "R#####", "-n", "5"});
+  EXPECT_EQ(after.exit_code, 0) << after.err;
+  for (const std::string& k : Lines(after.out))
+    keys.insert(k);
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
+      << "a key was handed out twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, GenkeyDrawTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace
 }  // namespace tgen

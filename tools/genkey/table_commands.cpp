@@ -5,6 +5,7 @@
 
 #include "core/generator.h"
 #include "platform/dataset.h"
+#include "platform/pgstore.h"
 #include "platform/session.h"
 #include "tools/genkey/commands.h"
 
@@ -103,7 +104,10 @@ int RunAliases(std::ostream& out, std::ostream& err) {
     const TSession& session = TSession::Default();
     for (const std::string& name : session.GetAliasNames()) {
       const TAlias a = session.FindAlias(name);
-      out << a.Name << " = " << a.Scheme << ':' << a.Location << '\n';
+      // Connection strings are shown without their passwords.
+      out << a.Name << " = "
+          << (a.Scheme == "postgresql" ? HidePassword(a.Location) : a.Scheme + ':' + a.Location)
+          << '\n';
     }
     return kOk;
   } catch (const std::exception& e) {

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Runs COMMAND... with a throw-away PostgreSQL server: a new cluster in a temporary folder,
+# listening on 127.0.0.1 and a free port only, removed again afterwards (also when COMMAND
+# fails or is interrupted). COMMAND sees:
+#   TGEN_PG_URI      connection string of an empty database "tgen"
+#   TGEN_PG_RESTART  a command that restarts the server (for tests of lost connections)
+# The cluster stores bytes as they are (SQL_ASCII), so Windows-1251 keys survive.
+set -euo pipefail
+
+if [ $# -eq 0 ]; then
+  echo "usage: $0 COMMAND [ARG...]" >&2
+  exit 2
+fi
+
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+if [ -z "$bin" ] || [ ! -x "$bin/initdb" ]; then
+  echo "with-postgres: no PostgreSQL server installed (run scripts/setup-deps.sh)" >&2
+  exit 1
+fi
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/tgen-pg.XXXXXX")
+# The server refuses to run as root: as root, run it as the postgres user.
+as_server=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown postgres: "$dir"
+  as_server=(runuser -u postgres --)
+fi
+
+stop() {
+  "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true
+  rm -rf "$dir"
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+
+"${as_server[@]}" "$bin/initdb" -D "$dir/data" -E SQL_ASCII --locale=C -A trust -U postgres \
+  >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
+
+# A free port: one that nothing answers on, tried until the server starts on it.
+started=""
+for _ in $(seq 1 20); do
+  port=$((20000 + RANDOM % 40000))
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then continue; fi
+  opts="-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=on -c max_connections=200"
+  if "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -o "$opts" -l "$dir/server.log" -w -t 30 \
+    start >/dev/null 2>&1; then
+    started=yes
+    break
+  fi
+done
+if [ -z "$started" ]; then
+  echo "with-postgres: the server did not start:" >&2
+  cat "$dir/server.log" >&2 || true
+  exit 1
+fi
+
+"$bin/psql" -q -h 127.0.0.1 -p "$port" -U postgres -d postgres -c 'CREATE DATABASE tgen' >/dev/null
+
+export TGEN_PG_URI="postgresql://postgres@127.0.0.1:$port/tgen"
+export TGEN_PG_RESTART="${as_server[*]} $bin/pg_ctl -D $dir/data -l $dir/server.log -m fast -w -t 30 restart"
+set +e
+"$@"
+status=$?
+set -e
+exit $status
