@@ -323,6 +323,16 @@ TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
   EXPECT_EQ(Rows().front().suffix, "06");
 }
 
+TEST_F(CycleTest, AHandlerThatThrowsLeavesTheRowFree) {
+  auto g = Make("#");
+  for (int i = 0; i < 10; ++i)
+    g->Generator();  // at 9
+  g->OnOverFlowMask = [](TObject*, TmString) { throw Exception("sequence exhausted"); };
+  EXPECT_THROW(g->Generator(), Exception);
+  EXPECT_EQ(Rows().front().state, 0);
+  EXPECT_EQ(Rows().front().suffix, "9");
+}
+
 TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
   auto g = Make("##");
   g->on_null_record = [&](Client&) {

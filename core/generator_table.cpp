@@ -103,18 +103,23 @@ TmString TGenerator::Generator() {
   CheckStoredSuffix(FTable->FieldByName("Suffix").AsString());
   FTryCount = 0;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
-  for (;;) {
-    if (ReadDATA()) {
-      if (WriteDATA()) break;
-    } else {
-      Wait();
+  try {
+    for (;;) {
+      if (ReadDATA()) {
+        if (WriteDATA()) break;
+      } else {
+        Wait();
+      }
+      if (std::chrono::steady_clock::now() >= give_up) {
+        FGenMask->SetSuffix(FTblSuffix);
+        throw Exception("Can not generate a new value: the row of table " + FTableName +
+                        " stayed busy for " + std::to_string(FMaxWait) + " seconds");
+      }
     }
-    if (std::chrono::steady_clock::now() >= give_up) {
-      ReleaseLock();
-      FGenMask->SetSuffix(FTblSuffix);
-      throw Exception("Can not generate a new value: the row of table " + FTableName +
-                      " stayed busy for " + std::to_string(FMaxWait) + " seconds");
-    }
+  } catch (...) {
+    // Whatever ends the cycle early (a handler's exception, a damaged row) gives the lock back.
+    ReleaseLock();
+    throw;
   }
   return FGenMask->GetMskValue();
 }

@@ -318,8 +318,9 @@ class PgTable final : public TTableDriver {
   std::vector<TFieldDef> defs_;
   std::string columns_;  // every column, quoted, in order
   std::string select_;
-  std::vector<std::size_t> key_;  // fields that tell rows apart
-  std::vector<TRecord> keys_;     // key values by row id
+  std::vector<std::size_t> key_;   // fields that tell rows apart
+  std::vector<TRecord> keys_;      // key values by row id
+  std::map<TRecord, TRowId> ids_;  // and row ids by key values
 };
 
 }  // namespace
