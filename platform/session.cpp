@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/memorystore.h"
 #include "platform/pgstore.h"
@@ -86,32 +87,43 @@ std::string TSession::DefaultAliasDirectory() {
   return EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/tgenerator/" + DefaultAliasName;
 }
 
-std::vector<TAlias> TSession::ReadAliases() {
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path) {
   std::vector<TAlias> aliases;
-  const std::string path = AliasFilePath();
-  std::ifstream in(path);
-  if (in) {
-    const fs::path base = fs::path(path).parent_path();
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-      const std::string text = Trim(line);
-      if (text.empty() || text[0] == '#') continue;
-      const std::size_t eq = text.find('=');
-      const std::string name = eq == std::string::npos ? "" : Trim(text.substr(0, eq));
-      const std::string uri = eq == std::string::npos ? "" : Trim(text.substr(eq + 1));
-      TAlias alias = ParseUri(name, uri, base);
-      if (name.empty() || name.find_first_of(" \t") != std::string::npos || alias.Scheme.empty()) {
-        throw EDatabaseError("Alias file " + path + ", line " + std::to_string(number) +
-                             ": expected NAME = SCHEME:LOCATION");
-      }
-      const auto same = [&](const TAlias& a) { return CompareText(a.Name, name) == 0; };
-      const auto it = std::find_if(aliases.begin(), aliases.end(), same);
-      if (it != aliases.end()) {
-        *it = std::move(alias);  // the later line wins
-      } else {
-        aliases.push_back(std::move(alias));
-      }
+  const fs::path base = fs::path(path).parent_path();
+  int number = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t eq = line.find('=');
+    const std::string name = eq == std::string::npos ? "" : Trim(line.substr(0, eq));
+    const std::string uri = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+    TAlias alias = ParseUri(name, uri, base);
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos || alias.Scheme.empty()) {
+      throw EDatabaseError("Alias file " + path + ", line " + std::to_string(number) +
+                           ": expected NAME = SCHEME:LOCATION");
     }
+    const auto same = [&](const TAlias& a) { return CompareText(a.Name, name) == 0; };
+    const auto it = std::find_if(aliases.begin(), aliases.end(), same);
+    if (it != aliases.end()) {
+      *it = std::move(alias);  // the later line wins
+    } else {
+      aliases.push_back(std::move(alias));
+    }
+  }
+  return aliases;
+}
+
+std::vector<TAlias> TSession::ReadAliases() {
+  const std::string path = AliasFilePath();
+  std::vector<TAlias> aliases;
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    std::ostringstream text;
+    text << in.rdbuf();
+    aliases = ParseAliases(text.str(), path);
   }
   const bool has_default = std::any_of(aliases.begin(), aliases.end(), [](const TAlias& a) {
     return CompareText(a.Name, DefaultAliasName) == 0;

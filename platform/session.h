@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/recordstore.h"
@@ -27,6 +28,10 @@ struct TAlias {
   std::string Scheme;    // "sqlite", "memory", ...
   std::string Location;  // what follows the scheme: a directory, a name, a connection string
 };
+
+// Reads the text of an alias file; `path` names it in messages and anchors relative SQLite
+// folders. The default alias is not added here. EDatabaseError for a malformed line.
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path);
 
 class TSession {
  public:
