@@ -10,6 +10,7 @@ packages=(
   libpq-dev                          # generator tables on a PostgreSQL server
   postgresql                         # a throw-away server for the tests and benchmarks
   util-linux                         # setpriv, to test a table another user cannot write
+  qt6-base-dev qt6-base-dev-tools    # the dialogs (Qt Widgets, uic, moc, QTest)
   libgtest-dev libgmock-dev          # unit tests
   libbenchmark-dev                   # benchmarks
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan

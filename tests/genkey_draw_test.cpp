@@ -206,10 +206,10 @@ TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
   for (int attempt = 0; attempt < 30 && !killed_holding; ++attempt) {
     Process victim(Args({"shell", "--alias", "Shop", "--mask", "#####"}));
     victim.Send("who\n");
-    const std::string who = victim.ReadLine().value_or("");
+    const std::string who = victim.ReadLine(std::chrono::seconds(60)).value_or("");
     ASSERT_EQ(who.size(), 17U);
     victim.Send("next 100000\n");
-    ASSERT_TRUE(victim.ReadLine().has_value());
+    ASSERT_TRUE(victim.ReadLine(std::chrono::seconds(60)).has_value());
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
     victim.Kill(SIGKILL);
     const ProcessResult r = victim.Wait();
@@ -351,8 +351,9 @@ TEST_P(GenkeyDrawTest, ServerRestartEndsInClearErrorsAndNoRepeatedKey) {
     clients.push_back(std::make_unique<Process>(
         Args({"next", "--alias", "Shop", "--mask", "R#####", "-n", "100000"})));
   }
+  // All drawing (a loaded machine may take a while to start three clients).
   for (auto& c : clients)
-    ASSERT_TRUE(c->ReadLine().has_value());  // all drawing
+    ASSERT_TRUE(c->ReadLine(std::chrono::seconds(60)).has_value());
   ASSERT_EQ(std::system((std::string(restart) + " >/dev/null 2>&1 </dev/null").c_str()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::multiset<std::string> keys;

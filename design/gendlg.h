@@ -1,0 +1,75 @@
+// The mask edit dialog: composes a mask from symbol kinds, takes its start and end values and
+// tries the mask out step by step in a test panel, on a mask engine of its own.
+//
+// The caller fills Edit1, svEdit and evEdit, shows the dialog modally and, on OK, stores the
+// three texts into its generator; the dialog itself never touches a generator. Use from the
+// GUI thread; at most one is open at a time (it is modal).
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "core/genmask.h"
+
+namespace Ui {
+class TEMskDlg;
+}
+
+namespace tgen {
+
+// The dialog's mask engine: made when a dialog is created, dropped when it is freed.
+extern std::unique_ptr<TGenMask> DlgMask;
+// Whether the StartValue and EndValue boxes held accepted values at their last check. They
+// outlive a dialog: a value accepted once still counts the next time a dialog opens.
+extern bool SvValid;
+extern bool EvValid;
+
+class TEMskDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kCollapsedHeight = 290;
+  static constexpr int kExpandedHeight = 350;
+
+  explicit TEMskDlg(QWidget* parent = nullptr);
+  ~TEMskDlg() override;
+  TEMskDlg(const TEMskDlg&) = delete;
+  TEMskDlg& operator=(const TEMskDlg&) = delete;
+  TEMskDlg(TEMskDlg&&) = delete;
+  TEMskDlg& operator=(TEMskDlg&&) = delete;
+
+  // The window's outer height, frame and caption included.
+  [[nodiscard]] int OuterHeight() const;
+  void SetOuterHeight(int height);
+
+ signals:
+  // After each step of the test panel's opening or closing, once the window is repainted.
+  void heightStepped(int outerHeight);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FormShow();
+  void RGClick(int index);
+  void AddbtnClick();
+  void ErasebtnClick();
+  void Edit1Change();
+  void svEditExit();
+  void evEditExit();
+  void TestbtnClick();
+  void PlusbtnClick();
+  void MinusbtnClick();
+  void EndbtnClick();
+  void OkbtnClick();
+  void Image1Click();
+  // Enables the test button and the value boxes as the mask text is empty or not.
+  void EnableByMask(bool test_button);
+  [[nodiscard]] int FrameExtra() const;
+
+  std::unique_ptr<Ui::TEMskDlg> ui_;
+};
+
+}  // namespace tgen

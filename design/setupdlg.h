@@ -1,0 +1,37 @@
+// The database setup dialog: picks the alias and the table of a generator table. The table
+// list follows the alias the user types or picks; the dialog neither reads nor writes a
+// generator (its caller copies the two texts on OK). Use from the GUI thread.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+namespace Ui {
+class TDBSetupDlg;
+}
+
+namespace tgen {
+
+class TDBSetupDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TDBSetupDlg(QWidget* parent = nullptr);
+  ~TDBSetupDlg() override;
+  TDBSetupDlg(const TDBSetupDlg&) = delete;
+  TDBSetupDlg& operator=(const TDBSetupDlg&) = delete;
+  TDBSetupDlg(TDBSetupDlg&&) = delete;
+  TDBSetupDlg& operator=(TDBSetupDlg&&) = delete;
+
+  // Empties the table box and lists the tables of the alias in the alias box; a failure to
+  // list them leaves the table box disabled, with no message.
+  void DBNameChange();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  std::unique_ptr<Ui::TDBSetupDlg> ui_;
+};
+
+}  // namespace tgen

@@ -1,0 +1,387 @@
+// The Qt dialogs driven as a user drives them: clicks, keys and focus changes on the named
+// controls. Modal boxes are answered through the notice seam (a recording sink), so nothing
+// waits. Each test saves pictures of the dialog in its states for a person to look at.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "design/gendlg.h"
+#include "design/setupdlg.h"
+#include "design/uabt.h"
+#include "platform/notice.h"
+#include "platform/session.h"
+
+namespace tgen {
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::shared_ptr<RecordingNoticeSink> notices_;
+  std::unique_ptr<ScopedNoticeSink> guard_;
+
+  template <typename T>
+  static T* Find(QWidget& dialog, const char* name) {
+    T* w = dialog.findChild<T*>(name);
+    if (w == nullptr) qFatal("no control named %s", name);
+    return w;
+  }
+  static void Shoot(QWidget& dialog, const QString& name) {
+    QDir().mkpath(TGEN_SCREENSHOT_DIR);
+    dialog.grab().save(QString(TGEN_SCREENSHOT_DIR) + "/" + name + ".png");
+  }
+  static void Show(QWidget& dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  }
+  // Clicks a radio button on its round indicator.
+  static void Choose(QRadioButton* item) {
+    QTest::mouseClick(item, Qt::LeftButton, {}, QPoint(7, item->height() / 2));
+  }
+  // Gives a box the focus and types into it.
+  static void Type(QLineEdit* edit, const QString& text) {
+    edit->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(edit, text);
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const std::string& t : notices_->Texts())
+      texts << QString::fromStdString(t);
+    return texts;
+  }
+
+ private slots:
+  void init() {
+    notices_ = std::make_shared<RecordingNoticeSink>();
+    guard_ = std::make_unique<ScopedNoticeSink>(notices_);
+    SvValid = false;
+    EvValid = false;
+  }
+  void cleanup() {
+    guard_.reset();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      QVERIFY2(!w->isVisible(), "a window was left open");
+    }
+  }
+
+  // --- Mask edit dialog --------------------------------------------------------------------
+
+  void workedExample() {
+    TEMskDlg dlg;
+    Show(dlg);
+    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kCollapsedHeight);
+    QCOMPARE(dlg.windowTitle(), "Edit mask dialog");
+    Shoot(dlg, "maskdlg-new");
+
+    Choose(Find<QRadioButton>(dlg, "RGItem0"));
+    Type(Find<QLineEdit>(dlg, "Edit2"), "INV");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "INV");
+    Choose(Find<QRadioButton>(dlg, "RGItem3"));
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "INV##");
+    QVERIFY(Find<QPushButton>(dlg, "Testbtn")->isEnabled());
+
+    auto* sv = Find<QLineEdit>(dlg, "svEdit");
+    Type(sv, "1");
+    QTest::mouseClick(Find<QLineEdit>(dlg, "evEdit"), Qt::LeftButton);  // leaves svEdit
+    QCOMPARE(Texts(), QStringList{"Invalid StartValue"});
+    QVERIFY(!SvValid);
+    sv->clear();
+    Type(sv, "01");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Testbtn"), Qt::LeftButton);  // the exit runs first
+    QVERIFY(SvValid);
+    QCOMPARE(Texts(), QStringList{"Invalid StartValue"});
+    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kExpandedHeight);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), "INV01");
+    Shoot(dlg, "maskdlg-testing");
+
+    QTest::mouseClick(Find<QPushButton>(dlg, "Plusbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), "INV02");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Minusbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), "INV01");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Endbtn"), Qt::LeftButton);
+    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kCollapsedHeight);
+    Shoot(dlg, "maskdlg-composed");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Okbtn"), Qt::LeftButton);
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+  }
+
+  void testPanelAnimatesAndLocksTheRest() {
+    TEMskDlg dlg;
+    Find<QLineEdit>(dlg, "Edit1")->setText("A#");
+    Show(dlg);
+    QSignalSpy steps(&dlg, &TEMskDlg::heightStepped);
+    QTest::mouseClick(Find<QPushButton>(dlg, "Testbtn"), Qt::LeftButton);
+    QList<int> heights;
+    for (const auto& s : steps)
+      heights << s.at(0).toInt();
+    QList<int> opening;
+    for (int h = 295; h <= 350; h += 5)
+      opening << h;
+    QCOMPARE(heights, opening);
+
+    const QStringList panel = {"Edit3", "Plusbtn", "Minusbtn", "Endbtn"};
+    for (QWidget* w : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      QCOMPARE(w->isEnabled(), panel.contains(w->objectName()));
+    }
+    QVERIFY(!Find<QRadioButton>(dlg, "RGItem0")->isEnabled());
+
+    steps.clear();
+    QTest::mouseClick(Find<QPushButton>(dlg, "Endbtn"), Qt::LeftButton);
+    heights.clear();
+    for (const auto& s : steps)
+      heights << s.at(0).toInt();
+    QCOMPARE(heights, (QList<int>{340, 330, 320, 310, 300, 290}));
+    for (QWidget* w : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+    }
+    dlg.reject();
+  }
+
+  void addEverySymbolKind_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<bool>("editable");
+    QTest::newRow("static") << 0 << "AB"
+                            << "AB" << true;
+    QTest::newRow("static, nothing typed") << 0 << ""
+                                           << "" << true;
+    QTest::newRow("set") << 1 << "xyz"
+                         << "[xyz]" << true;
+    QTest::newRow("user procedure") << 2 << "kept"
+                                    << "@" << false;
+    QTest::newRow("number") << 3 << ""
+                            << "#" << false;
+    QTest::newRow("character") << 4 << ""
+                               << "$" << false;
+    QTest::newRow("charnum") << 5 << ""
+                             << "&" << false;
+  }
+  void addEverySymbolKind() {
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(QString, mask);
+    QFETCH(bool, editable);
+    TEMskDlg dlg;
+    Show(dlg);
+    Type(Find<QLineEdit>(dlg, "Edit2"), text);
+    Choose(Find<QRadioButton>(dlg, qPrintable(QString("RGItem%1").arg(kind))));
+    QCOMPARE(!Find<QLineEdit>(dlg, "Edit2")->isReadOnly(), editable);
+    QCOMPARE(Find<QLabel>(dlg, "Label2")->isEnabled(), editable);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit2")->text(), text);  // kept, greyed when read-only
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), mask);
+    QCOMPARE(Find<QPushButton>(dlg, "Testbtn")->isEnabled(), !mask.isEmpty());
+    QCOMPARE(Find<QLineEdit>(dlg, "svEdit")->isEnabled(), !mask.isEmpty());
+    QVERIFY(notices_->Notices().empty());
+    dlg.reject();
+  }
+
+  void addWithoutKindAndEmptySet() {
+    TEMskDlg dlg;
+    Show(dlg);
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QCOMPARE(Texts(), QStringList{"Select symbol to add!"});
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "");
+    Choose(Find<QRadioButton>(dlg, "RGItem1"));
+    QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "[]");  // appended, then refused
+    QCOMPARE(Texts().last(), "Empty set in mask picture at position:0!");
+    dlg.reject();
+  }
+
+  void typingABrokenMask() {
+    TEMskDlg dlg;
+    Show(dlg);
+    Type(Find<QLineEdit>(dlg, "Edit1"), "AB[C");
+    QCOMPARE(Texts(), (QStringList{"Missing ] symbol in Mask!", "Missing ] symbol in Mask!"}));
+    QTest::keyClicks(Find<QLineEdit>(dlg, "Edit1"), "]#");
+    QCOMPARE(Texts().size(), 2);
+    QVERIFY(!Find<QPushButton>(dlg, "Testbtn")->isEnabled());  // typing leaves Test alone
+    QVERIFY(Find<QLineEdit>(dlg, "svEdit")->isEnabled());
+    QCOMPARE(DlgMask->GetSuffix().str(), "C#");
+    dlg.reject();
+  }
+
+  void eraseAndEscape() {
+    TEMskDlg dlg;
+    Find<QLineEdit>(dlg, "Edit1")->setText("##");
+    Find<QLineEdit>(dlg, "svEdit")->setText("10");
+    Show(dlg);
+    SvValid = true;
+    Choose(Find<QRadioButton>(dlg, "RGItem0"));
+    Type(Find<QLineEdit>(dlg, "Edit2"), "kept");
+    QTest::mouseClick(Find<QPushButton>(dlg, "Erasebtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "");
+    QCOMPARE(Find<QLineEdit>(dlg, "svEdit")->text(), "");
+    QVERIFY(!SvValid);
+    QVERIFY(!Find<QPushButton>(dlg, "Testbtn")->isEnabled());
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit2")->text(), "kept");
+    QVERIFY(Find<QRadioButton>(dlg, "RGItem0")->isChecked());
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());  // no button answers Esc
+    dlg.reject();
+  }
+
+  void acceptedValuesOutliveTheDialog() {
+    {
+      TEMskDlg first;
+      Find<QLineEdit>(first, "Edit1")->setText("##");
+      Show(first);
+      Type(Find<QLineEdit>(first, "svEdit"), "05");
+      QTest::mouseClick(Find<QPushButton>(first, "Okbtn"), Qt::LeftButton);
+      QVERIFY(SvValid);
+    }
+    QVERIFY(!DlgMask);  // dropped with its dialog
+    TEMskDlg second;
+    Find<QLineEdit>(second, "Edit1")->setText("##");
+    Find<QLineEdit>(second, "svEdit")->setText("05");
+    Show(second);
+    QTest::mouseClick(Find<QPushButton>(second, "Testbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(second, "Edit3")->text(), "05");
+    QTest::mouseClick(Find<QPushButton>(second, "Endbtn"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>(second, "About"), Qt::LeftButton);
+    QCOMPARE(notices_->Notices().back().caption, "About");
+    QVERIFY(notices_->Notices().back().text.find("TGenerator") != std::string::npos);
+    second.reject();
+  }
+
+  // --- Database setup dialog ----------------------------------------------------------------
+
+  void setupDialogFollowsTheAlias() {
+    const auto dir = std::filesystem::path(QDir::tempPath().toStdString()) /
+                     ("setupdlg-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\nBooks = sqlite:books\n";
+    qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir / "aliases").string()));
+    TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
+    TSession::Default().CreateGeneratorTable("Shop", "ORDERS.DB");
+    TSession::Default().CreateGeneratorTable("Books", "ISBN.DB");
+
+    TDBSetupDlg dlg;
+    QCOMPARE(dlg.windowTitle(), "Data Base setup dialog");
+    auto* db = Find<QComboBox>(dlg, "DBName");
+    auto* tbl = Find<QComboBox>(dlg, "TblName");
+    db->addItems({"Shop", "Books"});
+    db->setCurrentIndex(-1);  // as the caller leaves it for a generator without an alias
+    Show(dlg);
+    QVERIFY(!tbl->isEnabled());
+    Shoot(dlg, "setupdlg-new");
+
+    db->lineEdit()->setFocus();
+    QTest::keyClicks(db->lineEdit(), "Sho");
+    QVERIFY(!tbl->isEnabled());
+    QTest::keyClick(db->lineEdit(), Qt::Key_P);
+    QCOMPARE(db->currentText(), "Shop");
+    QVERIFY(tbl->isEnabled());
+    QCOMPARE(tbl->count(), 2);
+    QCOMPARE(tbl->itemText(0), "GENTBL.DB");
+    QCOMPARE(tbl->currentText(), "");
+    tbl->setFocus();
+    QTest::keyClicks(tbl->lineEdit(), "MINE.DB");  // a name not in the list counts too
+    Shoot(dlg, "setupdlg-chosen");
+
+    db->lineEdit()->selectAll();
+    QTest::keyClicks(db->lineEdit(), "Books");  // another alias: the table is emptied
+    QCOMPARE(tbl->currentText(), "");
+    QCOMPARE(tbl->count(), 1);
+    QTest::keyClicks(tbl->lineEdit(), "ISBN.DB");
+
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(dlg.isVisible());
+    QTest::keyClick(tbl->lineEdit(), Qt::Key_Return);
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(db->currentText(), "Books");
+    QCOMPARE(tbl->currentText(), "ISBN.DB");
+    qunsetenv("TGEN_ALIASES");
+    std::filesystem::remove_all(dir);
+  }
+
+  // --- About box ----------------------------------------------------------------------------
+
+  void aboutBoxCaptionPictureAndAddresses() {
+    QStringList opened;
+    SetAddressOpener([&opened](const QUrl& url) {
+      opened << url.toString();
+      return true;
+    });
+    TAboutFrm box;
+    box.SetComponentName("TGenerator");
+    Show(box);
+    QCOMPARE(Find<QLabel>(box, "CapLbl")->text(), "About  TGenerator");
+    Shoot(box, "aboutbox");
+    auto* ok = Find<QLabel>(box, "OkBtn");
+    QCOMPARE(ok->pixmap().toImage(), BtnUpBmp->toImage());
+    QCOMPARE(BtnUpBmp->size(), QSize(40, 20));
+
+    QTest::mousePress(ok, Qt::RightButton);
+    QCOMPARE(ok->pixmap().toImage(), BtnDownBmp->toImage());
+    Shoot(box, "aboutbox-pressed");
+    QTest::mouseRelease(ok, Qt::RightButton);
+    QCOMPARE(ok->pixmap().toImage(), BtnUpBmp->toImage());
+    QTest::mousePress(ok, Qt::LeftButton);
+    QTest::mouseRelease(ok, Qt::LeftButton, {}, QPoint(100, 100));  // released outside
+    QVERIFY(box.isVisible());
+
+    for (const char* name : {"Label8", "Label11", "Label9", "Label10", "Shape5", "CapLbl"}) {
+      QTest::mouseClick(Find<QWidget>(box, name), Qt::LeftButton);
+    }
+    QCOMPARE(opened.size(), 3);
+    QVERIFY(opened[0].startsWith("https://"));
+    QVERIFY(opened[1].startsWith("mailto:"));
+    QVERIFY(box.isVisible());  // addresses leave the box open
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QVERIFY(!box.isVisible());
+    SetAddressOpener(nullptr);
+
+    TAboutFrm plain;
+    plain.SetComponentName("");
+    Show(plain);
+    QCOMPARE(Find<QLabel>(plain, "CapLbl")->text(), "About ");
+    QVERIFY(!plain.findChild<QTimer*>()->isActive());
+    plain.reject();
+  }
+
+  void aboutBoxClosesItselfWhenAsked() {
+    TAboutFrm box;
+    box.AutoClose = true;
+    Show(box);
+    QTRY_VERIFY_WITH_TIMEOUT(!box.isVisible(), TAboutFrm::kAutoCloseMs + 2000);
+    QCOMPARE(box.result(), int(QDialog::Accepted));
+  }
+
+  void executeCmndRefusesLongTexts() {
+    QStringList opened;
+    SetAddressOpener([&opened](const QUrl& url) {
+      opened << url.toString();
+      return url.scheme() != "nothing";
+    });
+    const std::string address = "https://tgenerator.invalid/";
+    QVERIFY(ExecuteCmnd(address + std::string(79 - address.size(), 'a'), "", "c:", 1) > 32);
+    QCOMPARE(ExecuteCmnd(address + std::string(80 - address.size(), 'a'), "", "c:", 1), 11);
+    QCOMPARE(ExecuteCmnd("https://x", std::string(80, 'p'), "c:", 1), 11);
+    QCOMPARE(ExecuteCmnd("nothing:x", "", "", 1), 31);
+    QCOMPARE(opened.size(), 2);
+    SetAddressOpener(nullptr);
+  }
+};
+
+}  // namespace tgen
+
+QTEST_MAIN(tgen::DialogsTest)
+#include "dialogs_test.moc"
