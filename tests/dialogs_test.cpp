@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -17,6 +18,7 @@
 #include <memory>
 
 #include "design/gendlg.h"
+#include "design/qtnotice.h"
 #include "design/setupdlg.h"
 #include "design/uabt.h"
 #include "platform/notice.h"
@@ -300,6 +302,16 @@ class DialogsTest : public QObject {
     QTest::keyClicks(db->lineEdit(), "Books");  // another alias: the table is emptied
     QCOMPARE(tbl->currentText(), "");
     QCOMPARE(tbl->count(), 1);
+
+    // Picks from the list with the arrow keys: the table list follows each pick.
+    db->setFocus();
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Down}) {
+      tbl->setEditText("left over");
+      QTest::keyClick(db, key);
+      QCOMPARE(tbl->currentText(), "");
+      QCOMPARE(tbl->count(), db->currentText() == "Shop" ? 2 : 1);
+    }
+    QCOMPARE(db->currentText(), "Books");
     QTest::keyClicks(tbl->lineEdit(), "ISBN.DB");
 
     QTest::keyClick(&dlg, Qt::Key_Escape);
@@ -363,6 +375,31 @@ class DialogsTest : public QObject {
     Show(box);
     QTRY_VERIFY_WITH_TIMEOUT(!box.isVisible(), TAboutFrm::kAutoCloseMs + 2000);
     QCOMPARE(box.result(), int(QDialog::Accepted));
+  }
+
+  void qtNoticeSinkShowsModalBoxes() {
+    const ScopedNoticeSink qt(std::make_shared<QtNoticeSink>());
+    QString seen;
+    // Answers the box that the notice opens, as a user would, once it is up.
+    auto answer = [&seen] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      seen = box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()) + "|" +
+             QString::number(box->buttons().size());
+      QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
+    };
+    QTimer::singleShot(0, answer);
+    QCOMPARE(MessageBox("Error at position-2 1A", "TGenMask", MB_ICONSTOP), IDOK);
+    QCOMPARE(seen, QString("TGenMask|Error at position-2 1A|%1|1").arg(QMessageBox::Critical));
+    QTimer::singleShot(0, answer);
+    ShowMessage("Can NOT undo!");
+    QCOMPARE(seen, QString("%1|Can NOT undo!|%2|1")
+                       .arg(QApplication::applicationName())
+                       .arg(QMessageBox::NoIcon));
+    SetScreenCursor(crAppStart);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    SetScreenCursor(crDefault);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
   void executeCmndRefusesLongTexts() {
