@@ -179,28 +179,26 @@ void TEMskDlg::Edit1Change() {
   });
 }
 
-void TEMskDlg::svEditExit() {
-  const TmString value = Text(ui_->svEdit);
+// A value box left by the user: empty is no value; a text of another length than the suffix
+// is refused here; any other goes to the mask engine's own check.
+void TEMskDlg::ValueBoxExit(const QLineEdit* box, bool& valid, const char* refusal) {
+  const TmString value = Text(box);
   if (value.empty()) {
-    SvValid = false;
+    valid = false;
   } else if (value.size() != DlgMask->GetSuffix().size()) {
-    SvValid = false;
-    ShowMessage("Invalid StartValue");
+    valid = false;
+    ShowMessage(refusal);
   } else {
-    SvValid = DlgMask->Validate(value);
+    valid = DlgMask->Validate(value);
   }
 }
 
+void TEMskDlg::svEditExit() {
+  ValueBoxExit(ui_->svEdit, SvValid, "Invalid StartValue");
+}
+
 void TEMskDlg::evEditExit() {
-  const TmString value = Text(ui_->evEdit);
-  if (value.empty()) {
-    EvValid = false;
-  } else if (value.size() != DlgMask->GetSuffix().size()) {
-    EvValid = false;
-    ShowMessage("Invalid EndValue");
-  } else {
-    EvValid = DlgMask->Validate(value);
-  }
+  ValueBoxExit(ui_->evEdit, EvValid, "Invalid EndValue");
 }
 
 void TEMskDlg::OkbtnClick() {

@@ -11,6 +11,8 @@
 
 #include "core/genmask.h"
 
+class QLineEdit;
+
 namespace Ui {
 class TEMskDlg;
 }
@@ -57,6 +59,7 @@ class TEMskDlg : public QDialog {
   void AddbtnClick();
   void ErasebtnClick();
   void Edit1Change();
+  void ValueBoxExit(const QLineEdit* box, bool& valid, const char* refusal);
   void svEditExit();
   void evEditExit();
   void TestbtnClick();

@@ -195,31 +195,36 @@ void TMemoryStore::Reset() {
   databases_.clear();
 }
 
+namespace {
+
+// Makes the calls numbered `which` from now (1 being the next) fail.
+void Schedule(std::set<int>& failing, int calls_so_far, const std::set<int>& which) {
+  failing.clear();
+  for (const int n : which)
+    failing.insert(calls_so_far + n);
+}
+
+}  // namespace
+
 void TMemoryStore::FailLocks(const std::string& location, const std::string& table,
                              const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
-  t.fail_locks.clear();
-  for (const int n : which)
-    t.fail_locks.insert(t.locks + n);
+  Schedule(t.fail_locks, t.locks, which);
 }
 
 void TMemoryStore::FailUpdates(const std::string& location, const std::string& table,
                                const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
-  t.fail_updates.clear();
-  for (const int n : which)
-    t.fail_updates.insert(t.updates + n);
+  Schedule(t.fail_updates, t.updates, which);
 }
 
 void TMemoryStore::FailInserts(const std::string& location, const std::string& table,
                                const std::set<int>& which) {
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
-  t.fail_inserts.clear();
-  for (const int n : which)
-    t.fail_inserts.insert(t.inserts + n);
+  Schedule(t.fail_inserts, t.inserts, which);
 }
 
 void TMemoryStore::HoldRow(const std::string& location, const std::string& table, TRowId row,
