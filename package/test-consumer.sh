@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build in BUILD into a folder of OUT, builds the example project in EXAMPLE
+# against it with find_package(tgenerator), and runs it; also compiles it with pkg-config.
+set -euo pipefail
+build=$1 example=$2 out=$3
+rm -rf "$out"
+cmake --install "$build" --prefix "$out/prefix" >/dev/null
+cmake -S "$example" -B "$out/build" -DCMAKE_PREFIX_PATH="$out/prefix" >/dev/null
+cmake --build "$out/build" -j2 >/dev/null
+"$out/build/keys"
+PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" \
+  g++ -O1 -o "$out/keys-pc" "$example/main.cpp" $(PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs tgenerator)
+"$out/keys-pc" >/dev/null
+echo "consumer built and ran"
