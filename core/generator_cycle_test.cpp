@@ -333,6 +333,19 @@ TEST_F(CycleTest, AHandlerThatThrowsLeavesTheRowFree) {
   EXPECT_EQ(Rows().front().suffix, "9");
 }
 
+TEST_F(CycleTest, ARowThatCannotBeCreatedIsAnError) {
+  auto g = Make("##");
+  store->FailInserts(kDb, kTable, {1});
+  try {
+    g->Generator();
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Can not generate new record!");
+  }
+  EXPECT_THAT(Rows(), IsEmpty());
+  EXPECT_EQ(g->Generator(), "00");  // the next call creates it
+}
+
 TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
   auto g = Make("##");
   g->on_null_record = [&](Client&) {

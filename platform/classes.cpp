@@ -42,15 +42,6 @@ bool TClassRegistry::Contains(std::string_view class_name) const {
                      [&](const auto& f) { return CompareText(f.first, class_name) == 0; });
 }
 
-std::vector<std::string> TClassRegistry::ClassNames() const {
-  const std::lock_guard lock(mutex_);
-  std::vector<std::string> names;
-  names.reserve(factories_.size());
-  for (const auto& f : factories_)
-    names.push_back(f.first);
-  return names;
-}
-
 TComponent& TClassRegistry::Create(std::string_view class_name, TComponent& owner) const {
   // The new component has inserted itself into its owner, which frees it from now on.
   return *Find(class_name)(&owner).release();

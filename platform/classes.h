@@ -31,7 +31,6 @@ class TClassRegistry {
   // Registers (or replaces) the factory of a class name.
   void Register(std::string class_name, Factory factory);
   [[nodiscard]] bool Contains(std::string_view class_name) const;
-  [[nodiscard]] std::vector<std::string> ClassNames() const;
 
   // A new component of that class, owned by `owner`; throws Exception for an unknown class.
   TComponent& Create(std::string_view class_name, TComponent& owner) const;

@@ -29,15 +29,13 @@ class TMethodRef<R(Args...)> {
   TMethodRef(T* object, R (T::*method)(Args...))
       : code_([object, method](Args... args) -> R {
           return (object->*method)(std::forward<Args>(args)...);
-        }),
-        data_(object) {}
+        }) {}
 
   template <typename T>
   TMethodRef(const T* object, R (T::*method)(Args...) const)
       : code_([object, method](Args... args) -> R {
           return (object->*method)(std::forward<Args>(args)...);
-        }),
-        data_(object) {}
+        }) {}
 
   // Binds any callable, with no object behind it (a free function or a lambda).
   template <typename F, typename = std::enable_if_t<std::is_invocable_r_v<R, F&, Args...> &&
@@ -49,9 +47,6 @@ class TMethodRef<R(Args...)> {
   [[nodiscard]] bool Assigned() const { return static_cast<bool>(code_); }
   explicit operator bool() const { return Assigned(); }
 
-  // The object the reference is bound to, or null for a plain callable.
-  [[nodiscard]] const void* Data() const { return data_; }
-
   // The published name of the method; empty for one that was bound by code alone.
   [[nodiscard]] const std::string& Name() const { return name_; }
   [[nodiscard]] TMethodRef Named(std::string name) const {
@@ -62,7 +57,6 @@ class TMethodRef<R(Args...)> {
 
   void Clear() {
     code_ = nullptr;
-    data_ = nullptr;
     name_.clear();
   }
 
@@ -73,7 +67,6 @@ class TMethodRef<R(Args...)> {
 
  private:
   std::function<R(Args...)> code_;
-  const void* data_ = nullptr;
   std::string name_;
 };
 

@@ -31,7 +31,6 @@ class TmString {
 
   [[nodiscard]] std::size_t size() const { return length_; }
   [[nodiscard]] bool empty() const { return length_ == 0; }
-  [[nodiscard]] bool full() const { return length_ == MaxLength; }
 
   // Zero-based; the caller keeps the index below size().
   [[nodiscard]] char operator[](std::size_t i) const { return chars_[i]; }
