@@ -30,6 +30,8 @@ class TClassRegistry {
   }
   // Registers (or replaces) the factory of a class name.
   void Register(std::string class_name, Factory factory);
+  // Forgets a class (its package is being unloaded); nothing happens for an unknown name.
+  void Unregister(std::string_view class_name);
   [[nodiscard]] bool Contains(std::string_view class_name) const;
 
   // A new component of that class, owned by `owner`; throws Exception for an unknown class.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/convert.h"
 #include "platform/tmstring.h"
 
 namespace tgen {
@@ -14,11 +15,20 @@ std::string TPropertyEditor::GetValue() {
 
 void TPropertyEditor::SetValue(const std::string& Value) {
   if (property_.Kind == TTypeKind::tkInteger) {
-    property_.SetValue(component_, static_cast<std::int32_t>(std::stol(Value)));
+    property_.SetValue(component_, StrToInt(Value));
   } else {
     property_.SetValue(component_, Value, component_.Owner());
   }
   if (designer_ != nullptr) designer_->Modified();
+}
+
+void TMethodProperty::GetValues(const std::function<void(const std::string&)>& Proc) {
+  const TComponent* root = GetComponent().Owner();
+  if (root == nullptr || !Property().Accepts) return;
+  for (const std::string& name : root->MethodNames()) {
+    const std::any* method = root->FindMethod(name);
+    if (method != nullptr && Property().Accepts(*method)) Proc(name);
+  }
 }
 
 TDesignRegistry& TDesignRegistry::Global() {
@@ -31,19 +41,52 @@ void TDesignRegistry::AddToPalette(const std::string& page, const std::string& c
   const bool known = std::any_of(palette_.begin(), palette_.end(), [&](const PaletteEntry& e) {
     return e.Page == page && e.ClassName == class_name;
   });
-  if (!known) palette_.push_back({page, class_name});
+  if (!known) palette_.push_back({page, class_name, registering_});
 }
 
 void TDesignRegistry::AddPropertyEditor(const std::string& type, ClassTest is_a,
                                         const std::string& property,
                                         PropertyEditorFactory factory) {
   const std::lock_guard lock(mutex_);
-  property_editors_.push_back({type, std::move(is_a), property, std::move(factory)});
+  property_editors_.push_back(
+      {type, std::move(is_a), property, std::move(factory), registering_});
 }
 
 void TDesignRegistry::AddComponentEditor(ClassTest is_a, ComponentEditorFactory factory) {
   const std::lock_guard lock(mutex_);
-  component_editors_.push_back({std::move(is_a), std::move(factory)});
+  component_editors_.push_back({std::move(is_a), std::move(factory), registering_});
+}
+
+void TDesignRegistry::RegisterFor(const std::string& package,
+                                  const std::function<void()>& registration) {
+  {
+    const std::lock_guard lock(mutex_);
+    registering_ = package;
+  }
+  struct Reset {
+    TDesignRegistry& registry;
+    ~Reset() {
+      const std::lock_guard lock(registry.mutex_);
+      registry.registering_.clear();
+    }
+  } reset{*this};
+  registration();
+}
+
+void TDesignRegistry::Forget(const std::string& package) {
+  std::vector<std::string> classes;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto of_package = [&](const auto& entry) { return entry.Package == package; };
+    for (const PaletteEntry& e : palette_) {
+      if (of_package(e)) classes.push_back(e.ClassName);
+    }
+    std::erase_if(palette_, of_package);
+    std::erase_if(property_editors_, of_package);
+    std::erase_if(component_editors_, of_package);
+  }
+  for (const std::string& name : classes)
+    TClassRegistry::Global().Unregister(name);
 }
 
 std::vector<TDesignRegistry::PaletteEntry> TDesignRegistry::Palette() const {
@@ -66,6 +109,9 @@ std::unique_ptr<TPropertyEditor> TDesignRegistry::PropertyEditor(TFormDesigner* 
     }
   }
   if (factory) return factory(designer, component, property);
+  if (property.Kind == TTypeKind::tkMethod) {
+    return std::make_unique<TMethodProperty>(designer, component, property);
+  }
   return std::make_unique<TPropertyEditor>(designer, component, property);
 }
 

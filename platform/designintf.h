@@ -2,8 +2,10 @@
 // component editors known to a form designer, and the editor base classes.
 //
 // A property editor applies to a property type and name on a class and its descendants; the
-// latest registration that fits wins. Registration and lookup are thread-safe; the editors
-// themselves run on the designer's GUI thread.
+// latest registration that fits wins. What a package registers while its Register runs
+// belongs to it, and is taken back when the package is unloaded (its code goes with it).
+// Registration and lookup are thread-safe; the editors themselves run on the designer's GUI
+// thread.
 #pragma once
 
 #include <functional>
@@ -72,6 +74,14 @@ class TStringProperty : public TPropertyEditor {
   using TPropertyEditor::TPropertyEditor;
 };
 
+// The editor of an event: a list of the handlers that the form's root publishes and that fit.
+class TMethodProperty : public TPropertyEditor {
+ public:
+  using TPropertyEditor::TPropertyEditor;
+  [[nodiscard]] unsigned GetAttributes() override { return paValueList; }
+  void GetValues(const std::function<void(const std::string&)>& Proc) override;
+};
+
 // The context-menu verbs of a component in the designer; Edit is its double-click.
 class TComponentEditor {
  public:
@@ -110,6 +120,7 @@ class TDesignRegistry {
   struct PaletteEntry {
     std::string Page;
     std::string ClassName;
+    std::string Package;  // who registered it; empty outside RegisterFor
   };
 
   static TDesignRegistry& Global();
@@ -131,9 +142,15 @@ class TDesignRegistry {
     AddComponentEditor(IsA<T>(), std::move(factory));
   }
 
+  // Runs `registration`, attributing everything it registers to `package`. Not reentrant.
+  void RegisterFor(const std::string& package, const std::function<void()>& registration);
+  // Takes back everything registered for `package`, the classes it put on the palette
+  // included (they leave the class registry too).
+  void Forget(const std::string& package);
+
   [[nodiscard]] std::vector<PaletteEntry> Palette() const;
-  // The editor for a property of a component: the latest registration that fits, else a
-  // plain editor.
+  // The editor for a property of a component: the latest registration that fits, else the
+  // default one (an event's handler list, or plain text).
   [[nodiscard]] std::unique_ptr<TPropertyEditor> PropertyEditor(TFormDesigner* designer,
                                                                 TComponent& component,
                                                                 const TPropInfo& property) const;
@@ -157,12 +174,15 @@ class TDesignRegistry {
     ClassTest IsA;
     std::string Property;
     PropertyEditorFactory Factory;
+    std::string Package;
   };
   struct ComponentEntry {
     ClassTest IsA;
     ComponentEditorFactory Factory;
+    std::string Package;
   };
   mutable std::mutex mutex_;
+  std::string registering_;  // the package whose Register runs, if any
   std::vector<PaletteEntry> palette_;
   std::vector<PropertyEntry> property_editors_;
   std::vector<ComponentEntry> component_editors_;
