@@ -7,6 +7,7 @@
 
 #include "design/qtnotice.h"
 #include "design/resources.h"
+#include "design/units.h"
 #include "platform/exception.h"
 #include "platform/notice.h"
 #include "ui_temskdlg.h"
@@ -16,6 +17,17 @@ namespace tgen {
 std::unique_ptr<TGenMask> DlgMask;
 bool SvValid = false;
 bool EvValid = false;
+
+void GendlgInitialization() {
+  InitDesignResources();
+  DlgMask.reset();
+  SvValid = false;
+  EvValid = false;
+}
+
+void GendlgFinalization() {
+  DlgMask.reset();
+}
 
 namespace {
 

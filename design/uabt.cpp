@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "design/resources.h"
+#include "design/units.h"
 #include "ui_taboutfrm.h"
 
 namespace tgen {
@@ -48,6 +49,12 @@ QPixmap Background(const QSize& size) {
 void SetAddressOpener(std::function<bool(const QUrl&)> opener) {
   Opener() =
       opener ? std::move(opener) : [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+}
+
+void UAbtFinalization() {
+  BtnUpBmp.reset();
+  BtnDownBmp.reset();
+  SetAddressOpener({});
 }
 
 int ExecuteCmnd(const std::string& file, const std::string& params, const std::string& dir,

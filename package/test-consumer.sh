@@ -9,6 +9,7 @@ cmake -S "$example" -B "$out/build" -DCMAKE_PREFIX_PATH="$out/prefix" >/dev/null
 cmake --build "$out/build" -j2 >/dev/null
 "$out/build/keys"
 PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" \
-  g++ -O1 -o "$out/keys-pc" "$example/main.cpp" $(PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs tgenerator)
+  g++ -O1 -o "$out/keys-pc" "$example/main.cpp" -Wl,-rpath,"$out/prefix/lib" \
+  $(PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs tgenerator)
 "$out/keys-pc" >/dev/null
 echo "consumer built and ran"

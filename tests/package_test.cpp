@@ -12,7 +12,10 @@
 #include <functional>
 #include <memory>
 
+#include "design/gendlg.h"
 #include "design/gensrc.h"
+#include "platform/convert.h"
+#include "platform/package.h"
 #include "platform/datamodule.h"
 #include "platform/notice.h"
 #include "platform/session.h"
@@ -95,10 +98,14 @@ class PackageTest : public QObject {
     auto* g = new TGenerator(&form);
     CountingDesigner designer;
     auto& registry = TDesignRegistry::Global();
-    // On a TGenerator only Mask has an editor of its own: a dialog button, no value lists.
+    // On a TGenerator only Mask has an editor of its own, a dialog button; the events get
+    // the default list of handlers, everything else plain text.
     for (const TPropInfo& p : g->Properties()) {
       const unsigned attributes = registry.PropertyEditor(&designer, *g, p)->GetAttributes();
-      QCOMPARE(attributes, p.Name == "Mask" ? unsigned{paDialog} : 0U);
+      const unsigned expected = p.Name == "Mask"                   ? unsigned{paDialog}
+                                : p.Kind == TTypeKind::tkMethod ? unsigned{paValueList}
+                                                                : 0U;
+      QCOMPARE(attributes, expected);
     }
     // A descendant that publishes the names gets the lists.
     auto* named = new TNamedGenerator(&form);
@@ -198,6 +205,78 @@ class PackageTest : public QObject {
     QCOMPARE(designer.modified, 3);
     editor.ExecuteVerb(7);  // no such verb
     QCOMPARE(designer.modified, 3);
+  }
+
+  void eventEditorListsTheHandlersThatFit() {
+    TDataModule form;
+    form.PublishMethod("FormGetPrefixes", TGenProcEvent([](TObject*, TmString&) {}));
+    form.PublishMethod("FormOverFlow", TGOverFlowEvent([](TObject*, TmString) {}));
+    auto* g = new TGenerator(&form);
+    CountingDesigner designer;
+    auto& registry = TDesignRegistry::Global();
+    QStringList handlers;
+    auto editor = registry.PropertyEditor(&designer, *g, Prop(*g, "GetUserPrefixes"));
+    editor->GetValues([&](const std::string& n) { handlers << QString::fromStdString(n); });
+    QCOMPARE(handlers, QStringList{"FormGetPrefixes"});
+    editor->SetValue("FormGetPrefixes");
+    QCOMPARE(editor->GetValue(), "FormGetPrefixes");
+    QCOMPARE(designer.modified, 1);
+    // Typed values are checked: a number that is not one leaves the value and the form alone.
+    auto type = registry.PropertyEditor(&designer, *g, Prop(*g, "GeneratorType"));
+    for (const char* bad : {"x", "3x", "99999999999"}) {
+      QVERIFY_THROWS_EXCEPTION(EConvertError, type->SetValue(bad));
+    }
+    QCOMPARE(g->GeneratorType(), 0);
+    QCOMPARE(designer.modified, 1);
+  }
+
+  // Kept last: it unloads what the package registered.
+  void packageStartsAndStopsItsUnitsInOrder() {
+    auto& registry = TDesignRegistry::Global();
+    registry.Clear();
+    TClassRegistry::Global().Unregister("TGenerator");
+    SvValid = true;  // as a dialog of an earlier load left it
+
+    QStringList trace;
+    auto package = TPackage::Load(TGEN_PACKAGE_PATH, [&](std::string_view unit, bool starting) {
+      trace << (starting ? "+" : "-") + QString::fromUtf8(unit.data(), unit.size());
+    });
+    QCOMPARE(trace, (QStringList{"+Gendlg", "+Setupdlg", "+uAbt", "+Gensrc"}));
+    QCOMPARE(package->UnitNames(),
+             (std::vector<std::string>{"Gendlg", "Setupdlg", "uAbt", "Gensrc"}));
+    QVERIFY(!SvValid);
+    QVERIFY(registry.Palette().empty());  // nothing until the designer asks it to register
+
+    package->Register();
+    package->Register();  // once only
+    QCOMPARE(registry.Palette().size(), size_t{1});
+    QCOMPARE(registry.Palette()[0].Package, "tgenerator");
+    QVERIFY(TClassRegistry::Global().Contains("TGenerator"));
+
+    trace.clear();
+    package.reset();
+    QCOMPARE(trace, (QStringList{"-Gensrc", "-uAbt", "-Setupdlg", "-Gendlg"}));
+    QVERIFY(registry.Palette().empty());
+    QVERIFY(!TClassRegistry::Global().Contains("TGenerator"));
+    TGenerator g;
+    QVERIFY(registry.ComponentEditor(g, nullptr)->GetVerbCount() == 0);
+  }
+
+  void somethingElseIsNoPackage_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing") << QString::fromStdString((dir_ / "nothing.so").string());
+    QTest::newRow("not a module") << QString::fromStdString((dir_ / "aliases").string());
+    QTest::newRow("a library without the table") << QStringLiteral(TGEN_CORE_PATH);
+  }
+  void somethingElseIsNoPackage() {
+    QFETCH(QString, path);
+    try {
+      TPackage::Load(path.toStdString());
+      QFAIL("loaded");
+    } catch (const Exception& e) {
+      QVERIFY2(QString::fromStdString(e.Message()).contains(path), e.what());
+    }
+    QVERIFY(TDesignRegistry::Global().Palette().empty());
   }
 };
 
