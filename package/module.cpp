@@ -1,6 +1,8 @@
 // The design-time package: the module a form designer loads to offer the generator, its
 // editors and its dialogs. It holds the list of its units and their start-up order; the
 // designer shuts them down in reverse when it unloads the package.
+#include <iterator>
+
 #include "design/gensrc.h"
 #include "design/units.h"
 #include "platform/package.h"
@@ -18,7 +20,7 @@ constexpr tgen::TPackageInfo kPackage = {
     tgen::TPackageInfoVersion,
     "tgenerator",
     "Formatted key generator: component, editors and dialogs",
-    kUnits,
+    std::data(kUnits),
     std::size(kUnits),
     &tgen::Register,
 };

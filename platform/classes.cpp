@@ -29,8 +29,7 @@ void TClassRegistry::Register(std::string class_name, Factory factory) {
 
 void TClassRegistry::Unregister(std::string_view class_name) {
   const std::lock_guard lock(mutex_);
-  std::erase_if(factories_,
-                [&](const auto& f) { return CompareText(f.first, class_name) == 0; });
+  std::erase_if(factories_, [&](const auto& f) { return CompareText(f.first, class_name) == 0; });
 }
 
 TClassRegistry::Factory TClassRegistry::Find(std::string_view class_name) const {

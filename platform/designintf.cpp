@@ -48,8 +48,7 @@ void TDesignRegistry::AddPropertyEditor(const std::string& type, ClassTest is_a,
                                         const std::string& property,
                                         PropertyEditorFactory factory) {
   const std::lock_guard lock(mutex_);
-  property_editors_.push_back(
-      {type, std::move(is_a), property, std::move(factory), registering_});
+  property_editors_.push_back({type, std::move(is_a), property, std::move(factory), registering_});
 }
 
 void TDesignRegistry::AddComponentEditor(ClassTest is_a, ComponentEditorFactory factory) {
@@ -59,18 +58,18 @@ void TDesignRegistry::AddComponentEditor(ClassTest is_a, ComponentEditorFactory 
 
 void TDesignRegistry::RegisterFor(const std::string& package,
                                   const std::function<void()>& registration) {
-  {
+  const auto attribute_to = [this](const std::string& name) {
     const std::lock_guard lock(mutex_);
-    registering_ = package;
+    registering_ = name;
+  };
+  attribute_to(package);
+  try {
+    registration();
+  } catch (...) {
+    attribute_to({});
+    throw;
   }
-  struct Reset {
-    TDesignRegistry& registry;
-    ~Reset() {
-      const std::lock_guard lock(registry.mutex_);
-      registry.registering_.clear();
-    }
-  } reset{*this};
-  registration();
+  attribute_to({});
 }
 
 void TDesignRegistry::Forget(const std::string& package) {

@@ -18,15 +18,16 @@ std::string LastDlError() {
 
 }  // namespace
 
-std::unique_ptr<TPackage> TPackage::Load(const std::filesystem::path& path,
-                                         UnitObserver observer) {
+std::unique_ptr<TPackage> TPackage::Load(const std::filesystem::path& path, UnitObserver observer) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     throw Exception("Can not load package " + path.string() + ": " + LastDlError());
   }
   using InfoEntry = const TPackageInfo* (*)();
   // POSIX guarantees that a function's address survives the round trip through void*.
-  const auto entry = reinterpret_cast<InfoEntry>(dlsym(handle, TPackageInfoSymbol));
+  const auto entry =
+      reinterpret_cast<InfoEntry>(  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+          dlsym(handle, TPackageInfoSymbol));
   const TPackageInfo* info = entry != nullptr ? entry() : nullptr;
   if (info == nullptr || info->Version != TPackageInfoVersion || info->Name == nullptr ||
       (info->Units == nullptr && info->UnitCount != 0)) {

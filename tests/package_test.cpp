@@ -15,9 +15,9 @@
 #include "design/gendlg.h"
 #include "design/gensrc.h"
 #include "platform/convert.h"
-#include "platform/package.h"
 #include "platform/datamodule.h"
 #include "platform/notice.h"
+#include "platform/package.h"
 #include "platform/session.h"
 
 namespace tgen {
@@ -102,7 +102,7 @@ class PackageTest : public QObject {
     // the default list of handlers, everything else plain text.
     for (const TPropInfo& p : g->Properties()) {
       const unsigned attributes = registry.PropertyEditor(&designer, *g, p)->GetAttributes();
-      const unsigned expected = p.Name == "Mask"                   ? unsigned{paDialog}
+      const unsigned expected = p.Name == "Mask"                ? unsigned{paDialog}
                                 : p.Kind == TTypeKind::tkMethod ? unsigned{paValueList}
                                                                 : 0U;
       QCOMPARE(attributes, expected);

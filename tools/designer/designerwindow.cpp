@@ -34,10 +34,9 @@ namespace {
 constexpr const char* kCaption = "Form designer";
 
 QMessageBox::StandardButton AskSaveBox(QWidget* parent, const QString& form) {
-  return QMessageBox::question(parent, QObject::tr("Form designer"),
-                               QObject::tr("Save changes to %1?").arg(form),
-                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                               QMessageBox::Save);
+  return QMessageBox::question(
+      parent, QObject::tr("Form designer"), QObject::tr("Save changes to %1?").arg(form),
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
 }
 
 QString FileNameBox(QWidget* parent, bool save, const QString& current) {
@@ -49,8 +48,8 @@ QString FileNameBox(QWidget* parent, bool save, const QString& current) {
 // The class of a form's root, from its first object line; TDataModule when there is none
 // (reading then reports what is wrong with the text).
 std::string RootClassOf(const std::string& text) {
-  static const std::regex object_line(R"(^\s*object\s+[A-Za-z_0-9]*\s*:\s*([A-Za-z_][A-Za-z_0-9]*))",
-                                      std::regex::icase);
+  static const std::regex object_line(
+      R"(^\s*object\s+[A-Za-z_0-9]*\s*:\s*([A-Za-z_][A-Za-z_0-9]*))", std::regex::icase);
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
@@ -71,8 +70,8 @@ void Report(const std::string& text) {
 TDesignerWindow::TDesignerWindow(QWidget* parent)
     : QMainWindow(parent), prompts_{&AskSaveBox, &FileNameBox} {
   setObjectName(QStringLiteral("Designer"));
-  canvas_ = new TFormCanvas(
-      [this](const TComponent& c) { return Picture(FromBytes(c.ClassName())); });
+  canvas_ =
+      new TFormCanvas([this](const TComponent& c) { return Picture(FromBytes(c.ClassName())); });
   auto* scroll = new QScrollArea;
   scroll->setWidget(canvas_);
   scroll->setWidgetResizable(true);
@@ -122,11 +121,9 @@ TDesignerWindow::TDesignerWindow(QWidget* parent)
     Modified();
     inspector_->Refresh();
   });
-  connect(canvas_, &TFormCanvas::doubleClicked, this,
-          [this](TComponent* c) { EditComponent(*c); });
-  connect(canvas_, &TFormCanvas::menuRequested, this, [this](TComponent* c, QPoint at) {
-    ContextMenu(*c)->exec(at);
-  });
+  connect(canvas_, &TFormCanvas::doubleClicked, this, [this](TComponent* c) { EditComponent(*c); });
+  connect(canvas_, &TFormCanvas::menuRequested, this,
+          [this](TComponent* c, QPoint at) { ContextMenu(*c)->exec(at); });
 
   resize(900, 600);
   resizeDocks({inspector_dock}, {300}, Qt::Horizontal);
@@ -159,8 +156,8 @@ void TDesignerWindow::BuildActions() {
   file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
 
   QMenu* component = menuBar()->addMenu(tr("&Component"));
-  delete_ = component->addAction(tr("&Delete"), QKeySequence::Delete, this,
-                                 [this] { DeleteSelected(); });
+  delete_ =
+      component->addAction(tr("&Delete"), QKeySequence::Delete, this, [this] { DeleteSelected(); });
   component->addSeparator();
   draw_ = component->addAction(tr("Draw a &key"), QKeySequence(tr("Ctrl+K")), this,
                                [this] { DrawKey(); });
@@ -177,9 +174,10 @@ void TDesignerWindow::BuildActions() {
       QStringList units;
       for (const std::string& u : p->UnitNames())
         units << FromBytes(u);
-      text += tr("%1: %2\n%3\nUnits: %4\n\n")
-                  .arg(FromBytes(p->Name()), FromBytes(p->Description()),
-                       QString::fromStdString(p->Path().string()), units.join(QStringLiteral(", ")));
+      text +=
+          tr("%1: %2\n%3\nUnits: %4\n\n")
+              .arg(FromBytes(p->Name()), FromBytes(p->Description()),
+                   QString::fromStdString(p->Path().string()), units.join(QStringLiteral(", ")));
     }
     QMessageBox::information(this, tr("Packages"),
                              text.isEmpty() ? tr("No package is loaded.") : text.trimmed());
@@ -203,7 +201,8 @@ void TDesignerWindow::BuildPalette() {
   std::vector<std::pair<QString, QWidget*>> pages;
   for (const TDesignRegistry::PaletteEntry& entry : TDesignRegistry::Global().Palette()) {
     const QString page = FromBytes(entry.Page);
-    auto it = std::find_if(pages.begin(), pages.end(), [&](const auto& p) { return p.first == page; });
+    auto it =
+        std::find_if(pages.begin(), pages.end(), [&](const auto& p) { return p.first == page; });
     if (it == pages.end()) {
       auto* widget = new QWidget;
       auto* layout = new QHBoxLayout(widget);
@@ -224,7 +223,7 @@ void TDesignerWindow::BuildPalette() {
     button->setAutoRaise(true);
     connect(button, &QToolButton::clicked, this,
             [this, cls](bool on) { ChooseClass(on ? cls : QString()); });
-    auto* layout = static_cast<QHBoxLayout*>(it->second->layout());
+    auto* layout = qobject_cast<QHBoxLayout*>(it->second->layout());
     layout->insertWidget(layout->count() - 1, button);
   }
 }
@@ -342,8 +341,7 @@ std::string TDesignerWindow::UniqueName(const QString& class_name) const {
   if (base.size() > 1 && (base[0] == 'T' || base[0] == 't')) base.erase(0, 1);
   for (int n = 1;; ++n) {
     std::string name = base + std::to_string(n);
-    if (root_->FindComponent(name) == nullptr &&
-        CompareText(name, root_->Name()) != 0) {
+    if (root_->FindComponent(name) == nullptr && CompareText(name, root_->Name()) != 0) {
       return name;
     }
   }

@@ -54,9 +54,7 @@ class TDesignerWindow : public QMainWindow, public TFormDesigner {
   // Loads a design-time package, runs its registration and shows its palette pages. Throws
   // Exception when the module cannot be loaded or started.
   void LoadPackage(const std::filesystem::path& path);
-  [[nodiscard]] const std::vector<std::unique_ptr<TPackage>>& Packages() const {
-    return packages_;
-  }
+  [[nodiscard]] const std::vector<std::unique_ptr<TPackage>>& Packages() const { return packages_; }
 
   // The file commands. Each returns false when the user cancelled or it failed; a failure is
   // reported and leaves the current form as it was. New and Open ask about unsaved changes.

@@ -82,8 +82,7 @@ void TInspector::AddRow(const TPropInfo& property) {
     row.Combo->setObjectName(object);
     row.Combo->setEditable(property.Kind != TTypeKind::tkMethod);
     if (property.Kind == TTypeKind::tkMethod) row.Combo->addItem(QString());
-    row.Editor->GetValues(
-        [&row](const std::string& v) { row.Combo->addItem(FromBytes(v)); });
+    row.Editor->GetValues([&row](const std::string& v) { row.Combo->addItem(FromBytes(v)); });
     row.Line = row.Combo->lineEdit();
     connect(row.Combo, &QComboBox::textActivated, this, [this, index] { Commit(index); });
     if (row.Line != nullptr) {

@@ -47,8 +47,8 @@ class TInspector : public QTableWidget {
   struct Row {
     const TPropInfo* Property = nullptr;
     std::unique_ptr<TPropertyEditor> Editor;
-    QLineEdit* Line = nullptr;    // a text box, or the drop-down's own
-    QComboBox* Combo = nullptr;   // for a value list
+    QLineEdit* Line = nullptr;   // a text box, or the drop-down's own
+    QComboBox* Combo = nullptr;  // for a value list
   };
   void AddRow(const TPropInfo& property);
   // Applies the text typed for row `index`.
