@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "core/generator.h"
+#include "platform/exception.h"
 #include "platform/notice.h"
 #include "platform/package.h"
 #include "platform/session.h"
@@ -136,6 +137,18 @@ class DesignerTest : public QObject {
     QVERIFY(!button->icon().isNull());
     QCOMPARE(W().Packages().size(), size_t{1});
     QCOMPARE(W().Packages()[0]->Name(), "tgenerator");
+
+    // The same package once more, under its own path or through a link: refused, and the
+    // loaded one keeps working.
+    const auto link = File("again.so");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(TGEN_PACKAGE_PATH, link);
+    for (const std::filesystem::path& again : {std::filesystem::path(TGEN_PACKAGE_PATH), link}) {
+      QVERIFY_THROWS_EXCEPTION(Exception, W().LoadPackage(again));
+    }
+    QCOMPARE(W().Packages().size(), size_t{1});
+    QCOMPARE(palette->count(), 1);
+    QVERIFY(TDesignRegistry::Global().Palette().size() == 1);
   }
 
   void composesAFormAndGetsTheSameTextBack() {

@@ -21,6 +21,7 @@
 #include "design/qtnotice.h"
 #include "platform/classes.h"
 #include "platform/datamodule.h"
+#include "platform/exception.h"
 #include "platform/formstream.h"
 #include "platform/notice.h"
 #include "platform/package.h"
@@ -190,7 +191,22 @@ void TDesignerWindow::BuildActions() {
 }
 
 void TDesignerWindow::LoadPackage(const std::filesystem::path& path) {
+  // A second copy would share the first one's code and state, and unloading either would
+  // take back both one's registrations.
+  std::error_code ec;
+  const auto canonical = std::filesystem::weakly_canonical(path, ec);
+  for (const auto& loaded : packages_) {
+    if (std::filesystem::weakly_canonical(loaded->Path(), ec) == canonical) {
+      throw Exception("Package " + path.string() + " is already loaded");
+    }
+  }
   auto package = TPackage::Load(path);
+  for (const auto& loaded : packages_) {
+    if (loaded->Name() == package->Name()) {
+      throw Exception("A package named " + package->Name() + " is already loaded (from " +
+                      loaded->Path().string() + ")");
+    }
+  }
   package->Register();
   packages_.push_back(std::move(package));
   BuildPalette();

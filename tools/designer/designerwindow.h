@@ -52,7 +52,7 @@ class TDesignerWindow : public QMainWindow, public TFormDesigner {
   void SetPrompts(Prompts prompts) { prompts_ = std::move(prompts); }
 
   // Loads a design-time package, runs its registration and shows its palette pages. Throws
-  // Exception when the module cannot be loaded or started.
+  // Exception when the module cannot be loaded or started, or is loaded already.
   void LoadPackage(const std::filesystem::path& path);
   [[nodiscard]] const std::vector<std::unique_ptr<TPackage>>& Packages() const { return packages_; }
 
