@@ -1,8 +1,15 @@
 #include "core/timestamp.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -31,6 +38,19 @@ std::string Format(const TLocalTime& t) {
   std::string stamp = std::string(date.data()) + time.data();
   SpcTo0(stamp);
   return stamp;
+}
+
+// 17 digits of a real date and time of day.
+bool IsTimeStamp(const std::string& text) {
+  if (text.size() != 17 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  auto part = [&](std::size_t at, std::size_t len) { return std::stoi(text.substr(at, len)); };
+  using namespace std::chrono;
+  const year_month_day date{year(part(0, 4)), month(static_cast<unsigned>(part(4, 2))),
+                            day(static_cast<unsigned>(part(6, 2)))};
+  return date.ok() && part(8, 2) < 24 && part(10, 2) < 60 && part(12, 2) < 60;
 }
 
 }  // namespace
@@ -69,22 +89,65 @@ std::string NextTimeStamp(const std::string& stamp) {
   return Format(t);
 }
 
+TUniqueTimeStamps::TUniqueTimeStamps(std::filesystem::path shared) {
+  if (shared.empty()) return;
+  // Only a plain file of this user: the default lies in a folder that others can write to.
+  fd_ = ::open(shared.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+TUniqueTimeStamps::~TUniqueTimeStamps() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 std::string TUniqueTimeStamps::Take() {
   const std::lock_guard lock(mutex_);
+  if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) {
+    last_ = TakeAfter(last_);
+    return last_;
+  }
+  // The file's stamp is the last one any process took; a damaged one counts as none.
+  std::array<char, 17> stored{};
+  const bool read =
+      ::pread(fd_, stored.data(), stored.size(), 0) == static_cast<ssize_t>(stored.size());
+  std::string shared(stored.data(), read ? stored.size() : 0);
+  if (!IsTimeStamp(shared)) shared.clear();
+  last_ = TakeAfter(std::max(last_, shared));
+  const bool written =
+      ::pwrite(fd_, last_.data(), last_.size(), 0) == static_cast<ssize_t>(last_.size());
+  static_cast<void>(written);  // the stamp is unique for this process all the same
+  ::flock(fd_, LOCK_UN);
+  return last_;
+}
+
+std::string TUniqueTimeStamps::TakeAfter(const std::string& last) {
   std::string stamp = GetTimeStamp();
-  // Wait a little for the clock to move on before making a stamp up.
+  // Wait a little for the clock to move on before making a stamp up; not when the last stamp
+  // lies further ahead (the clock went back, or stands still).
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(3);
-  while (stamp <= last_ && std::chrono::steady_clock::now() < give_up) {
+  const std::string soon = NextTimeStamp(NextTimeStamp(NextTimeStamp(stamp)));
+  while (stamp <= last && last < soon && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
     stamp = GetTimeStamp();
   }
-  if (stamp <= last_) stamp = NextTimeStamp(last_);
-  last_ = stamp;
-  return stamp;
+  return stamp <= last ? NextTimeStamp(last) : stamp;
 }
 
 std::string TakeUniqueTimeStamp() {
-  static TUniqueTimeStamps stamps;
+  static TUniqueTimeStamps stamps([]() -> std::filesystem::path {
+    if (const char* file = std::getenv("TGEN_STAMP_FILE"); file != nullptr && *file != '\0') {
+      return file;
+    }
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run != nullptr && *run != '\0') {
+      return std::filesystem::path(run) / "tgenerator-stamp";
+    }
+    return std::filesystem::temp_directory_path() /
+           ("tgenerator-stamp-" + std::to_string(::getuid()));
+  }());
   return stamps.Take();
 }
 

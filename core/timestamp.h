@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -30,16 +31,32 @@ std::string GetTimeStamp();
 // Hands out stamps of the current moment that it never handed out before: when the clock has
 // not moved on since the last one, it waits for the clock's next millisecond, and when the
 // clock stands still or went back, it takes the millisecond after the last stamp. Thread-safe.
+//
+// Given a shared file, the stamps are unique among all the processes that use that file: the
+// last stamp handed out is kept there, under an exclusive file lock while a stamp is taken.
+// Without the file (none given, or it cannot be opened) they are unique within the object.
 class TUniqueTimeStamps {
  public:
+  explicit TUniqueTimeStamps(std::filesystem::path shared = {});
+  ~TUniqueTimeStamps();
+  TUniqueTimeStamps(const TUniqueTimeStamps&) = delete;
+  TUniqueTimeStamps& operator=(const TUniqueTimeStamps&) = delete;
+  TUniqueTimeStamps(TUniqueTimeStamps&&) = delete;
+  TUniqueTimeStamps& operator=(TUniqueTimeStamps&&) = delete;
+
   std::string Take();
 
  private:
+  std::string TakeAfter(const std::string& last);
+
   std::mutex mutex_;
   std::string last_;
+  int fd_ = -1;
 };
 
-// A stamp that no earlier call in this process has returned (one TUniqueTimeStamps for all).
+// A stamp that no earlier call returned, in this process or in any other of the same user on
+// this machine (they share a file in the user's runtime folder, or TGEN_STAMP_FILE). Generator
+// identities come from here, so that clients started in the same millisecond differ.
 std::string TakeUniqueTimeStamp();
 
 // The stamp one millisecond after `stamp` (a 17-digit stamp), across every calendar carry.

@@ -1,6 +1,13 @@
 #include "core/timestamp.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include <memory>
 #include <set>
@@ -83,6 +90,82 @@ TEST(TimeStamp, UniqueAcrossThreads) {
   EXPECT_EQ(all.size(), 100U);
   for (const std::string& s : all)
     EXPECT_EQ(s.size(), 17U);
+}
+
+std::filesystem::path TempPath(const std::string& name) {
+  return std::filesystem::temp_directory_path() /
+         (name + "-" + std::to_string(::getpid()) + "-" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+}
+
+TEST(TimeStamp, UniqueAcrossProcessesSharingAFile) {
+  const auto file = TempPath("stamps");
+  std::filesystem::remove(file);
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 100;
+  std::vector<std::pair<pid_t, FILE*>> children;
+  for (int i = 0; i < kProcesses; ++i) {
+    std::array<int, 2> fds{};
+    ASSERT_EQ(::pipe(fds.data()), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(fds[0]);
+      TUniqueTimeStamps stamps(file);
+      for (int n = 0; n < kEach; ++n) {
+        const std::string line = stamps.Take() + "\n";
+        if (::write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+          ::_exit(1);
+        }
+      }
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    children.emplace_back(pid, ::fdopen(fds[0], "r"));
+  }
+  std::set<std::string> all;
+  for (auto [pid, in] : children) {
+    std::array<char, 32> line{};
+    while (std::fgets(line.data(), line.size(), in) != nullptr)
+      all.insert(std::string(line.data(), 17));
+    std::fclose(in);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(all.size(), std::size_t{kProcesses * kEach});
+  std::filesystem::remove(file);
+}
+
+TEST(TimeStamp, ADamagedOrForeignStampFileIsLeftAlone) {
+  const auto other = TempPath("other");
+  std::ofstream(other) << "not mine";
+  const struct {
+    const char* content;  // null: a link to another file
+    bool rewritten;
+  } cases[] = {{"garbage", true}, {"20261399250000000", true}, {nullptr, false}};
+  for (const auto& c : cases) {
+    const auto file = TempPath("stamp");
+    std::filesystem::remove(file);
+    if (c.content != nullptr) {
+      std::ofstream(file) << c.content;
+    } else {
+      std::filesystem::create_symlink(other, file);
+    }
+    TUniqueTimeStamps stamps(file);
+    const std::string a = stamps.Take();
+    const std::string b = stamps.Take();
+    EXPECT_LT(a, b);
+    EXPECT_EQ(a.substr(0, 2), "20");
+    std::ifstream in(file);
+    const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now == b, c.rewritten) << (c.content != nullptr ? c.content : "link");
+    std::filesystem::remove(file);
+  }
+  std::ifstream in(other);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            "not mine");
+  std::filesystem::remove(other);
 }
 
 }  // namespace
