@@ -12,4 +12,7 @@ PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" \
   g++ -O1 -o "$out/keys-pc" "$example/main.cpp" -Wl,-rpath,"$out/prefix/lib" \
   $(PKG_CONFIG_PATH="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs tgenerator)
 "$out/keys-pc" >/dev/null
+# The installed tools find their libraries, and the designer its package, from where they lie.
+"$out/prefix/bin/genkey" preview --mask 'INV-##' >/dev/null
+QT_QPA_PLATFORM=offscreen "$out/prefix/bin/genform" --list-packages | grep -q 'palette ZOR: TGenerator'
 echo "consumer built and ran"
