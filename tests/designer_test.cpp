@@ -217,6 +217,28 @@ class DesignerTest : public QObject {
     QCOMPARE(asked_, 0);  // nothing was unsaved when the form was replaced
   }
 
+  void aFormThatCannotBeReadLeavesTheCurrentOne_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("junk") << QByteArray("this is not a form\n");
+    QTest::newRow("unknown class") << QByteArray("object X: TNothing\nend\n");
+    QTest::newRow("broken inside") << QByteArray("object X: TDataModule\n  object G: TGenerator\n");
+    QTest::newRow("one long line") << QByteArray(300000, 'x');
+    QTest::newRow("missing") << QByteArray();
+  }
+  void aFormThatCannotBeReadLeavesTheCurrentOne() {
+    QFETCH(QByteArray, text);
+    TComponent& before = Open("orders.frm");
+    const auto file = File("bad.frm");
+    std::filesystem::remove(file);
+    if (!text.isEmpty()) std::ofstream(file, std::ios::binary) << text.toStdString();
+    QVERIFY(!W().OpenForm(Q(file)));
+    QCOMPARE(&W().Root(), &before);
+    QCOMPARE(W().FileName(), Q(File("orders.frm")));
+    QCOMPARE(notices_->Texts().size(), size_t{1});
+    QVERIFY2(QString::fromStdString(notices_->Texts()[0]).contains("bad.frm"),
+             notices_->Texts()[0].c_str());
+  }
+
   void verbsComeFromTheComponentEditor() {
     TComponent& g = *Open("orders.frm").FindComponent("Invoices");
     const auto menu = W().ContextMenu(g);

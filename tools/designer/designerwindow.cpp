@@ -14,7 +14,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "core/generator.h"
@@ -25,6 +24,7 @@
 #include "platform/formstream.h"
 #include "platform/notice.h"
 #include "platform/package.h"
+#include "platform/tmstring.h"
 #include "tools/designer/formcanvas.h"
 #include "tools/designer/inspector.h"
 
@@ -46,20 +46,24 @@ QString FileNameBox(QWidget* parent, bool save, const QString& current) {
               : QFileDialog::getOpenFileName(parent, QObject::tr("Open form"), current, filter);
 }
 
-// The class of a form's root, from its first object line; TDataModule when there is none
-// (reading then reports what is wrong with the text).
+// The class of a form's root, from its first line ("object Name: Class"); TDataModule when
+// that line is something else (reading then reports what is wrong with the text).
 std::string RootClassOf(const std::string& text) {
-  static const std::regex object_line(
-      R"(^\s*object\s+[A-Za-z_0-9]*\s*:\s*([A-Za-z_][A-Za-z_0-9]*))", std::regex::icase);
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    std::smatch m;
-    if (std::regex_search(line, m, object_line)) return m[1];
-    break;
+  const auto first = text.find_first_not_of(" \t\r\n");
+  const auto end = text.find('\n', first);
+  const std::string_view line =
+      first == std::string::npos
+          ? std::string_view()
+          : std::string_view(text).substr(first, end == std::string::npos ? end : end - first);
+  const auto colon = line.find(':');
+  if (line.size() < 7 || CompareText(line.substr(0, 6), "object") != 0 ||
+      colon == std::string_view::npos) {
+    return std::string(TDataModule::StaticClassName);
   }
-  return std::string(TDataModule::StaticClassName);
+  std::string_view cls = line.substr(colon + 1);
+  cls.remove_prefix(std::min(cls.find_first_not_of(" \t"), cls.size()));
+  cls = cls.substr(0, cls.find_first_of(" \t\r"));
+  return IsValidIdent(cls) ? std::string(cls) : std::string(TDataModule::StaticClassName);
 }
 
 void Report(const std::string& text) {
