@@ -53,6 +53,20 @@ bool IsTimeStamp(const std::string& text) {
   return date.ok() && part(8, 2) < 24 && part(10, 2) < 60 && part(12, 2) < 60;
 }
 
+// A stamp of the current moment after `last`.
+std::string TakeAfter(const std::string& last) {
+  std::string stamp = GetTimeStamp();
+  // Wait a little for the clock to move on before making a stamp up; not when the last stamp
+  // lies further ahead (the clock went back, or stands still).
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(3);
+  const std::string soon = NextTimeStamp(NextTimeStamp(NextTimeStamp(stamp)));
+  while (stamp <= last && last < soon && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    stamp = GetTimeStamp();
+  }
+  return stamp <= last ? NextTimeStamp(last) : stamp;
+}
+
 }  // namespace
 
 std::string GetTimeStamp() {
@@ -89,7 +103,7 @@ std::string NextTimeStamp(const std::string& stamp) {
   return Format(t);
 }
 
-TUniqueTimeStamps::TUniqueTimeStamps(std::filesystem::path shared) {
+TUniqueTimeStamps::TUniqueTimeStamps(const std::filesystem::path& shared) {
   if (shared.empty()) return;
   // Only a plain file of this user: the default lies in a folder that others can write to.
   fd_ = ::open(shared.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -122,19 +136,6 @@ std::string TUniqueTimeStamps::Take() {
   static_cast<void>(written);  // the stamp is unique for this process all the same
   ::flock(fd_, LOCK_UN);
   return last_;
-}
-
-std::string TUniqueTimeStamps::TakeAfter(const std::string& last) {
-  std::string stamp = GetTimeStamp();
-  // Wait a little for the clock to move on before making a stamp up; not when the last stamp
-  // lies further ahead (the clock went back, or stands still).
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(3);
-  const std::string soon = NextTimeStamp(NextTimeStamp(NextTimeStamp(stamp)));
-  while (stamp <= last && last < soon && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-    stamp = GetTimeStamp();
-  }
-  return stamp <= last ? NextTimeStamp(last) : stamp;
 }
 
 std::string TakeUniqueTimeStamp() {

@@ -37,7 +37,7 @@ std::string GetTimeStamp();
 // Without the file (none given, or it cannot be opened) they are unique within the object.
 class TUniqueTimeStamps {
  public:
-  explicit TUniqueTimeStamps(std::filesystem::path shared = {});
+  explicit TUniqueTimeStamps(const std::filesystem::path& shared = {});
   ~TUniqueTimeStamps();
   TUniqueTimeStamps(const TUniqueTimeStamps&) = delete;
   TUniqueTimeStamps& operator=(const TUniqueTimeStamps&) = delete;
@@ -47,8 +47,6 @@ class TUniqueTimeStamps {
   std::string Take();
 
  private:
-  std::string TakeAfter(const std::string& last);
-
   std::mutex mutex_;
   std::string last_;
   int fd_ = -1;
