@@ -36,7 +36,7 @@ constexpr const char* kCaption = "Form designer";
 
 QMessageBox::StandardButton AskSaveBox(QWidget* parent, const QString& form) {
   return QMessageBox::question(
-      parent, QObject::tr("Form designer"), QObject::tr("Save changes to %1?").arg(form),
+      parent, QObject::tr(kCaption), QObject::tr("Save changes to %1?").arg(form),
       QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
 }
 
