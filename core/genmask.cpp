@@ -159,6 +159,9 @@ void TGenMask::ScanMask(std::string_view Mask) {
     throw Exception("Mask picture longer than " + std::to_string(MaxMaskLength) + " characters!");
   }
 
+  // The first suffix mark is set only once the whole mask parsed: a failed parse must leave an
+  // engine with no suffix places, which validates nothing.
+  int first_suffix = MaxElements;
   int n = 0;
   for (std::size_t i = 0; i < w.size(); ++i, ++n) {
     if (n == MaxElements) ThrowAt("Too many elements in mask picture at position:", i);
@@ -197,9 +200,10 @@ void TGenMask::ScanMask(std::string_view Mask) {
         e.Chars.assign(1, c);
         break;
     }
-    if (e.IsSuffix() && firstSuffix_ == MaxElements) firstSuffix_ = n;
+    if (e.IsSuffix() && first_suffix == MaxElements) first_suffix = n;
   }
   count_ = n;
+  firstSuffix_ = first_suffix;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -248,6 +252,10 @@ TmString TGenMask::GetSuffix() const {
 
 TmString TGenMask::GetPrefix() {
   GetPROC();
+  return CurrentPrefix();
+}
+
+TmString TGenMask::CurrentPrefix() const {
   return Collect([](const TMskElement& e) { return e.IsPrefix(); });
 }
 

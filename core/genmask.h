@@ -107,6 +107,8 @@ class TGenMask : public TObject {
   [[nodiscard]] TmString GetSuffix() const;
   // The fixed part: static and user-procedure characters, the latter refreshed first.
   TmString GetPrefix();
+  // The fixed part as it stands, without asking for fresh user-procedure characters.
+  [[nodiscard]] TmString CurrentPrefix() const;
   // Loads `S` into the suffix places, one character each, unchecked: an incremental place
   // takes the character as it is, a set its first member equal to it (else its first member).
   // Places beyond the end of `S` keep their characters.

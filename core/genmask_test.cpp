@@ -107,6 +107,7 @@ TEST_F(GenMaskTest, RefusesBadMasksAndEmptiesTheTable) {
     tooMany += i % 2 ? "[ab]" : "#";
   const std::vector<Case> cases = {
       {"[A[B]", "Error in mask picture at position:2!"},
+      {"#[A[B]", "Error in mask picture at position:3!"},
       {"XY[[", "Error in mask picture at position:3!"},
       {"AB[", "Missing ] symbol in Mask!"},
       {"[AB", "Missing ] symbol in Mask!"},
@@ -134,6 +135,8 @@ TEST_F(GenMaskTest, RefusesBadMasksAndEmptiesTheTable) {
     m.Increment();                    // and an empty table steps to nothing
     m.Decrement();
     EXPECT_EQ(m.GetMskValue(), "");
+    EXPECT_FALSE(m.Validate("5"));  // nor accepts any value
+    EXPECT_FALSE(m.Fits("5"));
   }
 }
 
