@@ -13,12 +13,15 @@ constexpr std::string_view kCaption = "Generator Information";
 // Chosen with bench/contention: see WaitRound().
 constexpr std::chrono::nanoseconds kDefaultWaitRound = std::chrono::microseconds(100);
 
-// Each instance draws its pause from a generator of its own, so that the application's
-// random numbers are left alone.
+// Each instance draws its pause from a generator of its thread, seeded once, so that the
+// application's random numbers are left alone and making a component stays cheap.
 std::int32_t DrawWaitCount() {
-  std::random_device entropy;
-  std::seed_seq seed{entropy(), entropy(), static_cast<unsigned>(Now().time_since_epoch().count())};
-  std::mt19937 random(seed);
+  thread_local std::minstd_rand random([] {
+    std::random_device entropy;
+    std::seed_seq seed{entropy(), entropy(),
+                       static_cast<unsigned>(Now().time_since_epoch().count())};
+    return std::minstd_rand(seed);
+  }());
   return std::uniform_int_distribution<std::int32_t>(0, 999)(random);
 }
 
@@ -36,6 +39,8 @@ TGenerator::TGenerator(TComponent* AOwner)
       FTableName(DefaultTableName),
       FWaitCount(DrawWaitCount()),
       FWaitRound(kDefaultWaitRound) {
+  // One row per sequence, also on a table made without a unique key on these fields.
+  FTable->SetKeyFieldNames(KeyFields);
   FGenMask->OnGetPROC = TGenProcEvent(this, &TGenerator::pGetPROC);
   FGenMask->OnOverFlow = TGOverFlowEvent(this, &TGenerator::pOverFlow);
   if (Designing()) {
@@ -155,12 +160,26 @@ void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
 
 void TGenerator::NullRecord() {
   if (OnNewRecord.Assigned()) {
-    OnNewRecord(this, FSuffix);
+    // The handler restarts the sequence through the engine, or by handing back the suffix to
+    // start from.
+    TmString nvSuffix = FSuffix;
+    OnNewRecord(this, nvSuffix);
+    if (nvSuffix != FSuffix) {
+      if (!FGenMask->Fits(nvSuffix)) RefuseRestart(nvSuffix);
+      FGenMask->SetSuffix(nvSuffix);
+    }
+    // A handler that did neither leaves whatever the engine held, maybe the bare mask.
+    if (!FGenMask->Fits(FGenMask->GetSuffix())) RefuseRestart(FGenMask->GetSuffix());
   } else {
     FGenMask->NullValue();
   }
   FSuffix = FGenMask->GetSuffix();
   FPrefix = FGenMask->GetPrefix();
+}
+
+void TGenerator::RefuseRestart(const TmString& suffix) const {
+  throw ERestartRefused("OnNewRecord restarted the sequence at '" + suffix.str() +
+                        "', which does not fit the mask '" + Mask() + "'");
 }
 
 bool TGenerator::CheckTimeOut(const TmString& T) {

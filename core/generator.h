@@ -31,11 +31,20 @@ namespace tgen {
 
 using TStringList = std::vector<std::string>;
 
+// A restart whose value does not fit the mask: an OnNewRecord handler handed back, or left
+// in the engine, a suffix that is no suffix of this mask. Nothing is stored or handed out.
+class ERestartRefused : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 class TGenerator : public TComponent {
  public:
   static constexpr std::string_view StaticClassName = "TGenerator";
   static constexpr std::string_view DefaultDataBaseName = "tGenAlias";
   static constexpr std::string_view DefaultTableName = "GENTBL.DB";
+  // The fields that select a sequence's row in the generator table.
+  static constexpr const char* KeyFields = "GenID;Prefix";
 
   explicit TGenerator(TComponent* AOwner = nullptr);
   ~TGenerator() override;
@@ -115,14 +124,17 @@ class TGenerator : public TComponent {
   // The next key value of the sequence that GeneratorType and the current prefix select,
   // stored in the generator table; empty while disabled. A new sequence gets its row and
   // starts at the start value. Throws Exception "Can not generate new record!" when the row
-  // cannot be made, and another Exception when the row stays busy for MaxWait seconds.
+  // cannot be made, and another Exception when the row stays busy for MaxWait seconds; after
+  // any failure the component holds the value, prefix and suffix of its last successful call,
+  // so that Undo still hands back the last value it drew.
   virtual TmString Generator();
   // Hands the last value back to its sequence while nobody has drawn from it since, and
   // returns the value before it; otherwise tells OnUndoFailed (or shows "Can NOT undo!") and
   // returns the current value. Empty while disabled.
   virtual TmString Undo();
   // Restarts the sequence: OnNewRecord, or else the engine's reset; then takes the new prefix
-  // and suffix from the engine.
+  // and suffix from the engine. A handler may restart the engine itself or change nvSuffix,
+  // which the engine then takes; a restart that does not fit the mask throws ERestartRefused.
   virtual void NullRecord();
   // Pauses between two attempts on a row that another client holds: WaitCount() + 1 rounds,
   // sleeping, so that the holder has the processor.
@@ -166,6 +178,16 @@ class TGenerator : public TComponent {
   std::string FWho;
 
  private:
+  // What a failed draw puts back.
+  struct Position {
+    TmString MaskPrefix, MaskSuffix;  // the engine's current value
+    TmString Prefix, Suffix, TblSuffix;
+  };
+  [[nodiscard]] Position SavePosition() const;
+  void RestorePosition(const Position& p);
+  // The draw itself, Generator without the restoring on failure.
+  TmString Draw();
+  [[noreturn]] void RefuseRestart(const TmString& suffix) const;
   bool LocateRow();
   // Refuses a stored suffix that does not fit the mask.
   void CheckStoredSuffix(const std::string& stored) const;

@@ -347,15 +347,25 @@ TEST_F(CycleTest, ARowThatCannotBeCreatedIsAnError) {
 }
 
 TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
-  auto g = Make("##");
-  g->on_null_record = [&](Client&) {
-    if (!Rows().empty()) return;
-    store->OpenTable(kDb, kTable)
-        ->Insert({0.0, std::string(""), std::string("07"), GetTimeStamp(), 0.0, 0.0,
-                  std::string("WINNER")});
-  };
-  EXPECT_EQ(g->Generator(), "08");
-  EXPECT_EQ(Rows().size(), 1U);
+  for (const bool unique : {true, false}) {
+    SCOPED_TRACE(unique ? "unique key" : "a table made without a unique key");
+    SetUp();
+    if (!unique) {
+      const std::vector<TFieldDef> fields = store->OpenTable(kDb, kTable)->FieldDefs();
+      store->Reset();
+      store->CreateTable(kDb, kTable, fields);
+    }
+    auto g = Make("##");
+    g->on_null_record = [&](Client&) {
+      if (!Rows().empty()) return;
+      store->OpenTable(kDb, kTable)
+          ->Insert({0.0, std::string(""), std::string("07"), GetTimeStamp(), 0.0, 0.0,
+                    std::string("WINNER")},
+                   {});
+    };
+    EXPECT_EQ(g->Generator(), "08");
+    EXPECT_EQ(Rows().size(), 1U);
+  }
 }
 
 TEST_F(CycleTest, TextsTooLongForTheirFieldsAreRefusedUntouched) {
@@ -423,6 +433,73 @@ TEST_F(CycleTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
   store->HoldRow(kDb, kTable, store->Rows(kDb, kTable).front().first, false);
   g->SetMaxWait(30);
   EXPECT_EQ(g->Generator(), "01");
+}
+
+TEST_F(CycleTest, AFailedDrawLeavesTheLastValueAndItsUndo) {
+  auto g = Make("@-##");
+  std::string proc = "K";
+  g->GetUserPrefixes = [&](TObject*, TmString& p) { p = proc; };
+  for (const char* key : {"K-00", "K-01", "K-02"})
+    EXPECT_EQ(g->Generator(), key);
+  const TRowId row = store->Rows(kDb, kTable).front().first;
+  store->HoldRow(kDb, kTable, row, true);
+  g->SetMaxWait(0);
+  EXPECT_THROW(g->Generator(), Exception);
+  EXPECT_EQ(g->GenMask().GetMskValue(), "K-02");
+  // A new prefix whose row cannot be made: the old prefix stays the one Undo works on.
+  proc = "L";
+  store->FailInserts(kDb, kTable, {1, 2});
+  EXPECT_THROW(g->Generator(), Exception);
+  EXPECT_EQ(g->GenMask().GetMskValue(), "K-02");
+  store->HoldRow(kDb, kTable, row, false);
+
+  EXPECT_EQ(g->Undo(), "K-01");  // one step back, not two
+  EXPECT_EQ(Rows().front().suffix, "01");
+  auto other = Make("@-##");
+  other->GetUserPrefixes = [](TObject*, TmString& p) { p = "K"; };
+  EXPECT_EQ(other->Generator(), "K-02");
+}
+
+TEST_F(CycleTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
+  struct Case {
+    const char* name;
+    std::function<void(Client&, TmString&)> handler;
+    std::vector<std::string> keys;  // empty: refused
+  };
+  const std::vector<Case> cases = {
+      {"hands back a suffix", [](Client&, TmString& s) { s = "50"; }, {"INV-50", "INV-51"}},
+      {"hands back a misfit", [](Client&, TmString& s) { s = "5X"; }, {}},
+      {"does nothing", [](Client&, TmString&) {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    auto g = Make("INV-##");
+    g->OnNewRecord = [&](TObject*, TmString& s) { c.handler(*g, s); };
+    if (c.keys.empty()) {
+      EXPECT_THROW(g->Generator(), ERestartRefused);
+      EXPECT_THAT(Rows(), IsEmpty());
+      EXPECT_EQ(g->GenMask().GetMskValue(), "INV-##");
+      continue;
+    }
+    for (const std::string& key : c.keys)
+      EXPECT_EQ(g->Generator(), key);
+  }
+  // At an overflow too: the row stores the restart.
+  SetUp();
+  auto g = Make("#");
+  g->OnNewRecord = [](TObject*, TmString& s) { s = "5"; };
+  store->OpenTable(kDb, kTable)
+      ->Insert({0.0, std::string(""), std::string("9"), GetTimeStamp(), 0.0, 0.0,
+                std::string("X")},
+              {});
+  EXPECT_EQ(g->Generator(), "5");
+  EXPECT_EQ(Rows().front().suffix, "5");
+  g->OnNewRecord = [](TObject*, TmString& s) { s = "Z"; };
+  SetOnlyRow({0, 0, 0, "", "9", GetTimeStamp(), "X"});
+  EXPECT_THROW(g->Generator(), ERestartRefused);
+  EXPECT_EQ(Rows().front().suffix, "9");
+  EXPECT_EQ(Rows().front().state, 0);
 }
 
 // ------------------------------------------------------------------------------------------

@@ -16,7 +16,6 @@ namespace tgen {
 
 namespace {
 
-constexpr const char* kKeyFields = "GenID;Prefix";
 constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
 
 struct Expected {
@@ -87,6 +86,31 @@ void TGenerator::InitDB() {
 
 TmString TGenerator::Generator() {
   if (FDisabled) return {};
+  // A failed draw leaves the component where the last successful call left it: the value,
+  // and the prefix and suffix that Undo works on. Otherwise an Undo after a time-out would
+  // step back from a value that was never handed out.
+  const Position before = SavePosition();
+  try {
+    return Draw();
+  } catch (...) {
+    RestorePosition(before);
+    throw;
+  }
+}
+
+TGenerator::Position TGenerator::SavePosition() const {
+  return {FGenMask->CurrentPrefix(), FGenMask->GetSuffix(), FPrefix, FSuffix, FTblSuffix};
+}
+
+void TGenerator::RestorePosition(const Position& p) {
+  FGenMask->SetPrefix(p.MaskPrefix);
+  FGenMask->SetSuffix(p.MaskSuffix);
+  FPrefix = p.Prefix;
+  FSuffix = p.Suffix;
+  FTblSuffix = p.TblSuffix;
+}
+
+TmString TGenerator::Draw() {
   FPrefix = FGenMask->GetPrefix();
   FSuffix = FGenMask->GetSuffix();
   // Without a counting part there is nothing to store: the value as the prefix made it.
@@ -111,7 +135,6 @@ TmString TGenerator::Generator() {
         Wait();
       }
       if (std::chrono::steady_clock::now() >= give_up) {
-        FGenMask->SetSuffix(FTblSuffix);
         throw Exception("Can not generate a new value: the row of table " + FTableName +
                         " stayed busy for " + std::to_string(FMaxWait) + " seconds");
       }
@@ -135,7 +158,7 @@ void TGenerator::CheckStoredSuffix(const std::string& stored) const {
 }
 
 bool TGenerator::LocateRow() {
-  return FTable->Locate(kKeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
+  return FTable->Locate(KeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
 }
 
 void TGenerator::CheckFits(const char* field, const TmString& text) const {
@@ -277,6 +300,8 @@ bool TGenerator::WriteDATA() {
 bool TGenerator::MakeNewRecord() {
   try {
     NullRecord();
+  } catch (const ERestartRefused&) {
+    throw;  // its own reason says more than that the row could not be made
   } catch (const std::exception&) {
     return false;
   }

@@ -172,13 +172,17 @@ TEST_F(GeneratorTest, NewRecordHandlerReplacesTheReset) {
   g.SetStartValue("10");
   g.Engine().SetSuffix("42");
   std::vector<std::string> told;
+  g.OnNewRecord = [&](TObject*, TmString& suffix) { told.push_back(suffix.str()); };
+  g.NullRecord();  // left alone: the engine's value stands
+  EXPECT_EQ(g.Suffix(), "42");
   g.OnNewRecord = [&](TObject*, TmString& suffix) {
     told.push_back(suffix.str());
-    suffix = "77";  // not used: the suffix is taken from the engine afterwards
+    suffix = "77";  // handed back: the engine takes it
   };
   g.NullRecord();
-  EXPECT_THAT(told, ElementsAre(""));
-  EXPECT_EQ(g.Suffix(), "42");
+  EXPECT_THAT(told, ElementsAre("", "42"));
+  EXPECT_EQ(g.Suffix(), "77");
+  EXPECT_EQ(g.Engine().GetSuffix(), "77");
   g.OnNewRecord.Clear();
   g.NullRecord();
   EXPECT_EQ(g.Suffix(), "10");

@@ -1,5 +1,6 @@
 #include "platform/dataset.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -184,15 +185,20 @@ TField& TTable::FieldByName(std::string_view name) {
   return *field;
 }
 
-bool TTable::Locate(std::string_view keyFields, const TRecord& values) {
-  CheckActive();
+std::vector<std::size_t> TTable::FieldIndexes(std::string_view names) {
   std::vector<std::size_t> indexes;
   std::size_t start = 0;
-  while (start <= keyFields.size()) {
-    const std::size_t end = std::min(keyFields.find(';', start), keyFields.size());
-    indexes.push_back(FieldByName(keyFields.substr(start, end - start)).Index());
+  while (start <= names.size()) {
+    const std::size_t end = std::min(names.find(';', start), names.size());
+    indexes.push_back(FieldByName(names.substr(start, end - start)).Index());
     start = end + 1;
   }
+  return indexes;
+}
+
+bool TTable::Locate(std::string_view keyFields, const TRecord& values) {
+  CheckActive();
+  const std::vector<std::size_t> indexes = FieldIndexes(keyFields);
   if (indexes.size() != values.size()) {
     throw EDatabaseError("Locate: " + std::to_string(indexes.size()) + " key fields, " +
                          std::to_string(values.size()) + " values");
@@ -230,6 +236,19 @@ void TTable::Edit() {
   state_ = TDataSetState::dsEdit;
 }
 
+bool TTable::HasUniqueKeyWithin(std::string_view fieldNames) {
+  CheckActive();
+  const std::vector<std::size_t> allowed = FieldIndexes(fieldNames);
+  for (const std::vector<std::size_t>& key : driver_->UniqueKeys()) {
+    if (std::all_of(key.begin(), key.end(), [&](std::size_t f) {
+          return std::find(allowed.begin(), allowed.end(), f) != allowed.end();
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<TRecord> TTable::ReadAll() {
   CheckActive();
   std::vector<TRecord> rows;
@@ -249,7 +268,9 @@ void TTable::Insert() {
 void TTable::Post() {
   CheckActive();
   if (state_ == TDataSetState::dsInsert) {
-    TLocated stored = driver_->Insert(pending_);
+    const std::vector<std::size_t> key =
+        keyFieldNames_.empty() ? std::vector<std::size_t>{} : FieldIndexes(keyFieldNames_);
+    TLocated stored = driver_->Insert(pending_, key);
     row_ = stored.Row;
     current_ = std::move(stored.Values);
   } else if (state_ == TDataSetState::dsEdit) {

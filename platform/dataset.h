@@ -83,6 +83,12 @@ class TTable : public TComponent {
   void SetDatabaseName(std::string value) { databaseName_ = std::move(value); }
   [[nodiscard]] const std::string& TableName() const { return tableName_; }
   void SetTableName(std::string value) { tableName_ = std::move(value); }
+  // The fields that tell rows apart ("GenID;Prefix"). A Post of an insert fails with
+  // EKeyViolation when another row holds the same values in them, checked by the store in the
+  // transaction that inserts, whether or not the table declares them unique. Empty (the
+  // default): only the keys the table declares count.
+  [[nodiscard]] const std::string& KeyFieldNames() const { return keyFieldNames_; }
+  void SetKeyFieldNames(std::string names) { keyFieldNames_ = std::move(names); }
   // Replaces how Open reaches the store (tests, tools).
   void SetOpener(Opener opener) { opener_ = std::move(opener); }
 
@@ -106,6 +112,9 @@ class TTable : public TComponent {
   void Insert();
   void Post();
   void Cancel();
+  // Whether the table declares a unique key made of some of `fieldNames` ("GenID;Prefix"), so
+  // that the store itself keeps their values from repeating.
+  bool HasUniqueKeyWithin(std::string_view fieldNames);
   // Every row of the table, for tools; the current row does not change.
   std::vector<TRecord> ReadAll();
 
@@ -113,9 +122,12 @@ class TTable : public TComponent {
   friend class TField;
   void CheckActive() const;
   void CheckEditing(const char* what) const;
+  // The indexes of the fields named in `names`, separated by ";".
+  std::vector<std::size_t> FieldIndexes(std::string_view names);
 
   std::string databaseName_;
   std::string tableName_;
+  std::string keyFieldNames_;
   Opener opener_;
   std::unique_ptr<TTableDriver> driver_;
   std::vector<TField> fields_;

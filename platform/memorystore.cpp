@@ -92,6 +92,12 @@ class MemoryCursor final : public TTableDriver {
     if (editor != table_->editors.end() && editor->second == this) table_->editors.erase(editor);
   }
 
+  std::vector<std::vector<std::size_t>> UniqueKeys() override {
+    const std::lock_guard lock(store_->mutex_);
+    if (table_->unique_key.empty()) return {};
+    return {table_->unique_key};
+  }
+
   std::vector<TLocated> ReadAll() override {
     const std::lock_guard lock(store_->mutex_);
     std::vector<TLocated> rows;
@@ -100,16 +106,18 @@ class MemoryCursor final : public TTableDriver {
     return rows;
   }
 
-  TLocated Insert(const TRecord& values) override {
+  TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     const std::lock_guard lock(store_->mutex_);
     if (Injected(table_->inserts, table_->fail_inserts)) Fail("add a row: injected fault");
     TRecord record = values;
     record.resize(table_->fields.size());
-    if (!table_->unique_key.empty()) {
+    const std::vector<std::size_t>& declared = table_->unique_key;
+    for (const std::vector<std::size_t>* fields : {&key, &declared}) {
+      if (fields->empty()) continue;
       for (const auto& entry : table_->rows) {
         const TRecord& other = entry.second;
-        const bool same = std::all_of(table_->unique_key.begin(), table_->unique_key.end(),
-                                      [&](std::size_t f) { return other[f] == record[f]; });
+        const bool same = std::all_of(fields->begin(), fields->end(),
+                                      [&](std::size_t f) { return other.at(f) == record.at(f); });
         if (same)
           throw EKeyViolation("Cannot add a row to table " + table_->name + ": key violation");
       }

@@ -71,8 +71,13 @@ class TTableDriver {
   virtual TRecord Update(TRowId row, const TRecord& values) = 0;
   // Ends an edit without storing anything.
   virtual void Unlock(TRowId row) = 0;
-  // Stores a new row durably; EKeyViolation when its key is taken.
-  virtual TLocated Insert(const TRecord& values) = 0;
+  // Stores a new row durably. EKeyViolation when another row holds the same values in the
+  // fields `key` (checked inside the transaction that inserts, so that clients inserting at
+  // once cannot both pass, whether or not the table declares that key unique) or in a key
+  // the table declares unique.
+  virtual TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) = 0;
+  // The unique keys the table declares (its primary key among them), as field indexes.
+  [[nodiscard]] virtual std::vector<std::vector<std::size_t>> UniqueKeys() = 0;
   // Every row, in the order the store keeps them.
   virtual std::vector<TLocated> ReadAll() = 0;
 };

@@ -161,10 +161,10 @@ class SqliteTable final : public TTableDriver {
     }
     // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
     conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
-    const std::string raw_name = SoleTable(conn_);
-    sql_table_ = QuoteIdentifier(raw_name);
+    raw_name_ = SoleTable(conn_);
+    sql_table_ = QuoteIdentifier(raw_name_);
     Stmt info = conn_.Prepare("SELECT name, type FROM pragma_table_info(?1)");
-    Bind(conn_, info.get(), 1, raw_name);
+    Bind(conn_, info.get(), 1, raw_name_);
     int rc = 0;
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
       const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
@@ -201,6 +201,26 @@ class SqliteTable final : public TTableDriver {
     TLocated found;
     if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) return std::nullopt;
     return found;
+  }
+
+  std::vector<std::vector<std::size_t>> UniqueKeys() override {
+    std::vector<std::vector<std::size_t>> keys;
+    Stmt indexes = conn_.Prepare("SELECT name FROM pragma_index_list(?1) WHERE \"unique\"");
+    Bind(conn_, indexes.get(), 1, raw_name_);
+    while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+      const auto* index = reinterpret_cast<const char*>(sqlite3_column_text(indexes.get(), 0));
+      Stmt columns = conn_.Prepare("SELECT name FROM pragma_index_info(?1) ORDER BY seqno");
+      Bind(conn_, columns.get(), 1, std::string(index != nullptr ? index : ""));
+      std::vector<std::size_t> key;
+      while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+        for (std::size_t f = 0; f < defs_.size(); ++f) {
+          if (name != nullptr && defs_[f].Name == name) key.push_back(f);
+        }
+      }
+      if (!key.empty()) keys.push_back(std::move(key));
+    }
+    return keys;
   }
 
   TRecord Lock(TRowId row) override {
@@ -249,7 +269,7 @@ class SqliteTable final : public TTableDriver {
     return rows;
   }
 
-  TLocated Insert(const TRecord& values) override {
+  TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     std::string columns;
     std::string marks;
     std::vector<const TFieldValue*> bound;
@@ -259,8 +279,18 @@ class SqliteTable final : public TTableDriver {
       bound.push_back(&values[i]);
       marks += (marks.empty() ? "?" : ", ?") + std::to_string(bound.size());
     }
+    // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
+    // client can add the same key between the look and the insert.
     conn_.Exec("BEGIN IMMEDIATE", "Cannot add a row to table " + conn_.label());
     try {
+      if (!key.empty()) {
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(f < values.size() ? values[f] : TFieldValue{});
+        if (Locate(key, key_values)) {
+          throw EKeyViolation("Cannot add a row to table " + conn_.label() + ": key violation");
+        }
+      }
       Stmt stmt =
           conn_.Prepare("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks + ")");
       for (std::size_t i = 0; i < bound.size(); ++i) {
@@ -303,7 +333,8 @@ class SqliteTable final : public TTableDriver {
   }
 
   Connection conn_;
-  std::string sql_table_;
+  std::string raw_name_;   // the SQL table as the file names it
+  std::string sql_table_;  // and quoted
   std::vector<TFieldDef> defs_;
   std::string select_;
 };
@@ -342,8 +373,10 @@ std::unique_ptr<TTableDriver> TSqliteDriver::OpenTable(const std::string& locati
 
 std::vector<std::string> TSqliteDriver::TableNames(const std::string& location) {
   std::error_code ec;
+  // A folder not made yet holds no tables: the default alias has none until its first table.
+  if (!fs::exists(location, ec) && !ec) return {};
   if (!fs::is_directory(location, ec)) {
-    throw EDatabaseError("The alias directory " + location + " does not exist");
+    throw EDatabaseError("The alias directory " + location + " is not a directory");
   }
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(location, ec)) {

@@ -154,6 +154,41 @@ TEST_P(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
   EXPECT_EQ(keys, expected);  // none repeated, none missing
 }
 
+TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
+  const std::string fields =
+      "\"GenID\" REAL, \"Prefix\" VARCHAR(20), \"Suffix\" VARCHAR(20), \"Time\" VARCHAR(17), "
+      "\"Try\" REAL, \"State\" REAL, \"Who\" VARCHAR(17)";
+  if (pg_uri.empty()) {
+    Sql(dir / "shop" / "GENTBL.DB", "CREATE TABLE \"GENTBL.DB\" (" + fields + ")");
+  } else {  // the server needs some key to tell rows apart: one that does not cover the sequence
+    ASSERT_EQ(Psql(pg_uri, "CREATE TABLE \"GENTBL.DB\" (id SERIAL PRIMARY KEY, " + fields + ")"), 0);
+  }
+  const ProcessResult check = Genkey({"table", "check", "--alias", "Shop"});
+  EXPECT_EQ(check.exit_code, 1);
+  EXPECT_NE(check.err.find("no unique key on (GenID, Prefix)"), std::string::npos) << check.err;
+
+  constexpr int kClients = 6;
+  constexpr int kKeys = 3;
+  for (const char* prefix : {"A", "B", "C"}) {
+    std::vector<std::unique_ptr<Process>> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.push_back(std::make_unique<Process>(Args({"next", "--alias", "Shop", "--mask",
+                                                        std::string(prefix) + "###", "-n",
+                                                        std::to_string(kKeys)})));
+    }
+    std::set<std::string> keys;
+    for (auto& c : clients) {
+      const ProcessResult r = c->Wait();
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      for (const std::string& k : Lines(r.out))
+        keys.insert(k);
+    }
+    EXPECT_EQ(keys.size(), static_cast<std::size_t>(kClients * kKeys)) << prefix;
+  }
+  // A header and one row per sequence.
+  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 4U);
+}
+
 TEST_P(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   std::vector<std::unique_ptr<Process>> clients;

@@ -49,7 +49,7 @@ int List(TTable& table, std::ostream& out) {
 }
 
 bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
-  if (table.Locate("GenID;Prefix", {static_cast<double>(o.type), o.prefix})) return true;
+  if (table.Locate(TGenerator::KeyFields, {static_cast<double>(o.type), o.prefix})) return true;
   err << "genkey: no row for GenID " << o.type << " and prefix '" << o.prefix << "'\n";
   return false;
 }
@@ -68,6 +68,14 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
       const std::string problems = GeneratorTableProblems(*table);
       if (!problems.empty()) {
         err << "genkey: " << o.store.table << " is not a generator table: " << problems << '\n';
+        return kFailure;
+      }
+      if (!table->HasUniqueKeyWithin(TGenerator::KeyFields)) {
+        // Drawing stays safe without it (a row is only added after a look under the store's
+        // lock), but any other program writing the table could add a second row.
+        err << "genkey: " << o.store.table
+            << " has no unique key on (GenID, Prefix); add one, e.g. CREATE UNIQUE INDEX ON "
+               "the table (\"GenID\", \"Prefix\")\n";
         return kFailure;
       }
       out << o.store.table << " is a generator table\n";
