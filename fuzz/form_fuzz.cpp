@@ -1,6 +1,8 @@
 // Feeds arbitrary text to the stored-form reader, with generators and a root that publishes
 // handlers. Whatever it reads must write out and read back to the very same text.
 #include <stdlib.h>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -8,8 +10,9 @@
 
 #include "core/generator.h"
 #include "platform/datamodule.h"
+#include "platform/clock.h"
 #include "platform/formstream.h"
-#include "platform/notice.h"
+#include "fuzz/quiet_sink.h"
 
 namespace {
 
@@ -22,6 +25,17 @@ class TFuzzModule : public tgen::TDataModule {
     PublishMethod("Overflow", tgen::TGOverFlowEvent([](tgen::TObject*, tgen::TmString) {}));
   }
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
+};
+
+class TickingClock final : public tgen::Clock {
+ public:
+  [[nodiscard]] tgen::TDateTime Now() const override {
+    return start_ + std::chrono::milliseconds(++ticks_);
+  }
+
+ private:
+  tgen::TDateTime start_ = std::chrono::system_clock::now();
+  mutable std::atomic<long> ticks_{0};
 };
 
 const tgen::TClassRegistry& Classes() {
@@ -47,8 +61,11 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const tgen::ScopedNoticeSink quiet(std::make_shared<tgen::RecordingNoticeSink>());
-  static_cast<void>(quiet);
+  tgen::fuzz::Quiet();
+  // Identities are stamps of distinct milliseconds; a clock that moves on at every reading
+  // spares each generator the wait for the next one.
+  static const tgen::ScopedClock ticking(std::make_shared<TickingClock>());
+  static_cast<void>(ticking);
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::unique_ptr<tgen::TComponent> root;

@@ -8,7 +8,7 @@
 
 #include "core/genmask.h"
 #include "platform/exception.h"
-#include "platform/notice.h"
+#include "fuzz/quiet_sink.h"
 
 namespace {
 
@@ -27,9 +27,7 @@ void CheckShape(const tgen::TGenMask& m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Message boxes would only slow the run down.
-  static const tgen::ScopedNoticeSink quiet(std::make_shared<tgen::RecordingNoticeSink>());
-  static_cast<void>(quiet);
+  tgen::fuzz::Quiet();
 
   FuzzedDataProvider in(data, size);
   tgen::TGenMask m;

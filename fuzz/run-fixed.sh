@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# One deterministic fuzz run for the test suite: a fixed seed and a fixed number of runs over
+# the seed corpus and every input that ever crashed a target. New inputs go to a scratch
+# folder that is emptied first, so the run never depends on an earlier one.
+# Usage: run-fixed.sh TARGET SCRATCH RUNS CORPUS...
+set -euo pipefail
+target=$1 scratch=$2 runs=$3
+shift 3
+rm -rf "$scratch"
+mkdir -p "$scratch"
+corpus=()
+for dir in "$@"; do
+  [ -d "$dir" ] && corpus+=("$dir")  # a target without regressions has no folder yet
+done
+exec "$target" -seed=1 -runs="$runs" -print_final_stats=1 -artifact_prefix="$scratch/" \
+  "$scratch" "${corpus[@]}"
