@@ -1,5 +1,6 @@
 #include "design/gendlg.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -31,12 +32,14 @@ void GendlgFinalization() {
 
 namespace {
 
-// The layout was made for a frame and caption of 30 pixels: where the window system draws a
-// thinner one (or none, offscreen), the client area keeps the height the layout expects.
-constexpr int kAssumedFrame = 30;
-
 TmString Text(const QLineEdit* edit) {
   return ToBytes(edit->text());
+}
+
+// A mask that does not parse is an error: shown as errors are, under the application's name
+// with the stop icon.
+void ShowMaskError(const Exception& e) {
+  MessageBox(e.Message(), ToBytes(QApplication::applicationName()), MB_ICONSTOP);
 }
 
 // Runs a handler; a mask that does not parse ends it there, and the user is told.
@@ -45,7 +48,7 @@ void Guarded(Body body) {
   try {
     body();
   } catch (const Exception& e) {
-    ShowMessage(e.Message());
+    ShowMaskError(e);
   }
 }
 
@@ -80,23 +83,20 @@ TEMskDlg::TEMskDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
   connect(ui_->About, &QPushButton::clicked, this, &TEMskDlg::Image1Click);
   ui_->svEdit->installEventFilter(this);
   ui_->evEdit->installEventFilter(this);
-  SetOuterHeight(kCollapsedHeight);
+  SetClientHeight(kCollapsedHeight);
+  ui_->Edit1->setFocus();  // composing starts in the mask box
 }
 
 TEMskDlg::~TEMskDlg() {
   DlgMask.reset();
 }  // FormDestroy
 
-int TEMskDlg::FrameExtra() const {
-  return std::max(frameGeometry().height() - height(), kAssumedFrame);
-}
-
 int TEMskDlg::OuterHeight() const {
-  return height() + FrameExtra();
+  return frameGeometry().height();
 }
 
-void TEMskDlg::SetOuterHeight(int height) {
-  resize(width(), height - FrameExtra());
+void TEMskDlg::SetClientHeight(int height) {
+  setFixedSize(width(), height);
 }
 
 void TEMskDlg::showEvent(QShowEvent* event) {
@@ -131,7 +131,7 @@ void TEMskDlg::FormShow() {
     try {
       DlgMask->ScanMask(Text(ui_->Edit1).view());
     } catch (const Exception& e) {
-      ShowMessage(e.Message());
+      ShowMaskError(e);
       return;
     }
     if (!ui_->svEdit->text().isEmpty()) DlgMask->SetStartValue(Text(ui_->svEdit));
@@ -139,7 +139,7 @@ void TEMskDlg::FormShow() {
     ui_->svEdit->setEnabled(ui_->Testbtn->isEnabled());
     ui_->evEdit->setEnabled(ui_->Testbtn->isEnabled());
   }
-  SetOuterHeight(kCollapsedHeight);
+  SetClientHeight(kCollapsedHeight);
 }
 
 void TEMskDlg::RGClick(int index) {
@@ -233,14 +233,14 @@ void TEMskDlg::Image1Click() {
 // Testing
 
 void TEMskDlg::TestbtnClick() {
-  SetOuterHeight(kCollapsedHeight);
+  SetClientHeight(kCollapsedHeight);
   for (int h = kCollapsedHeight; h < kExpandedHeight;) {
     h += 5;
-    SetOuterHeight(h);
+    SetClientHeight(h);
     repaint();
-    emit heightStepped(OuterHeight());
+    emit heightStepped(height());
   }
-  SetOuterHeight(kExpandedHeight);
+  SetClientHeight(kExpandedHeight);
   Guarded([this] {
     DlgMask->ScanMask(Text(ui_->Edit1).view());
     if (SvValid) {
@@ -274,14 +274,14 @@ void TEMskDlg::EndbtnClick() {
   for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
     w->setEnabled(true);
   ui_->Okbtn->setDefault(true);
-  SetOuterHeight(kExpandedHeight);
+  SetClientHeight(kExpandedHeight);
   for (int h = kExpandedHeight; h > kCollapsedHeight;) {
     h -= 10;
-    SetOuterHeight(h);
+    SetClientHeight(h);
     repaint();
-    emit heightStepped(OuterHeight());
+    emit heightStepped(height());
   }
-  SetOuterHeight(kCollapsedHeight);
+  SetClientHeight(kCollapsedHeight);
 }
 
 }  // namespace tgen

@@ -30,8 +30,11 @@ class TEMskDlg : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr int kCollapsedHeight = 290;
-  static constexpr int kExpandedHeight = 350;
+  // Heights of the client area: the test panel hidden, and shown. The layout was drawn for
+  // outer heights of 290 and 350 under a 30-pixel caption and frame; the client keeps its
+  // height whatever frame the window system draws, so that a taller caption clips nothing.
+  static constexpr int kCollapsedHeight = 260;
+  static constexpr int kExpandedHeight = 320;
 
   explicit TEMskDlg(QWidget* parent = nullptr);
   ~TEMskDlg() override;
@@ -40,13 +43,15 @@ class TEMskDlg : public QDialog {
   TEMskDlg(TEMskDlg&&) = delete;
   TEMskDlg& operator=(TEMskDlg&&) = delete;
 
-  // The window's outer height, frame and caption included.
+  // The window's outer height, frame and caption included, as the window system draws them
+  // (no frame before the dialog is shown, nor offscreen).
   [[nodiscard]] int OuterHeight() const;
-  void SetOuterHeight(int height);
+  // Fixes the client area at `height`: the user cannot resize the dialog at any step.
+  void SetClientHeight(int height);
 
  signals:
   // After each step of the test panel's opening or closing, once the window is repainted.
-  void heightStepped(int outerHeight);
+  void heightStepped(int clientHeight);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -70,7 +75,6 @@ class TEMskDlg : public QDialog {
   void Image1Click();
   // Enables the test button and the value boxes as the mask text is empty or not.
   void EnableByMask(bool test_button);
-  [[nodiscard]] int FrameExtra() const;
 
   std::unique_ptr<Ui::TEMskDlg> ui_;
 };

@@ -48,17 +48,7 @@ void CallSetupDlg(TGenerator& Generator) {
     db->addItem(FromBytes(alias));
   db->setCurrentIndex(-1);
   if (!Generator.DataBaseName().empty()) {
-    try {
-      db->setEditText(FromBytes(Generator.DataBaseName()));
-      tbl->setEnabled(true);
-      for (const std::string& t : TSession::Default().GetTableNames(Generator.DataBaseName())) {
-        tbl->addItem(FromBytes(t));
-      }
-      tbl->setEditText(FromBytes(Generator.TableName()));
-    } catch (const std::exception&) {
-      db->setEditText(QString());
-      tbl->setEditText(QString());
-    }
+    dlg.Preselect(FromBytes(Generator.DataBaseName()), FromBytes(Generator.TableName()));
   }
   if (dlg.exec() != QDialog::Accepted) return;
   Generator.SetDataBaseName(ToBytes(db->currentText()));

@@ -1,5 +1,6 @@
 #include "design/setupdlg.h"
 
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 
@@ -20,9 +21,19 @@ TDBSetupDlg::TDBSetupDlg(QWidget* parent)
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);
-  // Only the user's changes: typing, or a pick from the list.
+  // The OK picture is a strip of two: the normal tick and the greyed one.
+  const QPixmap strip(":/tgenerator/tick.xpm");
+  const int half = strip.width() / 2;
+  QIcon tick;
+  tick.addPixmap(strip.copy(0, 0, half, strip.height()), QIcon::Normal);
+  tick.addPixmap(strip.copy(half, 0, half, strip.height()), QIcon::Disabled);
+  ui_->BitBtn1->setIcon(tick);
+  // Only the user's changes: typing, or a pick from the list. An editable box also reports
+  // Return as a pick of its text; that changes nothing and must not empty the table box.
   connect(ui_->DBName->lineEdit(), &QLineEdit::textEdited, this, &TDBSetupDlg::DBNameChange);
-  connect(ui_->DBName, &QComboBox::textActivated, this, &TDBSetupDlg::DBNameChange);
+  connect(ui_->DBName, &QComboBox::textActivated, this, [this](const QString& alias) {
+    if (alias != listed_) DBNameChange();
+  });
   connect(ui_->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -30,6 +41,7 @@ TDBSetupDlg::TDBSetupDlg(QWidget* parent)
 TDBSetupDlg::~TDBSetupDlg() = default;
 
 void TDBSetupDlg::DBNameChange() {
+  listed_ = ui_->DBName->currentText();
   ui_->TblName->clear();
   ui_->TblName->setEditText(QString());
   try {
@@ -41,6 +53,17 @@ void TDBSetupDlg::DBNameChange() {
     ui_->TblName->setEnabled(true);
   } catch (const std::exception&) {
     ui_->TblName->setEnabled(false);
+  }
+}
+
+void TDBSetupDlg::Preselect(const QString& alias, const QString& table) {
+  ui_->DBName->setEditText(alias);
+  DBNameChange();
+  if (ui_->TblName->isEnabled()) {
+    ui_->TblName->setEditText(table);
+  } else {  // an alias that cannot be listed is not offered; the user may type another
+    ui_->DBName->setEditText(QString());
+    ui_->TblName->setEnabled(true);
   }
 }
 

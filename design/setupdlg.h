@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <memory>
 
 namespace Ui {
@@ -26,12 +27,17 @@ class TDBSetupDlg : public QDialog {
   // Empties the table box and lists the tables of the alias in the alias box; a failure to
   // list them leaves the table box disabled, with no message.
   void DBNameChange();
+  // Shows a generator's alias and table: the alias with its tables listed and the table
+  // chosen. An alias whose tables cannot be listed leaves both boxes empty and the table box
+  // enabled.
+  void Preselect(const QString& alias, const QString& table);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TDBSetupDlg> ui_;
+  QString listed_;  // the alias whose tables the table box lists
 };
 
 }  // namespace tgen

@@ -131,8 +131,11 @@ void TAboutFrm::FormClick() {
   done(QDialog::Accepted);
 }
 
-void TAboutFrm::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) FormClick();  // the bare window
+void TAboutFrm::mouseReleaseEvent(QMouseEvent* event) {
+  // A click on the bare window: pressed and released on it.
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    FormClick();
+  }
 }
 
 bool TAboutFrm::eventFilter(QObject* watched, QEvent* event) {
@@ -148,7 +151,12 @@ bool TAboutFrm::eventFilter(QObject* watched, QEvent* event) {
     }
     return true;
   }
-  if (event->type() != QEvent::MouseButtonPress || !left) return true;
+  // A click: pressed on the control and released on it.
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (event->type() != QEvent::MouseButtonRelease || !left || widget == nullptr ||
+      !widget->rect().contains(mouse->position().toPoint())) {
+    return true;
+  }
   const QVariant address = watched->property("address");
   if (address.isValid()) {
     ExecuteCmnd(address.toString().toStdString(), "", "c:", 1);  // the box stays open

@@ -38,7 +38,7 @@ class TAboutFrm : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

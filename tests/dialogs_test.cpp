@@ -83,7 +83,9 @@ class DialogsTest : public QObject {
   void workedExample() {
     TEMskDlg dlg;
     Show(dlg);
-    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kCollapsedHeight);
+    QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>(dlg, "Edit1"));  // composing starts here
+    QCOMPARE(dlg.height(), TEMskDlg::kCollapsedHeight);
+    QCOMPARE(dlg.OuterHeight(), dlg.frameGeometry().height());
     QCOMPARE(dlg.windowTitle(), "Edit mask dialog");
     Shoot(dlg, "maskdlg-new");
 
@@ -107,7 +109,7 @@ class DialogsTest : public QObject {
     QTest::mouseClick(Find<QPushButton>(dlg, "Testbtn"), Qt::LeftButton);  // the exit runs first
     QVERIFY(SvValid);
     QCOMPARE(Texts(), QStringList{"Invalid StartValue"});
-    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kExpandedHeight);
+    QCOMPARE(dlg.height(), TEMskDlg::kExpandedHeight);
     QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), "INV01");
     Shoot(dlg, "maskdlg-testing");
 
@@ -116,7 +118,7 @@ class DialogsTest : public QObject {
     QTest::mouseClick(Find<QPushButton>(dlg, "Minusbtn"), Qt::LeftButton);
     QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), "INV01");
     QTest::mouseClick(Find<QPushButton>(dlg, "Endbtn"), Qt::LeftButton);
-    QCOMPARE(dlg.OuterHeight(), TEMskDlg::kCollapsedHeight);
+    QCOMPARE(dlg.height(), TEMskDlg::kCollapsedHeight);
     Shoot(dlg, "maskdlg-composed");
     QTest::mouseClick(Find<QPushButton>(dlg, "Okbtn"), Qt::LeftButton);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -127,12 +129,18 @@ class DialogsTest : public QObject {
     Find<QLineEdit>(dlg, "Edit1")->setText("A#");
     Show(dlg);
     QSignalSpy steps(&dlg, &TEMskDlg::heightStepped);
+    // At every step the user cannot resize the dialog, and the Ok/Cancel row shows whole.
+    int fixed = 0;
+    connect(&dlg, &TEMskDlg::heightStepped, &dlg, [&](int h) {
+      const bool whole = Find<QPushButton>(dlg, "Okbtn")->geometry().bottom() < h;
+      if (dlg.minimumSize() == dlg.maximumSize() && dlg.height() == h && whole) ++fixed;
+    });
     QTest::mouseClick(Find<QPushButton>(dlg, "Testbtn"), Qt::LeftButton);
     QList<int> heights;
     for (const auto& s : steps)
       heights << s.at(0).toInt();
     QList<int> opening;
-    for (int h = 295; h <= 350; h += 5)
+    for (int h = 265; h <= 320; h += 5)
       opening << h;
     QCOMPARE(heights, opening);
 
@@ -147,7 +155,8 @@ class DialogsTest : public QObject {
     heights.clear();
     for (const auto& s : steps)
       heights << s.at(0).toInt();
-    QCOMPARE(heights, (QList<int>{340, 330, 320, 310, 300, 290}));
+    QCOMPARE(heights, (QList<int>{310, 300, 290, 280, 270, 260}));
+    QCOMPARE(fixed, 12 + 6);
     for (QWidget* w : dlg.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
       QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
     }
@@ -203,7 +212,10 @@ class DialogsTest : public QObject {
     Choose(Find<QRadioButton>(dlg, "RGItem1"));
     QTest::mouseClick(Find<QPushButton>(dlg, "Addbtn"), Qt::LeftButton);
     QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), "[]");  // appended, then refused
-    QCOMPARE(Texts().last(), "Empty set in mask picture at position:0!");
+    QCOMPARE(notices_->Notices().back(),
+             (RecordingNoticeSink::Notice{"Empty set in mask picture at position:0!",
+                                          QApplication::applicationName().toStdString(),
+                                          MB_ICONSTOP, false}));
     dlg.reject();
   }
 
@@ -269,7 +281,7 @@ class DialogsTest : public QObject {
     const auto dir = std::filesystem::path(QDir::tempPath().toStdString()) /
                      ("setupdlg-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\nBooks = sqlite:books\n";
+    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\nBooks = sqlite:books\nLater = sqlite:later\n";
     qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir / "aliases").string()));
     TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
     TSession::Default().CreateGeneratorTable("Shop", "ORDERS.DB");
@@ -284,6 +296,13 @@ class DialogsTest : public QObject {
     Show(dlg);
     QVERIFY(!tbl->isEnabled());
     Shoot(dlg, "setupdlg-new");
+    // The OK picture is a strip: the normal tick and the greyed one.
+    const QImage strip = QPixmap(":/tgenerator/tick.xpm").toImage();
+    const QIcon tick = Find<QPushButton>(dlg, "BitBtn1")->icon();
+    for (const auto& [mode, left] : {std::pair{QIcon::Normal, 0}, std::pair{QIcon::Disabled, 16}}) {
+      QCOMPARE(tick.pixmap(QSize(16, 16), mode).toImage().convertToFormat(QImage::Format_ARGB32),
+               strip.copy(left, 0, 16, 16).convertToFormat(QImage::Format_ARGB32));
+    }
 
     db->lineEdit()->setFocus();
     QTest::keyClicks(db->lineEdit(), "Sho");
@@ -303,23 +322,40 @@ class DialogsTest : public QObject {
     QCOMPARE(tbl->currentText(), "");
     QCOMPARE(tbl->count(), 1);
 
-    // Picks from the list with the arrow keys: the table list follows each pick.
+    // Picks from the list with the arrow keys: the table list follows each pick that changes
+    // the alias, and a pick of the alias already listed leaves the table alone.
     db->setFocus();
-    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Down}) {
+    int changes = 0;
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) {
       tbl->setEditText("left over");
+      const QString before = db->currentText();
       QTest::keyClick(db, key);
-      QCOMPARE(tbl->currentText(), "");
+      const bool changed = db->currentText() != before;
+      changes += changed ? 1 : 0;
+      QCOMPARE(tbl->currentText(), changed ? "" : "left over");
       QCOMPARE(tbl->count(), db->currentText() == "Shop" ? 2 : 1);
     }
+    QVERIFY(changes >= 2);
     QCOMPARE(db->currentText(), "Books");
+    tbl->setEditText(QString());
     QTest::keyClicks(tbl->lineEdit(), "ISBN.DB");
 
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(dlg.isVisible());
-    QTest::keyClick(tbl->lineEdit(), Qt::Key_Return);
+    // Enter in the alias box confirms: the table stays as chosen.
+    db->lineEdit()->setFocus();
+    QTest::keyClick(db->lineEdit(), Qt::Key_Return);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(db->currentText(), "Books");
     QCOMPARE(tbl->currentText(), "ISBN.DB");
+
+    // An alias whose folder is not made yet has no tables, and that is no error.
+    TDBSetupDlg first;
+    Show(first);
+    QTest::keyClicks(Find<QComboBox>(first, "DBName")->lineEdit(), "Later");
+    QVERIFY(Find<QComboBox>(first, "TblName")->isEnabled());
+    QCOMPARE(Find<QComboBox>(first, "TblName")->count(), 0);
+    first.reject();
     qunsetenv("TGEN_ALIASES");
     std::filesystem::remove_all(dir);
   }
@@ -366,7 +402,11 @@ class DialogsTest : public QObject {
     Show(plain);
     QCOMPARE(Find<QLabel>(plain, "CapLbl")->text(), "About ");
     QVERIFY(!plain.findChild<QTimer*>()->isActive());
-    plain.reject();
+    // A click on the bare window closes the box when the button comes up, not before.
+    QTest::mousePress(&plain, Qt::LeftButton, {}, QPoint(1, 1));
+    QVERIFY(plain.isVisible());
+    QTest::mouseRelease(&plain, Qt::LeftButton, {}, QPoint(1, 1));
+    QVERIFY(!plain.isVisible());
   }
 
   void aboutBoxClosesItselfWhenAsked() {

@@ -185,6 +185,19 @@ class PackageTest : public QObject {
     QCOMPARE(g.TableName(), "");  // confirmed with an empty table box
     QCOMPARE(designer.modified, 1);
 
+    // Opened and confirmed at once with Enter: the alias box has the focus, and its Return
+    // must not empty the table.
+    g.SetTableName("GENTBL.DB");
+    WhenModal([](QDialog& dlg) {
+      auto* db = dlg.findChild<QComboBox*>("DBName");
+      QTRY_VERIFY(db->lineEdit()->hasFocus());
+      QTest::keyClick(db->lineEdit(), Qt::Key_Return);
+    });
+    editor.ExecuteVerb(1);
+    QCOMPARE(g.DataBaseName(), "Shop");
+    QCOMPARE(g.TableName(), "GENTBL.DB");
+    QCOMPARE(designer.modified, 2);
+
     g.SetDataBaseName("Gone");  // an alias that no longer exists
     WhenModal([](QDialog& dlg) {
       QCOMPARE(dlg.findChild<QComboBox*>("DBName")->currentText(), "");
@@ -194,7 +207,7 @@ class PackageTest : public QObject {
     });
     editor.ExecuteVerb(1);
     QCOMPARE(g.DataBaseName(), "Gone");  // cancelled
-    QCOMPARE(designer.modified, 2);
+    QCOMPARE(designer.modified, 3);
 
     g.SetDataBaseName("");
     WhenModal([](QDialog& dlg) {
@@ -202,9 +215,9 @@ class PackageTest : public QObject {
       Click(dlg, "BitBtn2");
     });
     editor.ExecuteVerb(1);
-    QCOMPARE(designer.modified, 3);
+    QCOMPARE(designer.modified, 4);
     editor.ExecuteVerb(7);  // no such verb
-    QCOMPARE(designer.modified, 3);
+    QCOMPARE(designer.modified, 4);
   }
 
   void eventEditorListsTheHandlersThatFit() {
