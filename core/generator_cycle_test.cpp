@@ -490,9 +490,8 @@ TEST_F(CycleTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
   auto g = Make("#");
   g->OnNewRecord = [](TObject*, TmString& s) { s = "5"; };
   store->OpenTable(kDb, kTable)
-      ->Insert({0.0, std::string(""), std::string("9"), GetTimeStamp(), 0.0, 0.0,
-                std::string("X")},
-              {});
+      ->Insert({0.0, std::string(""), std::string("9"), GetTimeStamp(), 0.0, 0.0, std::string("X")},
+               {});
   EXPECT_EQ(g->Generator(), "5");
   EXPECT_EQ(Rows().front().suffix, "5");
   g->OnNewRecord = [](TObject*, TmString& s) { s = "Z"; };

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "core/generator.h"
-#include "platform/datamodule.h"
-#include "platform/clock.h"
-#include "platform/formstream.h"
 #include "fuzz/quiet_sink.h"
+#include "platform/clock.h"
+#include "platform/datamodule.h"
+#include "platform/formstream.h"
 
 namespace {
 

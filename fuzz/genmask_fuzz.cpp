@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "core/genmask.h"
-#include "platform/exception.h"
 #include "fuzz/quiet_sink.h"
+#include "platform/exception.h"
 
 namespace {
 

@@ -108,7 +108,8 @@ std::optional<Options> Parse(const std::string& text) {
   Options options;
   for (const PQconninfoOption* o = parsed.get(); o->keyword != nullptr; ++o) {
     if (o->val == nullptr) continue;
-    const bool secret = o->dispchar != nullptr && std::string(o->dispchar).find('*') != std::string::npos;
+    const bool secret =
+        o->dispchar != nullptr && std::string(o->dispchar).find('*') != std::string::npos;
     options[o->keyword] = {o->val, secret};
   }
   return options;

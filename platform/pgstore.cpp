@@ -271,9 +271,9 @@ class PgTable final : public TTableDriver {
         conn_.Exec("SELECT pg_advisory_xact_lock(hashtext($1), hashtext($2))", {table_, key_text},
                    what);
         std::vector<std::optional<std::string>> key_params;
-        Result found = conn_.Exec("SELECT 1 FROM " + sql_table_ +
-                                      Where(key, key_values, key_params) + " LIMIT 1",
-                                  key_params, what);
+        Result found = conn_.Exec(
+            "SELECT 1 FROM " + sql_table_ + Where(key, key_values, key_params) + " LIMIT 1",
+            key_params, what);
         if (PQntuples(found.get()) > 0) throw EKeyViolation(what + ": key violation");
       }
       Result r = conn_.Exec("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks +

@@ -245,7 +245,8 @@ TEST(RecordStore, HidesPasswords) {
       {"host=db sslpassword=s3cret", "host=db sslpassword=***"},
       {"dbname='postgresql://kim:s3cret@db/keys'", "dbname='postgresql://kim:***@db/keys'"},
       // Not a connection string at all: scanned, and a zero byte hides nothing.
-      {"Books = host=db password=\x01" + std::string(2, '\0') + "x&y", "Books = host=db password=***&y"},
+      {"Books = host=db password=\x01" + std::string(2, '\0') + "x&y",
+       "Books = host=db password=***&y"},
       {"postgresql://u:" + std::string(200000, 'x') + "@h/db", "postgresql://u:***@h/db"},
   };
   for (const Case& c : cases) {

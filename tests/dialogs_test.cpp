@@ -281,7 +281,8 @@ class DialogsTest : public QObject {
     const auto dir = std::filesystem::path(QDir::tempPath().toStdString()) /
                      ("setupdlg-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "aliases") << "Shop = sqlite:shop\nBooks = sqlite:books\nLater = sqlite:later\n";
+    std::ofstream(dir / "aliases")
+        << "Shop = sqlite:shop\nBooks = sqlite:books\nLater = sqlite:later\n";
     qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir / "aliases").string()));
     TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
     TSession::Default().CreateGeneratorTable("Shop", "ORDERS.DB");

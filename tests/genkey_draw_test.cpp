@@ -161,7 +161,8 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   if (pg_uri.empty()) {
     Sql(dir / "shop" / "GENTBL.DB", "CREATE TABLE \"GENTBL.DB\" (" + fields + ")");
   } else {  // the server needs some key to tell rows apart: one that does not cover the sequence
-    ASSERT_EQ(Psql(pg_uri, "CREATE TABLE \"GENTBL.DB\" (id SERIAL PRIMARY KEY, " + fields + ")"), 0);
+    ASSERT_EQ(Psql(pg_uri, "CREATE TABLE \"GENTBL.DB\" (id SERIAL PRIMARY KEY, " + fields + ")"),
+              0);
   }
   const ProcessResult check = Genkey({"table", "check", "--alias", "Shop"});
   EXPECT_EQ(check.exit_code, 1);
@@ -172,9 +173,9 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   for (const char* prefix : {"A", "B", "C"}) {
     std::vector<std::unique_ptr<Process>> clients;
     for (int i = 0; i < kClients; ++i) {
-      clients.push_back(std::make_unique<Process>(Args({"next", "--alias", "Shop", "--mask",
-                                                        std::string(prefix) + "###", "-n",
-                                                        std::to_string(kKeys)})));
+      clients.push_back(std::make_unique<Process>(
+          Args({"next", "--alias", "Shop", "--mask", std::string(prefix) + "###", "-n",
+                std::to_string(kKeys)})));
     }
     std::set<std::string> keys;
     for (auto& c : clients) {
