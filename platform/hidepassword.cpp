@@ -10,6 +10,7 @@
 // Every result is a fixed point: masking it again changes nothing.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -126,12 +127,10 @@ Options Expected(const Options& original) {
 }
 
 bool Same(const Options& a, const Options& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& [keyword, option] : a) {
-    const auto other = b.find(keyword);
-    if (other == b.end() || other->second.value != option.value) return false;
-  }
-  return true;
+  return a.size() == b.size() && std::ranges::all_of(a, [&b](const auto& entry) {
+           const auto other = b.find(entry.first);
+           return other != b.end() && other->second.value == entry.second.value;
+         });
 }
 
 // The keyword form of `options`. Values are quoted, and "/" and "=" escaped as well, so that
@@ -158,7 +157,7 @@ std::string Rebuild(const Options& options) {
 }  // namespace
 
 std::string HidePassword(const std::string& connection) {
-  const std::string scanned = Scan(connection);
+  std::string scanned = Scan(connection);
   const std::optional<Options> original = Parse(connection);
   if (!original) {
     // Scanning may have made it a connection string (a zero byte or a broken quote masked

@@ -305,6 +305,7 @@ class PgTable final : public TTableDriver {
       }
     }
     std::vector<std::vector<std::size_t>> result;
+    result.reserve(keys.size());
     for (auto& [index, fields] : keys)
       result.push_back(std::move(fields));
     return result;
