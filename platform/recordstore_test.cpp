@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/dataset.h"
@@ -178,6 +179,30 @@ TEST_P(RecordStoreTest, InsertRefusesADuplicateKeyAndTooLongTexts) {
   EXPECT_TRUE(t->Locate("GenID;Prefix", {5.0, std::string(20, 'p')}));
   EXPECT_EQ(t->FieldByName("Who").AsString(), "");  // left empty
   EXPECT_TRUE(t->FieldByName("Who").IsNull());
+}
+
+// Key fields that the table does not declare unique are checked by the insert all the same.
+TEST_P(RecordStoreTest, KeyFieldsAreCheckedWhetherOrNotTheTableDeclaresThem) {
+  auto t = store->Cursor();
+  EXPECT_TRUE(t->HasUniqueKeyWithin("GenID;Prefix"));
+  EXPECT_TRUE(t->HasUniqueKeyWithin("Suffix;Prefix;GenID"));
+  EXPECT_FALSE(t->HasUniqueKeyWithin("Suffix"));
+  EXPECT_FALSE(t->HasUniqueKeyWithin("Prefix"));
+  t->SetKeyFieldNames("Suffix");
+  for (const auto& [prefix, suffix, refused] :
+       {std::tuple{"A", "1", false}, std::tuple{"B", "1", true}, std::tuple{"B", "2", false}}) {
+    t->Insert();
+    t->FieldByName("GenID").SetAsFloat(0);
+    t->FieldByName("Prefix").SetAsString(prefix);
+    t->FieldByName("Suffix").SetAsString(suffix);
+    if (refused) {
+      EXPECT_THROW(t->Post(), EKeyViolation) << prefix << suffix;
+      t->Cancel();
+    } else {
+      EXPECT_NO_THROW(t->Post()) << prefix << suffix;
+    }
+  }
+  EXPECT_EQ(t->ReadAll().size(), 2U);
 }
 
 TEST_P(RecordStoreTest, BytesAndNumbersComeBackAsStored) {
