@@ -283,7 +283,7 @@ void TTable::Post() {
   state_ = TDataSetState::dsBrowse;
 }
 
-void TTable::Cancel() {
+void TTable::Cancel() noexcept {
   if (state_ == TDataSetState::dsEdit && locked_ && row_) {
     locked_ = false;
     driver_->Unlock(*row_);

@@ -111,7 +111,8 @@ class TTable : public TComponent {
   void Edit();
   void Insert();
   void Post();
-  void Cancel();
+  // Ends an edit or insert without storing it. Never throws: it runs in clean-up paths.
+  void Cancel() noexcept;
   // Whether the table declares a unique key made of some of `fieldNames` ("GenID;Prefix"), so
   // that the store itself keeps their values from repeating.
   bool HasUniqueKeyWithin(std::string_view fieldNames);

@@ -86,7 +86,7 @@ class MemoryCursor final : public TTableDriver {
     return it->second;
   }
 
-  void Unlock(TRowId row) override {
+  void Unlock(TRowId row) noexcept override {
     const std::lock_guard lock(store_->mutex_);
     const auto editor = table_->editors.find(row);
     if (editor != table_->editors.end() && editor->second == this) table_->editors.erase(editor);

@@ -243,7 +243,7 @@ class PgTable final : public TTableDriver {
     }
   }
 
-  void Unlock(TRowId /*row*/) override { conn_.Rollback(); }
+  void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
 
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     std::vector<std::optional<std::string>> params;

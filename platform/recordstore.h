@@ -70,7 +70,7 @@ class TTableDriver {
   // stored. On failure the edit is ended too and nothing is stored.
   virtual TRecord Update(TRowId row, const TRecord& values) = 0;
   // Ends an edit without storing anything.
-  virtual void Unlock(TRowId row) = 0;
+  virtual void Unlock(TRowId row) noexcept = 0;
   // Stores a new row durably. EKeyViolation when another row holds the same values in the
   // fields `key` (checked inside the transaction that inserts, so that clients inserting at
   // once cannot both pass, whether or not the table declares that key unique) or in a key

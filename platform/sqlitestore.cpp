@@ -258,7 +258,7 @@ class SqliteTable final : public TTableDriver {
     }
   }
 
-  void Unlock(TRowId /*row*/) override { conn_.Rollback(); }
+  void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
 
   std::vector<TLocated> ReadAll() override {
     Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
