@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "core/generator.h"
-#include "platform/notice.h"
-#include "platform/session.h"
+#include "platform/base/notice.h"
+#include "platform/store/session.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 #include "core/generator.h"
 
+#include "core/stores.h"
 #include "core/timestamp.h"
-#include "platform/classes.h"
-#include "platform/convert.h"
-#include "platform/notice.h"
+#include "platform/base/convert.h"
+#include "platform/base/notice.h"
+#include "platform/model/classes.h"
 
 namespace tgen {
 
@@ -39,6 +40,7 @@ TGenerator::TGenerator(TComponent* AOwner)
       FTableName(DefaultTableName),
       FWaitCount(DrawWaitCount()),
       FWaitRound(kDefaultWaitRound) {
+  UseStandardStores();  // static builds run no initializer of their own
   // One row per sequence, also on a table made without a unique key on these fields.
   FTable->SetKeyFieldNames(KeyFields);
   FGenMask->OnGetPROC = TGenProcEvent(this, &TGenerator::pGetPROC);

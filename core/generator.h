@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "core/genmask.h"
-#include "platform/component.h"
-#include "platform/dataset.h"
-#include "platform/tmstring.h"
+#include "platform/model/component.h"
+#include "platform/store/dataset.h"
+#include "platform/base/tmstring.h"
 
 namespace tgen {
 

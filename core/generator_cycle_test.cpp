@@ -12,9 +12,9 @@
 
 #include "core/generator.h"
 #include "core/timestamp.h"
-#include "platform/convert.h"
-#include "platform/memorystore.h"
-#include "platform/notice.h"
+#include "platform/base/convert.h"
+#include "platform/store/memorystore.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/generator.h"
 #include "core/timestamp.h"
-#include "platform/notice.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/timestamp.h"
-#include "platform/convert.h"
-#include "platform/datamodule.h"
-#include "platform/formstream.h"
-#include "platform/notice.h"
+#include "platform/base/convert.h"
+#include "platform/model/datamodule.h"
+#include "platform/model/formstream.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 namespace {

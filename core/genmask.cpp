@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/exception.h"
-#include "platform/notice.h"
+#include "platform/base/exception.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/method.h"
-#include "platform/object.h"
-#include "platform/tmstring.h"
+#include "platform/model/method.h"
+#include "platform/model/object.h"
+#include "platform/base/tmstring.h"
 
 namespace tgen {
 

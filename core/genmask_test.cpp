@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/exception.h"
-#include "platform/notice.h"
+#include "platform/base/exception.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 namespace {

@@ -13,8 +13,6 @@
 #include <mutex>
 #include <thread>
 
-#include "core/genmask.h"
-
 namespace tgen {
 
 thread_local TDateTime Present;
@@ -36,7 +34,7 @@ std::string Format(const TLocalTime& t) {
   static_cast<void>(
       std::snprintf(time.data(), time.size(), "%2d%2d%2d%3d", t.Hour, t.Min, t.Sec, t.MSec));
   std::string stamp = std::string(date.data()) + time.data();
-  SpcTo0(stamp);
+  std::replace(stamp.begin(), stamp.end(), ' ', '0');
   return stamp;
 }
 

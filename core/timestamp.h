@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/base/clock.h"
 
 namespace tgen {
 

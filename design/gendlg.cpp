@@ -9,8 +9,8 @@
 #include "design/qtnotice.h"
 #include "design/resources.h"
 #include "design/units.h"
-#include "platform/exception.h"
-#include "platform/notice.h"
+#include "platform/base/exception.h"
+#include "platform/base/notice.h"
 #include "ui_temskdlg.h"
 
 namespace tgen {

@@ -7,7 +7,7 @@
 #include "design/qtnotice.h"
 #include "design/setupdlg.h"
 #include "design/uabt.h"
-#include "platform/session.h"
+#include "platform/store/session.h"
 
 namespace tgen {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/generator.h"
-#include "platform/designintf.h"
+#include "platform/designtime/designintf.h"
 
 namespace tgen {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/notice.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 

@@ -6,7 +6,7 @@
 
 #include "design/qtnotice.h"
 #include "design/resources.h"
-#include "platform/session.h"
+#include "platform/store/session.h"
 #include "ui_tdbsetupdlg.h"
 
 namespace tgen {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/pgstore.h"
-#include "platform/recordstore.h"
-#include "platform/session.h"
+#include "platform/store/pgstore.h"
+#include "platform/store/recordstore.h"
+#include "platform/store/session.h"
 
 namespace {
 

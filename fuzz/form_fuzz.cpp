@@ -10,9 +10,9 @@
 
 #include "core/generator.h"
 #include "fuzz/quiet_sink.h"
-#include "platform/clock.h"
-#include "platform/datamodule.h"
-#include "platform/formstream.h"
+#include "platform/base/clock.h"
+#include "platform/model/datamodule.h"
+#include "platform/model/formstream.h"
 
 namespace {
 

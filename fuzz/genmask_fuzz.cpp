@@ -8,7 +8,7 @@
 
 #include "core/genmask.h"
 #include "fuzz/quiet_sink.h"
-#include "platform/exception.h"
+#include "platform/base/exception.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/notice.h"
+#include "platform/base/notice.h"
 
 namespace tgen::fuzz {
 

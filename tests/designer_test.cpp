@@ -17,10 +17,10 @@
 #include <sstream>
 
 #include "core/generator.h"
-#include "platform/exception.h"
-#include "platform/notice.h"
-#include "platform/package.h"
-#include "platform/session.h"
+#include "platform/base/exception.h"
+#include "platform/base/notice.h"
+#include "platform/designtime/package.h"
+#include "platform/store/session.h"
 #include "tools/designer/designerwindow.h"
 #include "tools/designer/formcanvas.h"
 #include "tools/designer/inspector.h"

@@ -21,8 +21,8 @@
 #include "design/qtnotice.h"
 #include "design/setupdlg.h"
 #include "design/uabt.h"
-#include "platform/notice.h"
-#include "platform/session.h"
+#include "platform/base/notice.h"
+#include "platform/store/session.h"
 
 namespace tgen {
 

@@ -14,11 +14,11 @@
 
 #include "design/gendlg.h"
 #include "design/gensrc.h"
-#include "platform/convert.h"
-#include "platform/datamodule.h"
-#include "platform/notice.h"
-#include "platform/package.h"
-#include "platform/session.h"
+#include "platform/base/convert.h"
+#include "platform/model/datamodule.h"
+#include "platform/base/notice.h"
+#include "platform/designtime/package.h"
+#include "platform/store/session.h"
 
 namespace tgen {
 

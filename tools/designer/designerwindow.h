@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/designintf.h"
+#include "platform/designtime/designintf.h"
 
 class QAction;
 class QMenu;

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "design/qtnotice.h"
-#include "platform/component.h"
+#include "platform/model/component.h"
 
 namespace tgen {
 

@@ -9,9 +9,9 @@
 #include <QToolButton>
 
 #include "design/qtnotice.h"
-#include "platform/component.h"
-#include "platform/designintf.h"
-#include "platform/notice.h"
+#include "platform/model/component.h"
+#include "platform/designtime/designintf.h"
+#include "platform/base/notice.h"
 
 namespace tgen {
 

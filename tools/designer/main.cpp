@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "design/qtnotice.h"
-#include "platform/designintf.h"
-#include "platform/notice.h"
-#include "platform/package.h"
+#include "platform/designtime/designintf.h"
+#include "platform/base/notice.h"
+#include "platform/designtime/package.h"
 #include "tools/designer/designerwindow.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "core/generator.h"
-#include "platform/datamodule.h"
-#include "platform/formstream.h"
-#include "platform/session.h"
+#include "platform/model/datamodule.h"
+#include "platform/model/formstream.h"
+#include "platform/store/session.h"
 #include "tools/genkey/commands.h"
 
 namespace tgen::genkey {

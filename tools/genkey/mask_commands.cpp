@@ -2,7 +2,7 @@
 #include <ostream>
 
 #include "core/genmask.h"
-#include "platform/exception.h"
+#include "platform/base/exception.h"
 #include "tools/genkey/commands.h"
 
 namespace tgen::genkey {

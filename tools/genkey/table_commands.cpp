@@ -4,9 +4,9 @@
 #include <sstream>
 
 #include "core/generator.h"
-#include "platform/dataset.h"
-#include "platform/pgstore.h"
-#include "platform/session.h"
+#include "platform/store/dataset.h"
+#include "platform/store/pgstore.h"
+#include "platform/store/session.h"
 #include "tools/genkey/commands.h"
 
 namespace tgen::genkey {

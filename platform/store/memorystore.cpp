@@ -1,0 +1,273 @@
+#include "platform/store/memorystore.h"
+
+#include <algorithm>
+
+#include "platform/store/session.h"
+
+namespace tgen {
+
+struct TMemoryStore::Table {
+  std::string name;
+  std::vector<TFieldDef> fields;
+  std::vector<std::size_t> unique_key;
+  std::map<TRowId, TRecord> rows;
+  std::map<TRowId, const void*> editors;  // the cursor that has each row in edit
+  TRowId next_row = 1;
+  int locks = 0, updates = 0, inserts = 0;  // calls so far, for fault injection
+  std::set<int> fail_locks, fail_updates, fail_inserts;
+};
+
+namespace {
+
+// Counts one call and tells whether it is one that must fail.
+bool Injected(int& calls, std::set<int>& which) {
+  ++calls;
+  return which.erase(calls) > 0;
+}
+
+}  // namespace
+
+// One cursor's connection: every operation takes the store's lock.
+class MemoryCursor final : public TTableDriver {
+ public:
+  MemoryCursor(std::shared_ptr<TMemoryStore> store, std::shared_ptr<TMemoryStore::Table> table)
+      : store_(std::move(store)), table_(std::move(table)) {}
+  ~MemoryCursor() override {
+    const std::lock_guard lock(store_->mutex_);
+    for (auto it = table_->editors.begin(); it != table_->editors.end();) {
+      it = it->second == this ? table_->editors.erase(it) : std::next(it);
+    }
+  }
+  MemoryCursor(const MemoryCursor&) = delete;
+  MemoryCursor& operator=(const MemoryCursor&) = delete;
+  MemoryCursor(MemoryCursor&&) = delete;
+  MemoryCursor& operator=(MemoryCursor&&) = delete;
+
+  std::vector<TFieldDef> FieldDefs() override {
+    const std::lock_guard lock(store_->mutex_);
+    return table_->fields;
+  }
+
+  std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
+                                 const TRecord& values) override {
+    const std::lock_guard lock(store_->mutex_);
+    for (const auto& [row, record] : table_->rows) {
+      bool match = true;
+      for (std::size_t i = 0; i < fields.size() && match; ++i) {
+        match = fields[i] < record.size() && record[fields[i]] == values[i];
+      }
+      if (match) return TLocated{row, record};
+    }
+    return std::nullopt;
+  }
+
+  TRecord Lock(TRowId row) override {
+    const std::lock_guard lock(store_->mutex_);
+    if (Injected(table_->locks, table_->fail_locks)) Fail("edit a row: injected fault");
+    const auto it = table_->rows.find(row);
+    if (it == table_->rows.end()) Fail("edit a row: the row was deleted");
+    const auto editor = table_->editors.find(row);
+    if (editor != table_->editors.end() && editor->second != this) {
+      Fail("edit a row: the row is being edited by another client");
+    }
+    table_->editors[row] = this;
+    return it->second;
+  }
+
+  TRecord Update(TRowId row, const TRecord& values) override {
+    const std::lock_guard lock(store_->mutex_);
+    const auto editor = table_->editors.find(row);
+    const bool mine = editor != table_->editors.end() && editor->second == this;
+    if (mine) table_->editors.erase(editor);
+    if (!mine) Fail("store a row: the row is not in edit by this client");
+    if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
+    const auto it = table_->rows.find(row);
+    if (it == table_->rows.end()) Fail("store a row: the row was deleted");
+    it->second = values;
+    it->second.resize(table_->fields.size());
+    return it->second;
+  }
+
+  void Unlock(TRowId row) noexcept override {
+    const std::lock_guard lock(store_->mutex_);
+    const auto editor = table_->editors.find(row);
+    if (editor != table_->editors.end() && editor->second == this) table_->editors.erase(editor);
+  }
+
+  std::vector<std::vector<std::size_t>> UniqueKeys() override {
+    const std::lock_guard lock(store_->mutex_);
+    if (table_->unique_key.empty()) return {};
+    return {table_->unique_key};
+  }
+
+  std::vector<TLocated> ReadAll() override {
+    const std::lock_guard lock(store_->mutex_);
+    std::vector<TLocated> rows;
+    for (const auto& [row, record] : table_->rows)
+      rows.push_back({row, record});
+    return rows;
+  }
+
+  TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
+    const std::lock_guard lock(store_->mutex_);
+    if (Injected(table_->inserts, table_->fail_inserts)) Fail("add a row: injected fault");
+    TRecord record = values;
+    record.resize(table_->fields.size());
+    const std::vector<std::size_t>& declared = table_->unique_key;
+    for (const std::vector<std::size_t>* fields : {&key, &declared}) {
+      if (fields->empty()) continue;
+      for (const auto& entry : table_->rows) {
+        const TRecord& other = entry.second;
+        const bool same = std::all_of(fields->begin(), fields->end(),
+                                      [&](std::size_t f) { return other.at(f) == record.at(f); });
+        if (same)
+          throw EKeyViolation("Cannot add a row to table " + table_->name + ": key violation");
+      }
+    }
+    const TRowId row = table_->next_row++;
+    table_->rows[row] = record;
+    return {row, record};
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw EDatabaseError("Table " + table_->name + ": cannot " + what);
+  }
+
+  std::shared_ptr<TMemoryStore> store_;
+  std::shared_ptr<TMemoryStore::Table> table_;
+};
+
+std::shared_ptr<TMemoryStore> TMemoryStore::Instance() {
+  static const std::shared_ptr<TMemoryStore> store = std::make_shared<TMemoryStore>();
+  return store;
+}
+
+TMemoryStore::Table& TMemoryStore::Find(const std::string& location,
+                                        const std::string& table) const {
+  const auto db = databases_.find(location);
+  if (db != databases_.end()) {
+    const auto t = db->second.find(table);
+    if (t != db->second.end()) return *t->second;
+  }
+  throw EDatabaseError("Table " + table + " does not exist in memory:" + location);
+}
+
+std::unique_ptr<TTableDriver> TMemoryStore::OpenTable(const std::string& location,
+                                                      const std::string& table) {
+  std::shared_ptr<Table> t;
+  {
+    const std::lock_guard lock(mutex_);
+    Find(location, table);
+    t = databases_[location][table];
+  }
+  return std::make_unique<MemoryCursor>(Instance(), std::move(t));
+}
+
+std::vector<std::string> TMemoryStore::TableNames(const std::string& location) {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  const auto db = databases_.find(location);
+  if (db != databases_.end()) {
+    for (const auto& entry : db->second)
+      names.push_back(entry.first);
+  }
+  return names;
+}
+
+void TMemoryStore::CreateTable(const std::string& location, const std::string& table,
+                               std::vector<TFieldDef> fields, std::vector<std::size_t> unique_key) {
+  CheckTableName(table);
+  const std::lock_guard lock(mutex_);
+  auto& slot = databases_[location][table];
+  if (slot) throw EDatabaseError("Table " + table + " already exists in memory:" + location);
+  slot = std::make_shared<Table>();
+  slot->name = table;
+  slot->fields = std::move(fields);
+  slot->unique_key = std::move(unique_key);
+}
+
+void TMemoryStore::CreateGeneratorTable(const std::string& location, const std::string& table) {
+  using enum TFieldType;
+  CreateTable(location, table,
+              {{"GenID", ftFloat, 8},
+               {"Prefix", ftString, 21},
+               {"Suffix", ftString, 21},
+               {"Time", ftString, 18},
+               {"Try", ftFloat, 8},
+               {"State", ftFloat, 8},
+               {"Who", ftString, 18}},
+              {0, 1});
+}
+
+void TMemoryStore::Reset() {
+  const std::lock_guard lock(mutex_);
+  databases_.clear();
+}
+
+namespace {
+
+// Makes the calls numbered `which` from now (1 being the next) fail.
+void Schedule(std::set<int>& failing, int calls_so_far, const std::set<int>& which) {
+  failing.clear();
+  for (const int n : which)
+    failing.insert(calls_so_far + n);
+}
+
+}  // namespace
+
+void TMemoryStore::FailLocks(const std::string& location, const std::string& table,
+                             const std::set<int>& which) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  Schedule(t.fail_locks, t.locks, which);
+}
+
+void TMemoryStore::FailUpdates(const std::string& location, const std::string& table,
+                               const std::set<int>& which) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  Schedule(t.fail_updates, t.updates, which);
+}
+
+void TMemoryStore::FailInserts(const std::string& location, const std::string& table,
+                               const std::set<int>& which) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  Schedule(t.fail_inserts, t.inserts, which);
+}
+
+void TMemoryStore::HoldRow(const std::string& location, const std::string& table, TRowId row,
+                           bool held) {
+  static const int other_client = 0;
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  if (held) {
+    t.editors[row] = &other_client;
+  } else {
+    t.editors.erase(row);
+  }
+}
+
+std::vector<std::pair<TRowId, TRecord>> TMemoryStore::Rows(const std::string& location,
+                                                           const std::string& table) const {
+  const std::lock_guard lock(mutex_);
+  const Table& t = Find(location, table);
+  return {t.rows.begin(), t.rows.end()};
+}
+
+void TMemoryStore::SetRow(const std::string& location, const std::string& table, TRowId row,
+                          TRecord values) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  values.resize(t.fields.size());
+  t.rows[row] = std::move(values);
+  t.next_row = std::max(t.next_row, row + 1);
+}
+
+void RegisterMemoryStore(TSession* session) {
+  (session != nullptr ? *session : TSession::Default())
+      .RegisterDriver("memory", TMemoryStore::Instance());
+}
+
+}  // namespace tgen

@@ -1,0 +1,401 @@
+#include "platform/store/pgstore.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <optional>
+
+#include "platform/store/session.h"
+#include "platform/store/sqltext.h"
+
+namespace tgen {
+
+namespace {
+
+struct ConnCloser {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct ResultClearer {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultClearer>;
+
+// Connection settings that keep a lost server from hanging a client.
+constexpr const char* kTimeouts[][2] = {{"connect_timeout", "5"},  {"keepalives", "1"},
+                                        {"keepalives_idle", "5"},  {"keepalives_interval", "2"},
+                                        {"keepalives_count", "3"}, {"tcp_user_timeout", "10000"}};
+
+std::string Trimmed(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  return text;
+}
+
+std::string FormatNumber(double number) {
+  std::array<char, 32> buffer{};
+  static_cast<void>(std::snprintf(buffer.data(), buffer.size(), "%.17g", number));
+  return buffer.data();
+}
+
+class Connection {
+ public:
+  explicit Connection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
+
+  // Runs one statement with text parameters (null for SQL NULL); throws on failure.
+  Result Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
+              const std::string& what) {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    for (const auto& p : params) {
+      values.push_back(p ? p->data() : nullptr);
+      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    }
+    Result r(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr,
+                          values.data(), lengths.data(), nullptr, 0));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return r;
+    const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state != nullptr ? state : "";
+    const std::string reason =
+        Trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn_.get()));
+    if (code == "23505") throw EKeyViolation(what + ": key violation (" + reason + ")");
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      throw EDatabaseError(what + ": the connection to the server was lost (" +
+                           Trimmed(PQerrorMessage(conn_.get())) + ")");
+    }
+    throw EDatabaseError(what + ": " + reason);
+  }
+
+  // Commits; a connection lost on the way leaves the outcome unknown, and says so.
+  void Commit(const std::string& what) {
+    Result r(PQexec(conn_.get(), "COMMIT"));
+    if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) return;
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      throw ECommitUnknown(what +
+                           ": the connection was lost during COMMIT; whether it was "
+                           "stored is unknown");
+    }
+    throw EDatabaseError(what + ": " + Trimmed(PQresultErrorMessage(r.get())));
+  }
+
+  void Rollback() noexcept {
+    if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK &&
+        PQtransactionStatus(conn_.get()) != PQTRANS_IDLE) {
+      PQclear(PQexec(conn_.get(), "ROLLBACK"));
+    }
+  }
+
+ private:
+  void Connect() {
+    // The time-outs first: the connection string, expanded in place after them, overrides any
+    // that it sets itself.
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (const auto& kv : kTimeouts) {
+      keys.push_back(kv[0]);
+      values.push_back(kv[1]);
+    }
+    keys.push_back("dbname");
+    values.push_back(conninfo_.c_str());
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      const std::string reason = Trimmed(PQerrorMessage(conn_.get()));
+      conn_.reset();
+      throw EDatabaseError("Cannot connect to " + HidePassword(conninfo_) + ": " + reason);
+    }
+  }
+
+  std::string conninfo_;
+  std::unique_ptr<PGconn, ConnCloser> conn_;
+};
+
+std::optional<std::string> Param(const TFieldValue& v) {
+  if (const auto* n = std::get_if<double>(&v)) return FormatNumber(*n);
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  return std::nullopt;
+}
+
+TFieldValue Value(const PGresult* r, int row, int col, TFieldType type) {
+  if (PQgetisnull(r, row, col) == 1) return std::monostate{};
+  std::string text(PQgetvalue(r, row, col), static_cast<std::size_t>(PQgetlength(r, row, col)));
+  if (type == TFieldType::ftFloat || type == TFieldType::ftInteger) {
+    try {
+      return std::stod(text);
+    } catch (const std::exception&) {
+      return text;
+    }
+  }
+  return text;
+}
+
+TFieldDef DefFromCatalog(std::string name, const std::string& type, const char* length) {
+  const std::string width = length != nullptr && *length != '\0' ? std::string(length) : "";
+  if (type == "character varying" || type == "character") {
+    if (width.empty()) return {std::move(name), TFieldType::ftMemo, 0};
+    return FieldDefFromDeclaredType(std::move(name), "VARCHAR(" + width + ")");
+  }
+  if (type == "double precision" || type == "real" || type == "numeric") {
+    return {std::move(name), TFieldType::ftFloat, 8};
+  }
+  return FieldDefFromDeclaredType(std::move(name), type);
+}
+
+class PgTable final : public TTableDriver {
+ public:
+  PgTable(const std::string& conninfo, const std::string& table)
+      : conn_(conninfo), table_(table), sql_table_(QuoteIdentifier(table)) {
+    Result cols = conn_.Exec(
+        "SELECT column_name, data_type, character_maximum_length FROM information_schema.columns "
+        "WHERE table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
+        {table}, "Cannot open table " + table);
+    const int n = PQntuples(cols.get());
+    if (n == 0) throw EDatabaseError("Table " + table + " does not exist");
+    for (int i = 0; i < n; ++i) {
+      defs_.push_back(DefFromCatalog(
+          PQgetvalue(cols.get(), i, 0), PQgetvalue(cols.get(), i, 1),
+          PQgetisnull(cols.get(), i, 2) == 1 ? nullptr : PQgetvalue(cols.get(), i, 2)));
+      columns_ += (columns_.empty() ? "" : ", ") + QuoteIdentifier(defs_.back().Name);
+    }
+    select_ = "SELECT " + columns_ + " FROM " + sql_table_;
+    // The row's identity: the columns of the table's primary key or first unique key.
+    Result key = conn_.Exec(
+        "SELECT a.attname FROM pg_index i JOIN pg_class c ON c.oid = i.indrelid "
+        "JOIN pg_namespace s ON s.oid = c.relnamespace "
+        "JOIN LATERAL unnest(i.indkey) WITH ORDINALITY AS k(attnum, ord) ON true "
+        "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum = k.attnum "
+        "WHERE c.relname = $1 AND s.nspname = current_schema() AND i.indisunique "
+        "AND i.indexrelid = (SELECT i2.indexrelid FROM pg_index i2 WHERE i2.indrelid = c.oid "
+        "AND i2.indisunique ORDER BY i2.indisprimary DESC, i2.indexrelid LIMIT 1) "
+        "ORDER BY k.ord",
+        {table}, "Cannot open table " + table);
+    for (int i = 0; i < PQntuples(key.get()); ++i) {
+      const std::string column = PQgetvalue(key.get(), i, 0);
+      for (std::size_t f = 0; f < defs_.size(); ++f) {
+        if (defs_[f].Name == column) key_.push_back(f);
+      }
+    }
+    if (key_.empty()) {
+      throw EDatabaseError("Table " + table + " has no unique key to tell its rows apart");
+    }
+  }
+
+  ~PgTable() override { conn_.Rollback(); }
+  PgTable(const PgTable&) = delete;
+  PgTable& operator=(const PgTable&) = delete;
+  PgTable(PgTable&&) = delete;
+  PgTable& operator=(PgTable&&) = delete;
+
+  std::vector<TFieldDef> FieldDefs() override { return defs_; }
+
+  std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
+                                 const TRecord& values) override {
+    std::vector<std::optional<std::string>> params;
+    Result r = conn_.Exec(select_ + Where(fields, values, params) + " LIMIT 1", params,
+                          "Cannot read table " + table_);
+    if (PQntuples(r.get()) == 0) return std::nullopt;
+    TRecord record = Row(r.get(), 0);
+    return TLocated{Identify(record), std::move(record)};
+  }
+
+  TRecord Lock(TRowId row) override {
+    conn_.Exec("BEGIN", {}, "Cannot edit a row of table " + table_);
+    try {
+      std::vector<std::optional<std::string>> params;
+      Result r =
+          conn_.Exec(select_ + Where(key_, keys_.at(Index(row)), params) + " FOR UPDATE NOWAIT",
+                     params, "Cannot edit a row of table " + table_);
+      if (PQntuples(r.get()) == 0)
+        throw EDatabaseError("The row of table " + table_ + " was deleted");
+      return Row(r.get(), 0);
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  TRecord Update(TRowId row, const TRecord& values) override {
+    try {
+      std::vector<std::optional<std::string>> params;
+      std::string sets;
+      for (std::size_t i = 0; i < defs_.size(); ++i) {
+        params.push_back(i < values.size() ? Param(values[i]) : std::nullopt);
+        sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name) + " = $" +
+                std::to_string(params.size());
+      }
+      const std::string where = Where(key_, keys_.at(Index(row)), params);
+      Result r =
+          conn_.Exec("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
+                     params, "Cannot store a row of table " + table_);
+      if (PQntuples(r.get()) == 0)
+        throw EDatabaseError("The row of table " + table_ + " was deleted");
+      TRecord stored = Row(r.get(), 0);
+      conn_.Commit("Cannot store a row of table " + table_);
+      return stored;
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
+
+  TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
+    std::vector<std::optional<std::string>> params;
+    std::string columns;
+    std::string marks;
+    for (std::size_t i = 0; i < defs_.size() && i < values.size(); ++i) {
+      if (std::holds_alternative<std::monostate>(values[i])) continue;
+      params.push_back(Param(values[i]));
+      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name);
+      marks += (marks.empty() ? "$" : ", $") + std::to_string(params.size());
+    }
+    const std::string what = "Cannot add a row to table " + table_;
+    conn_.Exec("BEGIN", {}, what);
+    try {
+      if (!key.empty()) {
+        // Clients adding one key at once take turns on a lock named by the table and the key,
+        // held to the end of the transaction; the look that follows sees every row committed
+        // before, so a table without a unique index still gets one row per key.
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(f < values.size() ? values[f] : TFieldValue{});
+        std::string key_text;
+        for (const TFieldValue& v : key_values)
+          key_text += Param(v).value_or("") + '\x1f';
+        conn_.Exec("SELECT pg_advisory_xact_lock(hashtext($1), hashtext($2))", {table_, key_text},
+                   what);
+        std::vector<std::optional<std::string>> key_params;
+        Result found = conn_.Exec(
+            "SELECT 1 FROM " + sql_table_ + Where(key, key_values, key_params) + " LIMIT 1",
+            key_params, what);
+        if (PQntuples(found.get()) > 0) throw EKeyViolation(what + ": key violation");
+      }
+      Result r = conn_.Exec("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks +
+                                ") RETURNING " + columns_,
+                            params, what);
+      TRecord stored = Row(r.get(), 0);
+      conn_.Commit(what);
+      return {Identify(stored), std::move(stored)};
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  std::vector<std::vector<std::size_t>> UniqueKeys() override {
+    Result r = conn_.Exec(
+        "SELECT i.indexrelid, a.attname FROM pg_index i JOIN pg_class c ON c.oid = i.indrelid "
+        "JOIN pg_namespace s ON s.oid = c.relnamespace "
+        "JOIN LATERAL unnest(i.indkey) WITH ORDINALITY AS k(attnum, ord) ON true "
+        "JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum = k.attnum "
+        "WHERE c.relname = $1 AND s.nspname = current_schema() AND i.indisunique "
+        "AND i.indpred IS NULL AND i.indexprs IS NULL ORDER BY i.indexrelid, k.ord",
+        {table_}, "Cannot read the keys of table " + table_);
+    std::map<std::string, std::vector<std::size_t>> keys;
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+      const std::string column = PQgetvalue(r.get(), i, 1);
+      for (std::size_t f = 0; f < defs_.size(); ++f) {
+        if (defs_[f].Name == column) keys[PQgetvalue(r.get(), i, 0)].push_back(f);
+      }
+    }
+    std::vector<std::vector<std::size_t>> result;
+    result.reserve(keys.size());
+    for (auto& [index, fields] : keys)
+      result.push_back(std::move(fields));
+    return result;
+  }
+
+  std::vector<TLocated> ReadAll() override {
+    Result r = conn_.Exec(select_ + " ORDER BY 1, 2", {}, "Cannot read table " + table_);
+    std::vector<TLocated> rows;
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+      TRecord record = Row(r.get(), i);
+      rows.push_back({Identify(record), std::move(record)});
+    }
+    return rows;
+  }
+
+ private:
+  std::string Where(const std::vector<std::size_t>& fields, const TRecord& values,
+                    std::vector<std::optional<std::string>>& params) const {
+    std::string where;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      params.push_back(Param(values[i]));
+      where += (i == 0 ? " WHERE " : " AND ") + QuoteIdentifier(defs_.at(fields[i]).Name) + " = $" +
+               std::to_string(params.size());
+    }
+    return where;
+  }
+
+  TRecord Row(const PGresult* r, int row) const {
+    TRecord record;
+    for (std::size_t i = 0; i < defs_.size(); ++i) {
+      record.push_back(Value(r, row, static_cast<int>(i), defs_[i].DataType));
+    }
+    return record;
+  }
+
+  // A row id for the row's key values, the same for the same key.
+  TRowId Identify(const TRecord& record) {
+    TRecord key;
+    for (const std::size_t f : key_)
+      key.push_back(record[f]);
+    const auto [it, added] = ids_.emplace(key, static_cast<TRowId>(keys_.size()));
+    if (added) keys_.push_back(std::move(key));
+    return it->second;
+  }
+  static std::size_t Index(TRowId row) { return static_cast<std::size_t>(row); }
+
+  Connection conn_;
+  std::string table_;
+  std::string sql_table_;
+  std::vector<TFieldDef> defs_;
+  std::string columns_;  // every column, quoted, in order
+  std::string select_;
+  std::vector<std::size_t> key_;   // fields that tell rows apart
+  std::vector<TRecord> keys_;      // key values by row id
+  std::map<TRecord, TRowId> ids_;  // and row ids by key values
+};
+
+}  // namespace
+
+std::unique_ptr<TTableDriver> TPgDriver::OpenTable(const std::string& location,
+                                                   const std::string& table) {
+  CheckTableName(table);
+  return std::make_unique<PgTable>(location, table);
+}
+
+std::vector<std::string> TPgDriver::TableNames(const std::string& location) {
+  Connection conn(location);
+  Result r =
+      conn.Exec("SELECT tablename FROM pg_tables WHERE schemaname = current_schema() ORDER BY 1",
+                {}, "Cannot list the tables");
+  std::vector<std::string> names;
+  for (int i = 0; i < PQntuples(r.get()); ++i)
+    names.emplace_back(PQgetvalue(r.get(), i, 0));
+  return names;
+}
+
+void TPgDriver::CreateGeneratorTable(const std::string& location, const std::string& table) {
+  CheckTableName(table);
+  Connection conn(location);
+  conn.Exec("CREATE TABLE " + QuoteIdentifier(table) +
+                " (\"GenID\" double precision NOT NULL, \"Prefix\" varchar(20) NOT NULL, "
+                "\"Suffix\" varchar(20), \"Time\" varchar(17), \"Try\" double precision, "
+                "\"State\" double precision, \"Who\" varchar(17), UNIQUE (\"GenID\", \"Prefix\"))",
+            {}, "Cannot create table " + table);
+}
+
+void RegisterPgStore(TSession* session) {
+  (session != nullptr ? *session : TSession::Default())
+      .RegisterDriver("postgresql", std::make_shared<TPgDriver>());
+}
+
+}  // namespace tgen

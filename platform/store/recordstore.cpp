@@ -1,0 +1,50 @@
+#include "platform/store/recordstore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace tgen {
+
+void CheckTableName(std::string_view table) {
+  const bool bad = table.empty() || table == "." || table == ".." ||
+                   table.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos;
+  if (bad) throw EDatabaseError("Invalid table name '" + std::string(table) + "'");
+}
+
+TFieldDef FieldDefFromDeclaredType(std::string name, std::string_view declared) {
+  std::string type;
+  for (const char c : declared)
+    type += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  int width = -1;
+  const std::size_t open = type.find('(');
+  if (open != std::string::npos) {
+    const std::size_t close = type.find(')', open);
+    const std::string_view digits =
+        std::string_view(type).substr(open + 1, close == std::string::npos ? 0 : close - open - 1);
+    int n = 0;
+    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (ec == std::errc() && ptr == digits.data() + digits.size()) width = n;
+    type.erase(open);
+  }
+  while (!type.empty() && type.back() == ' ')
+    type.pop_back();
+
+  TFieldDef def{std::move(name), TFieldType::ftUnknown, 0};
+  auto has = [&](std::string_view word) { return type.find(word) != std::string::npos; };
+  if (has("CHAR") || (has("TEXT") && width >= 0) || (has("STRING") && width >= 0)) {
+    def.DataType = width >= 0 ? TFieldType::ftString : TFieldType::ftMemo;
+    def.DataSize = width >= 0 ? width + 1 : 0;
+  } else if (has("TEXT") || has("CLOB")) {
+    def.DataType = TFieldType::ftMemo;
+  } else if (has("DOUBLE") || has("REAL") || has("FLOA") || has("NUMERIC") || has("DECIMAL")) {
+    def.DataType = TFieldType::ftFloat;
+    def.DataSize = 8;
+  } else if (has("INT")) {
+    def.DataType = TFieldType::ftInteger;
+    def.DataSize = 4;
+  }
+  return def;
+}
+
+}  // namespace tgen

@@ -1,0 +1,112 @@
+// The record store: what a table cursor needs of a storage back end.
+//
+// A back end (SQLite, in-memory, ...) gives each cursor its own TTableDriver: one client's
+// connection to one table. Rows are found by key values, taken for editing one at a time
+// (which keeps every other client out of that row until the edit ends) and stored durably.
+// Every failure is an EDatabaseError (or a descendant) carrying the store's reason.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/base/exception.h"
+
+namespace tgen {
+
+class EDatabaseError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A new row whose key another row has already.
+class EKeyViolation : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
+};
+
+enum class TFieldType { ftUnknown, ftString, ftInteger, ftFloat, ftMemo };
+
+// A field as the store reports it. A text field of n characters has DataSize n + 1.
+struct TFieldDef {
+  std::string Name;
+  TFieldType DataType = TFieldType::ftUnknown;
+  int DataSize = 0;
+};
+
+// A stored value: null, a number or a text.
+using TFieldValue = std::variant<std::monostate, double, std::string>;
+using TRecord = std::vector<TFieldValue>;  // one value per field, in the order of the defs
+using TRowId = std::int64_t;
+
+struct TLocated {
+  TRowId Row = 0;
+  TRecord Values;
+};
+
+// One client's connection to one table. Not thread-safe: one cursor, one thread at a time.
+class TTableDriver {
+ public:
+  TTableDriver() = default;
+  TTableDriver(const TTableDriver&) = delete;
+  TTableDriver& operator=(const TTableDriver&) = delete;
+  TTableDriver(TTableDriver&&) = delete;
+  TTableDriver& operator=(TTableDriver&&) = delete;
+  virtual ~TTableDriver() = default;
+
+  [[nodiscard]] virtual std::vector<TFieldDef> FieldDefs() = 0;
+  // The row whose fields `fields` hold exactly `values`, or nothing.
+  virtual std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
+                                         const TRecord& values) = 0;
+  // Takes the row for editing and returns its values fetched afresh. Fails while another
+  // client edits it, and when the row is gone.
+  virtual TRecord Lock(TRowId row) = 0;
+  // Stores the values of a row taken with Lock durably and ends the edit; returns the row as
+  // stored. On failure the edit is ended too and nothing is stored.
+  virtual TRecord Update(TRowId row, const TRecord& values) = 0;
+  // Ends an edit without storing anything.
+  virtual void Unlock(TRowId row) noexcept = 0;
+  // Stores a new row durably. EKeyViolation when another row holds the same values in the
+  // fields `key` (checked inside the transaction that inserts, so that clients inserting at
+  // once cannot both pass, whether or not the table declares that key unique) or in a key
+  // the table declares unique.
+  virtual TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) = 0;
+  // The unique keys the table declares (its primary key among them), as field indexes.
+  [[nodiscard]] virtual std::vector<std::vector<std::size_t>> UniqueKeys() = 0;
+  // Every row, in the order the store keeps them.
+  virtual std::vector<TLocated> ReadAll() = 0;
+};
+
+// A kind of store, named by the scheme of an alias URI ("sqlite", "memory", ...).
+class TStoreDriver {
+ public:
+  TStoreDriver() = default;
+  TStoreDriver(const TStoreDriver&) = delete;
+  TStoreDriver& operator=(const TStoreDriver&) = delete;
+  TStoreDriver(TStoreDriver&&) = delete;
+  TStoreDriver& operator=(TStoreDriver&&) = delete;
+  virtual ~TStoreDriver() = default;
+
+  // `location` is the part of the URI after the scheme.
+  virtual std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
+                                                  const std::string& table) = 0;
+  virtual std::vector<std::string> TableNames(const std::string& location) = 0;
+  // Creates a generator table: GenID, Try, State numbers; Prefix, Suffix text of 20; Time,
+  // Who text of 17; (GenID, Prefix) unique. Fails when the table exists.
+  virtual void CreateGeneratorTable(const std::string& location, const std::string& table) = 0;
+};
+
+// Refuses table names that could reach outside their alias: empty, "." or "..", or holding
+// "/", "\" or a zero byte.
+void CheckTableName(std::string_view table);
+
+// The reading of a store's declared column type: VARCHAR(n)/CHAR(n)/... as ftString of
+// DataSize n + 1, DOUBLE/REAL/FLOAT/NUMERIC as ftFloat, INTEGER as ftInteger, TEXT as ftMemo.
+TFieldDef FieldDefFromDeclaredType(std::string name, std::string_view declared);
+
+}  // namespace tgen

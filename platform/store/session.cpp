@@ -1,0 +1,171 @@
+#include "platform/store/session.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/base/tmstring.h"
+
+namespace tgen {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+std::string Home() {
+  return EnvOr("HOME", "/tmp");
+}
+
+std::string Trim(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return "";
+  const std::size_t last = text.find_last_not_of(" \t\r");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// Splits "scheme:location"; "postgresql://..." keeps the whole text as the location.
+TAlias ParseUri(std::string name, const std::string& uri, const fs::path& base) {
+  TAlias alias{std::move(name), "", ""};
+  // PostgreSQL connection strings go to the driver whole, in either of their two forms.
+  const bool keywords = uri.find('=') != std::string::npos && uri.find("://") == std::string::npos;
+  if (keywords || uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) {
+    alias.Scheme = "postgresql";
+    alias.Location = uri;
+    return alias;
+  }
+  const std::size_t colon = uri.find(':');
+  if (colon == std::string::npos) return alias;
+  alias.Scheme = uri.substr(0, colon);
+  std::transform(alias.Scheme.begin(), alias.Scheme.end(), alias.Scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  alias.Location = uri.substr(colon + 1);
+  if (alias.Scheme == "sqlite") {
+    std::string dir = alias.Location;
+    if (dir.rfind("~/", 0) == 0) dir = Home() + dir.substr(1);
+    fs::path path(dir);
+    if (path.is_relative()) path = base / path;
+    alias.Location = path.lexically_normal().string();
+  }
+  return alias;
+}
+
+}  // namespace
+
+TSession& TSession::Default() {
+  static TSession session;
+  return session;
+}
+
+void TSession::RegisterDriver(const std::string& scheme, std::shared_ptr<TStoreDriver> driver) {
+  const std::lock_guard lock(mutex_);
+  drivers_[scheme] = std::move(driver);
+}
+
+std::string TSession::AliasFilePath() {
+  const char* explicit_path = std::getenv("TGEN_ALIASES");
+  if (explicit_path != nullptr && *explicit_path != '\0') return explicit_path;
+  return EnvOr("XDG_CONFIG_HOME", Home() + "/.config") + "/tgenerator/aliases";
+}
+
+std::string TSession::DefaultAliasDirectory() {
+  return EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/tgenerator/" + DefaultAliasName;
+}
+
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path) {
+  std::vector<TAlias> aliases;
+  const fs::path base = fs::path(path).parent_path();
+  int number = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t eq = line.find('=');
+    const std::string name = eq == std::string::npos ? "" : Trim(line.substr(0, eq));
+    const std::string uri = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+    TAlias alias = ParseUri(name, uri, base);
+    if (name.empty() || name.find_first_of(" \t") != std::string::npos || alias.Scheme.empty()) {
+      throw EDatabaseError("Alias file " + path + ", line " + std::to_string(number) +
+                           ": expected NAME = SCHEME:LOCATION");
+    }
+    const auto same = [&](const TAlias& a) { return CompareText(a.Name, name) == 0; };
+    const auto it = std::find_if(aliases.begin(), aliases.end(), same);
+    if (it != aliases.end()) {
+      *it = std::move(alias);  // the later line wins
+    } else {
+      aliases.push_back(std::move(alias));
+    }
+  }
+  return aliases;
+}
+
+std::vector<TAlias> TSession::ReadAliases() {
+  const std::string path = AliasFilePath();
+  std::vector<TAlias> aliases;
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    std::ostringstream text;
+    text << in.rdbuf();
+    aliases = ParseAliases(text.str(), path);
+  }
+  const bool has_default = std::any_of(aliases.begin(), aliases.end(), [](const TAlias& a) {
+    return CompareText(a.Name, DefaultAliasName) == 0;
+  });
+  if (!has_default) {
+    aliases.insert(aliases.begin(), TAlias{DefaultAliasName, "sqlite", DefaultAliasDirectory()});
+  }
+  return aliases;
+}
+
+std::vector<std::string> TSession::GetAliasNames() const {
+  std::vector<std::string> names;
+  for (const TAlias& a : ReadAliases())
+    names.push_back(a.Name);
+  return names;
+}
+
+TAlias TSession::FindAlias(const std::string& name) const {
+  for (TAlias& a : ReadAliases()) {
+    if (CompareText(a.Name, name) == 0) return a;
+  }
+  throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() +
+                       ")");
+}
+
+std::shared_ptr<TStoreDriver> TSession::Driver(const TAlias& alias) const {
+  const std::lock_guard lock(mutex_);
+  const auto it = drivers_.find(alias.Scheme);
+  if (it == drivers_.end()) {
+    throw EDatabaseError("Alias " + alias.Name + ": no store for URIs of the kind '" +
+                         alias.Scheme + ":'");
+  }
+  return it->second;
+}
+
+std::vector<std::string> TSession::GetTableNames(const std::string& alias) const {
+  const TAlias a = FindAlias(alias);
+  return Driver(a)->TableNames(a.Location);
+}
+
+std::unique_ptr<TTableDriver> TSession::OpenTable(const std::string& alias,
+                                                  const std::string& table) const {
+  CheckTableName(table);
+  const TAlias a = FindAlias(alias);
+  return Driver(a)->OpenTable(a.Location, table);
+}
+
+void TSession::CreateGeneratorTable(const std::string& alias, const std::string& table) const {
+  CheckTableName(table);
+  const TAlias a = FindAlias(alias);
+  Driver(a)->CreateGeneratorTable(a.Location, table);
+}
+
+}  // namespace tgen

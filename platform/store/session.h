@@ -1,0 +1,70 @@
+// The session: the aliases through which tables are reached, and their tables.
+//
+// An alias names a store by URI: "sqlite:DIRECTORY" (a table is the file DIRECTORY/TABLE),
+// "memory:NAME" (tables shared by the cursors of this process), a PostgreSQL connection
+// string ("postgresql://user@host:port/db" or "host=... dbname=..."), and others that drivers
+// register by scheme. Aliases come from a text file of "NAME = URI" lines ("#" starts a
+// comment line; a relative directory is taken from the file's own folder), whose path is
+// $TGEN_ALIASES, else $XDG_CONFIG_HOME/tgenerator/aliases, else ~/.config/tgenerator/aliases.
+// The alias tGenAlias exists without any file: the SQLite directory
+// $XDG_DATA_HOME/tgenerator/tGenAlias (else ~/.local/share/tgenerator/tGenAlias), unless the
+// file names it otherwise. Alias names compare without regard to case. The file is read
+// afresh on each call, so edits take effect at once. Thread-safe.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/store/recordstore.h"
+
+namespace tgen {
+
+struct TAlias {
+  std::string Name;
+  std::string Scheme;    // "sqlite", "memory", ...
+  std::string Location;  // what follows the scheme: a directory, a name, a connection string
+};
+
+// Reads the text of an alias file; `path` names it in messages and anchors relative SQLite
+// folders. The default alias is not added here. EDatabaseError for a malformed line.
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path);
+
+class TSession {
+ public:
+  static constexpr const char* DefaultAliasName = "tGenAlias";
+
+  // The session of the process. It knows no store until one is registered: each store's
+  // library has a routine for it (RegisterSqliteStore, ...), and the generator component
+  // registers all of them (UseStandardStores).
+  static TSession& Default();
+
+  // Makes `driver` serve the URIs of `scheme`.
+  void RegisterDriver(const std::string& scheme, std::shared_ptr<TStoreDriver> driver);
+
+  // The path of the alias file that is read (it need not exist).
+  [[nodiscard]] static std::string AliasFilePath();
+  // The folder of the default alias.
+  [[nodiscard]] static std::string DefaultAliasDirectory();
+
+  [[nodiscard]] std::vector<std::string> GetAliasNames() const;
+  // EDatabaseError for an unknown alias or a malformed alias file.
+  [[nodiscard]] TAlias FindAlias(const std::string& name) const;
+  [[nodiscard]] std::vector<std::string> GetTableNames(const std::string& alias) const;
+
+  [[nodiscard]] std::unique_ptr<TTableDriver> OpenTable(const std::string& alias,
+                                                        const std::string& table) const;
+  void CreateGeneratorTable(const std::string& alias, const std::string& table) const;
+
+ private:
+  [[nodiscard]] static std::vector<TAlias> ReadAliases();
+  [[nodiscard]] std::shared_ptr<TStoreDriver> Driver(const TAlias& alias) const;
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<TStoreDriver>> drivers_;
+};
+
+}  // namespace tgen

@@ -1,0 +1,116 @@
+#include "platform/store/session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/store/memorystore.h"
+#include "platform/store/sqlitestore.h"
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own, with the environment pointing the session there.
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) / ("session-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "conf");
+    setenv("TGEN_ALIASES", (dir / "conf" / "aliases").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    RegisterSqliteStore();
+    RegisterMemoryStore();
+  }
+  void TearDown() override {
+    unsetenv("TGEN_ALIASES");
+    unsetenv("XDG_DATA_HOME");
+    fs::remove_all(dir);
+  }
+  void WriteAliases(const std::string& text) const {
+    std::ofstream(dir / "conf" / "aliases") << text;
+  }
+  fs::path dir;
+};
+
+TEST_F(SessionTest, DefaultAliasNeedsNoFile) {
+  const TSession& s = TSession::Default();
+  EXPECT_EQ(s.GetAliasNames(), std::vector<std::string>{"tGenAlias"});
+  const TAlias a = s.FindAlias("TGENALIAS");
+  EXPECT_EQ(a.Scheme, "sqlite");
+  EXPECT_EQ(a.Location, (dir / "data" / "tgenerator" / "tGenAlias").string());
+  EXPECT_TRUE(s.GetTableNames("tGenAlias").empty());  // no folder yet: no tables, no error
+  s.CreateGeneratorTable("tGenAlias", "GENTBL.DB");            // makes the folder
+  EXPECT_EQ(s.GetTableNames("tGenAlias"), std::vector<std::string>{"GENTBL.DB"});
+  EXPECT_THROW(s.CreateGeneratorTable("tGenAlias", "GENTBL.DB"), EDatabaseError);
+  WriteAliases("File = sqlite:aliases\n");  // a file where the folder should be
+  EXPECT_THROW(s.GetTableNames("File"), EDatabaseError);
+}
+
+TEST_F(SessionTest, ReadsTheAliasFile) {
+  WriteAliases(
+      "# generator tables\n"
+      "\n"
+      "  Shop = sqlite:shop  \n"
+      "Books=sqlite:/var/books\n"
+      "Mem = memory:session-test\n"
+      "shop = sqlite:shop2\n"
+      "tGenAlias = sqlite:~/keys\n");
+  const TSession& s = TSession::Default();
+  EXPECT_EQ(s.GetAliasNames(), (std::vector<std::string>{"shop", "Books", "Mem", "tGenAlias"}));
+  EXPECT_EQ(s.FindAlias("SHOP").Location, (dir / "conf" / "shop2").string());  // later wins
+  EXPECT_EQ(s.FindAlias("Books").Location, "/var/books");
+  EXPECT_EQ(s.FindAlias("tGenAlias").Location, std::string(std::getenv("HOME")) + "/keys");
+  EXPECT_EQ(s.FindAlias("mem").Scheme, "memory");
+  try {
+    static_cast<void>(s.FindAlias("Nowhere"));
+    ADD_FAILURE();
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("Unknown alias Nowhere"), std::string::npos);
+  }
+
+  TMemoryStore::Instance()->Reset();
+  TMemoryStore::Instance()->CreateGeneratorTable("session-test", "KEYS");
+  EXPECT_EQ(s.GetTableNames("Mem"), std::vector<std::string>{"KEYS"});
+  EXPECT_NE(s.OpenTable("Mem", "KEYS"), nullptr);
+  EXPECT_THROW(s.OpenTable("Mem", "OTHER"), EDatabaseError);
+  EXPECT_THROW(s.OpenTable("Mem", "../KEYS"), EDatabaseError);
+}
+
+TEST_F(SessionTest, ListsOnlyTableFiles) {
+  WriteAliases("Shop = sqlite:shop\n");
+  const TSession& s = TSession::Default();
+  s.CreateGeneratorTable("Shop", "B.DB");
+  s.CreateGeneratorTable("Shop", "A");
+  std::ofstream(dir / "conf" / "shop" / "notes.txt") << "not a table";
+  fs::create_directory(dir / "conf" / "shop" / "sub");
+  EXPECT_EQ(s.GetTableNames("Shop"), (std::vector<std::string>{"A", "B.DB"}));
+  EXPECT_THROW(s.OpenTable("Shop", "notes.txt"), EDatabaseError);
+  EXPECT_THROW(s.OpenTable("Shop", "missing.DB"), EDatabaseError);
+}
+
+TEST_F(SessionTest, MalformedAliasFilesAreRefused) {
+  for (const std::string text :
+       {"Shop sqlite:x\n", "= sqlite:x\n", "My Shop = sqlite:x\n", "Shop = nowhere\n"}) {
+    WriteAliases("# fine\n" + text);
+    try {
+      static_cast<void>(TSession::Default().GetAliasNames());
+      ADD_FAILURE() << text;
+    } catch (const EDatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find(", line 2: expected NAME = SCHEME:LOCATION"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  WriteAliases("Odd = ftp:somewhere\n");
+  EXPECT_THROW(TSession::Default().OpenTable("Odd", "T"), EDatabaseError);
+}
+
+}  // namespace
+}  // namespace tgen

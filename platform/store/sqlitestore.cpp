@@ -1,0 +1,429 @@
+#include "platform/store/sqlitestore.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <utility>
+
+#include "platform/store/session.h"
+#include "platform/store/sqltext.h"
+
+namespace tgen {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// The reason of the last failure on `db`, with what was being done.
+[[noreturn]] void Fail(sqlite3* db, int rc, const std::string& what) {
+  const std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT &&
+      (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)) {
+    throw EKeyViolation(what + ": key violation (" + reason + ")");
+  }
+  throw EDatabaseError(what + ": " + reason);
+}
+
+class Connection {
+ public:
+  Connection(const std::string& path, int flags, const std::string& table_label,
+             std::chrono::milliseconds busy_timeout)
+      : label_(table_label) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    db_.reset(raw);
+    if (rc != SQLITE_OK) Fail(db_.get(), rc, "Cannot open table " + label_);
+    sqlite3_extended_result_codes(db_.get(), 1);
+    sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout.count()));
+  }
+
+  [[nodiscard]] sqlite3* get() const { return db_.get(); }
+  [[nodiscard]] const std::string& label() const { return label_; }
+
+  void Exec(const std::string& sql, const std::string& what) {
+    const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
+  }
+
+  Stmt Prepare(const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    Stmt stmt(raw);
+    if (rc != SQLITE_OK) Fail(db_.get(), rc, "Table " + label_);
+    return stmt;
+  }
+
+  // A statement prepared once per connection and reset for every use.
+  sqlite3_stmt* Cached(const std::string& sql) {
+    auto it = cache_.find(sql);
+    if (it == cache_.end()) it = cache_.emplace(sql, Prepare(sql)).first;
+    sqlite3_stmt* stmt = it->second.get();
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return stmt;
+  }
+
+  // Ends an open transaction without storing; never throws.
+  void Rollback() noexcept {
+    if (sqlite3_get_autocommit(db_.get()) == 0) {
+      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  }
+
+ private:
+  Db db_;
+  std::map<std::string, Stmt> cache_;  // finalized before the connection closes
+  std::string label_;
+};
+
+// Resets a cached statement when its use ends, so that no read stays open.
+class Used {
+ public:
+  explicit Used(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  Used(const Used&) = delete;
+  Used& operator=(const Used&) = delete;
+  Used(Used&&) = delete;
+  Used& operator=(Used&&) = delete;
+  ~Used() { sqlite3_reset(stmt_); }
+  [[nodiscard]] sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+void Bind(Connection& c, sqlite3_stmt* stmt, int index, const TFieldValue& value) {
+  int rc = SQLITE_OK;
+  if (const auto* number = std::get_if<double>(&value)) {
+    rc = sqlite3_bind_double(stmt, index, *number);
+  } else if (const auto* text = std::get_if<std::string>(&value)) {
+    rc = sqlite3_bind_text(stmt, index, text->data(), static_cast<int>(text->size()),
+                           SQLITE_TRANSIENT);
+  } else {
+    rc = sqlite3_bind_null(stmt, index);
+  }
+  if (rc != SQLITE_OK) Fail(c.get(), rc, "Table " + c.label());
+}
+
+TFieldValue Column(sqlite3_stmt* stmt, int index) {
+  switch (sqlite3_column_type(stmt, index)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(stmt, index);
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, index));
+      return std::string(bytes != nullptr ? bytes : "",
+                         static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
+    }
+    default:
+      return std::monostate{};
+  }
+}
+
+// The one SQL table that a table file holds.
+std::string SoleTable(Connection& c) {
+  Stmt stmt = c.Prepare(
+      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+      "ESCAPE '\\'");
+  std::vector<std::string> names;
+  int rc = 0;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+  }
+  if (rc != SQLITE_DONE) Fail(c.get(), rc, "Cannot read table " + c.label());
+  if (names.size() != 1) {
+    throw EDatabaseError("Table file " + c.label() + " holds " + std::to_string(names.size()) +
+                         " tables instead of one");
+  }
+  return names.front();
+}
+
+class SqliteTable final : public TTableDriver {
+ public:
+  SqliteTable(const std::string& path, const std::string& table,
+              std::chrono::milliseconds busy_timeout)
+      : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
+    if (sqlite3_db_readonly(conn_.get(), "main") == 1) {
+      throw EDatabaseError("Table " + table + " is read-only (" + path + ")");
+    }
+    // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
+    conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
+    raw_name_ = SoleTable(conn_);
+    sql_table_ = QuoteIdentifier(raw_name_);
+    Stmt info = conn_.Prepare("SELECT name, type FROM pragma_table_info(?1)");
+    Bind(conn_, info.get(), 1, raw_name_);
+    int rc = 0;
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+      const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+      defs_.push_back(
+          FieldDefFromDeclaredType(name != nullptr ? name : "", type != nullptr ? type : ""));
+    }
+    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + table);
+    std::string columns;
+    for (const TFieldDef& d : defs_)
+      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(d.Name);
+    select_ = "SELECT rowid, " + columns + " FROM " + sql_table_;
+  }
+
+  ~SqliteTable() override { conn_.Rollback(); }
+  SqliteTable(const SqliteTable&) = delete;
+  SqliteTable& operator=(const SqliteTable&) = delete;
+  SqliteTable(SqliteTable&&) = delete;
+  SqliteTable& operator=(SqliteTable&&) = delete;
+
+  std::vector<TFieldDef> FieldDefs() override { return defs_; }
+
+  std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
+                                 const TRecord& values) override {
+    std::string where;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      where += (i == 0 ? " WHERE " : " AND ") + QuoteIdentifier(defs_.at(fields[i]).Name) + " = ?" +
+               std::to_string(i + 1);
+    }
+    const Used stmt(conn_.Cached(select_ + where + " LIMIT 1"));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[i]);
+    }
+    TLocated found;
+    if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) return std::nullopt;
+    return found;
+  }
+
+  std::vector<std::vector<std::size_t>> UniqueKeys() override {
+    std::vector<std::vector<std::size_t>> keys;
+    Stmt indexes = conn_.Prepare("SELECT name FROM pragma_index_list(?1) WHERE \"unique\"");
+    Bind(conn_, indexes.get(), 1, raw_name_);
+    while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+      const auto* index = reinterpret_cast<const char*>(sqlite3_column_text(indexes.get(), 0));
+      Stmt columns = conn_.Prepare("SELECT name FROM pragma_index_info(?1) ORDER BY seqno");
+      Bind(conn_, columns.get(), 1, std::string(index != nullptr ? index : ""));
+      std::vector<std::size_t> key;
+      while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+        for (std::size_t f = 0; f < defs_.size(); ++f) {
+          if (name != nullptr && defs_[f].Name == name) key.push_back(f);
+        }
+      }
+      if (!key.empty()) keys.push_back(std::move(key));
+    }
+    return keys;
+  }
+
+  TRecord Lock(TRowId row) override {
+    conn_.Exec("BEGIN IMMEDIATE", "Cannot edit a row of table " + conn_.label());
+    try {
+      return Fetch(row);
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  TRecord Update(TRowId row, const TRecord& values) override {
+    try {
+      std::string sets;
+      for (std::size_t i = 0; i < defs_.size(); ++i) {
+        sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name) + " = ?" +
+                std::to_string(i + 1);
+      }
+      const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " + sets + " WHERE rowid = ?" +
+                                   std::to_string(defs_.size() + 1)));
+      for (std::size_t i = 0; i < defs_.size(); ++i) {
+        Bind(conn_, stmt.get(), static_cast<int>(i + 1),
+             i < values.size() ? values[i] : TFieldValue{});
+      }
+      Bind(conn_, stmt.get(), static_cast<int>(defs_.size() + 1), static_cast<double>(row));
+      const int rc = sqlite3_step(stmt.get());
+      if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot store a row of table " + conn_.label());
+      TRecord stored = Fetch(row);
+      conn_.Exec("COMMIT", "Cannot store a row of table " + conn_.label());
+      return stored;
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
+
+  std::vector<TLocated> ReadAll() override {
+    Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
+    std::vector<TLocated> rows;
+    TLocated row;
+    while (Step(stmt.get(), row, "Cannot read table " + conn_.label()))
+      rows.push_back(row);
+    return rows;
+  }
+
+  TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
+    std::string columns;
+    std::string marks;
+    std::vector<const TFieldValue*> bound;
+    for (std::size_t i = 0; i < defs_.size() && i < values.size(); ++i) {
+      if (std::holds_alternative<std::monostate>(values[i])) continue;
+      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name);
+      bound.push_back(&values[i]);
+      marks += (marks.empty() ? "?" : ", ?") + std::to_string(bound.size());
+    }
+    // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
+    // client can add the same key between the look and the insert.
+    conn_.Exec("BEGIN IMMEDIATE", "Cannot add a row to table " + conn_.label());
+    try {
+      if (!key.empty()) {
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(f < values.size() ? values[f] : TFieldValue{});
+        if (Locate(key, key_values)) {
+          throw EKeyViolation("Cannot add a row to table " + conn_.label() + ": key violation");
+        }
+      }
+      Stmt stmt =
+          conn_.Prepare("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks + ")");
+      for (std::size_t i = 0; i < bound.size(); ++i) {
+        Bind(conn_, stmt.get(), static_cast<int>(i + 1), *bound[i]);
+      }
+      const int rc = sqlite3_step(stmt.get());
+      if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot add a row to table " + conn_.label());
+      const TRowId row = sqlite3_last_insert_rowid(conn_.get());
+      TLocated stored{row, Fetch(row)};
+      conn_.Exec("COMMIT", "Cannot add a row to table " + conn_.label());
+      return stored;
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+ private:
+  // Reads one row of `stmt` (rowid first); false when there is none.
+  bool Step(sqlite3_stmt* stmt, TLocated& out, const std::string& what) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) return false;
+    if (rc != SQLITE_ROW) Fail(conn_.get(), rc, what);
+    out.Row = sqlite3_column_int64(stmt, 0);
+    out.Values.clear();
+    for (std::size_t i = 0; i < defs_.size(); ++i) {
+      out.Values.push_back(Column(stmt, static_cast<int>(i + 1)));
+    }
+    return true;
+  }
+
+  TRecord Fetch(TRowId row) {
+    const Used stmt(conn_.Cached(select_ + " WHERE rowid = ?1"));
+    Bind(conn_, stmt.get(), 1, static_cast<double>(row));
+    TLocated found;
+    if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) {
+      throw EDatabaseError("The row of table " + conn_.label() + " was deleted");
+    }
+    return std::move(found.Values);
+  }
+
+  Connection conn_;
+  std::string raw_name_;   // the SQL table as the file names it
+  std::string sql_table_;  // and quoted
+  std::vector<TFieldDef> defs_;
+  std::string select_;
+};
+
+bool IsSqliteFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char header[16] = {};
+  in.read(header, sizeof header);
+  return in.gcount() == sizeof header && std::string(header, 15) == "SQLite format 3";
+}
+
+}  // namespace
+
+std::unique_ptr<TTableDriver> TSqliteDriver::OpenTable(const std::string& location,
+                                                       const std::string& table) {
+  CheckTableName(table);
+  const fs::path path = fs::path(location) / table;
+  std::error_code ec;
+  if (!fs::is_directory(location, ec)) {
+    throw EDatabaseError("The alias directory " + location + " does not exist");
+  }
+  if (!fs::is_regular_file(path, ec)) {
+    throw EDatabaseError("Table " + table + " does not exist in " + location);
+  }
+  return std::make_unique<SqliteTable>(path.string(), table, busy_timeout_);
+}
+
+std::vector<std::string> TSqliteDriver::TableNames(const std::string& location) {
+  std::error_code ec;
+  // A folder not made yet holds no tables: the default alias has none until its first table.
+  if (!fs::exists(location, ec) && !ec) return {};
+  if (!fs::is_directory(location, ec)) {
+    throw EDatabaseError("The alias directory " + location + " is not a directory");
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(location, ec)) {
+    if (entry.is_regular_file(ec) && IsSqliteFile(entry.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void TSqliteDriver::CreateGeneratorTable(const std::string& location, const std::string& table) {
+  CheckTableName(table);
+  std::error_code ec;
+  fs::create_directories(location, ec);
+  if (ec)
+    throw EDatabaseError("Cannot create the alias directory " + location + ": " + ec.message());
+  const fs::path path = fs::path(location) / table;
+  if (fs::exists(path, ec))
+    throw EDatabaseError("Table " + table + " already exists in " + location);
+  // Made whole under a name of its own and then linked into place, so no client ever opens a
+  // half-made table, and of two clients creating it at once one wins and the other is told.
+  const fs::path building =
+      fs::path(location) / ("." + table + ".new-" + std::to_string(::getpid()));
+  fs::remove(building, ec);
+  try {
+    Connection c(building.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, table,
+                 busy_timeout_);
+    c.Exec("PRAGMA journal_mode = WAL", "Cannot create table " + table);
+    c.Exec("PRAGMA synchronous = FULL", "Cannot create table " + table);
+    c.Exec("CREATE TABLE " + QuoteIdentifier(table) +
+               " (\"GenID\" DOUBLE PRECISION NOT NULL, \"Prefix\" VARCHAR(20) NOT NULL, "
+               "\"Suffix\" VARCHAR(20), \"Time\" VARCHAR(17), \"Try\" DOUBLE PRECISION, "
+               "\"State\" DOUBLE PRECISION, \"Who\" VARCHAR(17), "
+               "UNIQUE (\"GenID\", \"Prefix\"))",
+           "Cannot create table " + table);
+  } catch (...) {
+    fs::remove(building, ec);
+    throw;
+  }
+  const int linked = ::link(building.c_str(), path.c_str());
+  const int error = errno;
+  fs::remove(building, ec);
+  if (linked != 0) {
+    if (error == EEXIST) throw EDatabaseError("Table " + table + " already exists in " + location);
+    throw EDatabaseError("Cannot create table " + table + " in " + location + ": " +
+                         std::strerror(error));
+  }
+}
+
+void RegisterSqliteStore(TSession* session) {
+  (session != nullptr ? *session : TSession::Default())
+      .RegisterDriver("sqlite", std::make_shared<TSqliteDriver>());
+}
+
+}  // namespace tgen
