@@ -149,7 +149,7 @@ void DrawWithPgCounterRow(int child, bool separate, Clock::time_point until, con
 }
 
 void PreparePg(const Options& o, int clients) {
-  tgen::TSession::Default().CreateGeneratorTable("Bench", TableName(o));
+  tgen::CreateGeneratorTable("Bench", TableName(o));
   PGconn* conn = PQconnectdb(o.pg_uri.c_str());
   if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
   const std::string run = std::to_string(o.run);
@@ -169,7 +169,7 @@ void Prepare(const Options& o, int clients) {
   }
   fs::remove_all(o.dir);
   fs::create_directories(o.dir);
-  tgen::TSession::Default().CreateGeneratorTable("Bench", TableName(o));
+  tgen::CreateGeneratorTable("Bench", TableName(o));
   sqlite3* db = nullptr;
   sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db);  // NOLINT: checked by the children
   std::string sql =

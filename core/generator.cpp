@@ -1,5 +1,6 @@
 #include "core/generator.h"
 
+#include "core/gentable.h"
 #include "core/stores.h"
 #include "core/timestamp.h"
 #include "platform/base/convert.h"
@@ -42,7 +43,7 @@ TGenerator::TGenerator(TComponent* AOwner)
       FWaitRound(kDefaultWaitRound) {
   UseStandardStores();  // static builds run no initializer of their own
   // One row per sequence, also on a table made without a unique key on these fields.
-  FTable->SetKeyFieldNames(KeyFields);
+  FTable->SetKeyFieldNames(genfield::KeyFields);
   FGenMask->OnGetPROC = TGenProcEvent(this, &TGenerator::pGetPROC);
   FGenMask->OnOverFlow = TGOverFlowEvent(this, &TGenerator::pOverFlow);
   if (Designing()) {

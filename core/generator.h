@@ -23,9 +23,10 @@
 #include <vector>
 
 #include "core/genmask.h"
+#include "core/gentable.h"
+#include "platform/base/tmstring.h"
 #include "platform/model/component.h"
 #include "platform/store/dataset.h"
-#include "platform/base/tmstring.h"
 
 namespace tgen {
 
@@ -43,8 +44,6 @@ class TGenerator : public TComponent {
   static constexpr std::string_view StaticClassName = "TGenerator";
   static constexpr std::string_view DefaultDataBaseName = "tGenAlias";
   static constexpr std::string_view DefaultTableName = "GENTBL.DB";
-  // The fields that select a sequence's row in the generator table.
-  static constexpr const char* KeyFields = "GenID;Prefix";
 
   explicit TGenerator(TComponent* AOwner = nullptr);
   ~TGenerator() override;
@@ -225,9 +224,5 @@ class TGenerator : public TComponent {
 
 // Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.
 void RegisterGeneratorClasses();
-
-// What keeps an open table from being a generator table ("Prefix is missing, Try is not a
-// number"); empty when its layout is right.
-std::string GeneratorTableProblems(TTable& table);
 
 }  // namespace tgen

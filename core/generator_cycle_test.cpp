@@ -13,8 +13,8 @@
 #include "core/generator.h"
 #include "core/timestamp.h"
 #include "platform/base/convert.h"
-#include "platform/store/memorystore.h"
 #include "platform/base/notice.h"
+#include "platform/store/memorystore.h"
 
 namespace tgen {
 namespace {
@@ -69,7 +69,7 @@ class CycleTest : public ::testing::Test {
     setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     store->Reset();
-    store->CreateGeneratorTable(kDb, kTable);
+    CreateGeneratorTable(*store, kDb, kTable);
   }
   void TearDown() override {
     unsetenv("TGEN_ALIASES");
@@ -126,7 +126,8 @@ TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
                       {"Suffix", TFieldType::ftString, 21},
                       {"Time", TFieldType::ftString, 18},
                       {"Try", TFieldType::ftString, 10},
-                      {"State", TFieldType::ftFloat, 8}});
+                      {"State", TFieldType::ftFloat, 8}},
+                     {});
   store->CreateTable(kDb, "WIDE.DB",
                      {{"Extra", TFieldType::ftString, 5},
                       {"Who", TFieldType::ftString, 18},
@@ -135,7 +136,8 @@ TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
                       {"Suffix", TFieldType::ftString, 21},
                       {"Time", TFieldType::ftString, 18},
                       {"Try", TFieldType::ftFloat, 8},
-                      {"State", TFieldType::ftFloat, 8}});
+                      {"State", TFieldType::ftFloat, 8}},
+                     {});
   struct Case {
     std::string alias, table, message;  // empty message: opens fine
   };
@@ -351,9 +353,9 @@ TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
     SCOPED_TRACE(unique ? "unique key" : "a table made without a unique key");
     SetUp();
     if (!unique) {
-      const std::vector<TFieldDef> fields = store->OpenTable(kDb, kTable)->FieldDefs();
+      const std::vector<TFieldDef>& fields = GeneratorFields();
       store->Reset();
-      store->CreateTable(kDb, kTable, fields);
+      store->CreateTable(kDb, kTable, fields, {});
     }
     auto g = Make("##");
     g->on_null_record = [&](Client&) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/generator.h"
+#include "core/gentable.h"
 #include "core/timestamp.h"
 #include "platform/base/notice.h"
 
@@ -18,39 +19,7 @@ namespace {
 
 constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
 
-struct Expected {
-  const char* name;
-  TFieldType type;
-  int size;  // 0: any
-};
-
-constexpr Expected kLayout[] = {
-    {"GenID", TFieldType::ftFloat, 0},    {"Prefix", TFieldType::ftString, 21},
-    {"Suffix", TFieldType::ftString, 21}, {"Time", TFieldType::ftString, 18},
-    {"Try", TFieldType::ftFloat, 0},      {"State", TFieldType::ftFloat, 0},
-    {"Who", TFieldType::ftString, 18},
-};
-
 }  // namespace
-
-std::string GeneratorTableProblems(TTable& table) {
-  std::string problems;
-  for (const Expected& e : kLayout) {
-    const TField* f = table.FindField(e.name);
-    std::string problem;
-    if (f == nullptr) {
-      problem = std::string(e.name) + " is missing";
-    } else if (f->DataType() != e.type) {
-      problem = std::string(e.name) +
-                (e.type == TFieldType::ftFloat ? " is not a number" : " is not a text");
-    } else if (e.size != 0 && f->DataSize() != e.size) {
-      problem =
-          std::string(e.name) + " does not hold " + std::to_string(e.size - 1) + " characters";
-    }
-    if (!problem.empty()) problems += (problems.empty() ? "" : ", ") + problem;
-  }
-  return problems;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Opening
@@ -115,8 +84,8 @@ TmString TGenerator::Draw() {
   FSuffix = FGenMask->GetSuffix();
   // Without a counting part there is nothing to store: the value as the prefix made it.
   if (FSuffix.empty()) return FGenMask->GetMskValue();
-  CheckFits("Prefix", FPrefix);
-  CheckFits("Suffix", FSuffix);
+  CheckFits(genfield::Prefix, FPrefix);
+  CheckFits(genfield::Suffix, FSuffix);
 
   if (!LocateRow()) {
     if (MakeNewRecord()) return FGenMask->GetMskValue();
@@ -124,7 +93,7 @@ TmString TGenerator::Draw() {
     if (!LocateRow()) throw Exception("Can not generate new record!");
   }
 
-  CheckStoredSuffix(FTable->FieldByName("Suffix").AsString());
+  CheckStoredSuffix(FTable->FieldByName(genfield::Suffix).AsString());
   FTryCount = 0;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
   try {
@@ -158,7 +127,7 @@ void TGenerator::CheckStoredSuffix(const std::string& stored) const {
 }
 
 bool TGenerator::LocateRow() {
-  return FTable->Locate(KeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
+  return FTable->Locate(genfield::KeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
 }
 
 void TGenerator::CheckFits(const char* field, const TmString& text) const {
@@ -173,10 +142,10 @@ void TGenerator::CheckFits(const char* field, const TmString& text) const {
 }
 
 bool TGenerator::ReadDATA() {
-  TField& state = FTable->FieldByName("State");
+  TField& state = FTable->FieldByName(genfield::State);
   if (state.AsFloat() == 0) {
     // A free row: mark it held, then make it ours.
-    TField& who = FTable->FieldByName("Who");
+    TField& who = FTable->FieldByName(genfield::Who);
     bool marked = false;
     std::string who_before;
     try {
@@ -208,14 +177,14 @@ bool TGenerator::ReadDATA() {
       }
       state.SetAsFloat(1);
       who.SetAsString(FWho);
-      FTable->FieldByName("Try").SetAsFloat(0);
+      FTable->FieldByName(genfield::Try).SetAsFloat(0);
       const std::string stamp = GetTimeStamp();
-      FTable->FieldByName("Time").SetAsString(stamp);
+      FTable->FieldByName(genfield::Time).SetAsString(stamp);
       FTable->Post();
       FTryCount = 0;
       FHoldsLock = true;
       FLockStamp = stamp;
-      stored = FTable->FieldByName("Suffix").AsString();
+      stored = FTable->FieldByName(genfield::Suffix).AsString();
     } catch (const std::exception&) {
       FTable->Cancel();
       if (++FTryCount >= kBusyNotice) {
@@ -234,9 +203,9 @@ bool TGenerator::ReadDATA() {
   }
 
   // A held row: break the lock when it is stale, else count the attempt.
-  TField& tries = FTable->FieldByName("Try");
-  TField& time = FTable->FieldByName("Time");
-  TField& who = FTable->FieldByName("Who");
+  TField& tries = FTable->FieldByName(genfield::Try);
+  TField& time = FTable->FieldByName(genfield::Time);
+  TField& who = FTable->FieldByName(genfield::Who);
   const std::string judged_time = time.AsString();
   const std::string judged_who = who.AsString();
   const bool stale = tries.AsFloat() > 10 || CheckTimeOut(judged_time);
@@ -267,11 +236,11 @@ bool TGenerator::WriteDATA() {
   FGenMask->Increment();
   FSuffix = FGenMask->GetSuffix();
   try {
-    CheckFits("Suffix", FSuffix);
+    CheckFits(genfield::Suffix, FSuffix);
     FTable->Edit();
-    TField& who = FTable->FieldByName("Who");
-    TField& state = FTable->FieldByName("State");
-    TField& time = FTable->FieldByName("Time");
+    TField& who = FTable->FieldByName(genfield::Who);
+    TField& state = FTable->FieldByName(genfield::State);
+    TField& time = FTable->FieldByName(genfield::Time);
     if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1 ||
         time.FetchedAsString() != FLockStamp) {
       // The lock was broken and maybe taken by another client: store nothing.
@@ -281,8 +250,8 @@ bool TGenerator::WriteDATA() {
       return false;
     }
     const std::string stamp = GetTimeStamp();
-    FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
-    FTable->FieldByName("Try").SetAsFloat(0);
+    FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
+    FTable->FieldByName(genfield::Try).SetAsFloat(0);
     time.SetAsString(stamp);
     who.SetAsString(FWho);
     state.SetAsFloat(0);
@@ -305,18 +274,18 @@ bool TGenerator::MakeNewRecord() {
   } catch (const std::exception&) {
     return false;
   }
-  CheckFits("Prefix", FPrefix);
-  CheckFits("Suffix", FSuffix);
+  CheckFits(genfield::Prefix, FPrefix);
+  CheckFits(genfield::Suffix, FSuffix);
   try {
     const std::string stamp = GetTimeStamp();
     FTable->Insert();
-    FTable->FieldByName("GenID").SetAsFloat(FGeneratorType);
-    FTable->FieldByName("Prefix").SetAsString(FPrefix.view());
-    FTable->FieldByName("Suffix").SetAsString(FSuffix.view());
-    FTable->FieldByName("Time").SetAsString(stamp);
-    FTable->FieldByName("State").SetAsFloat(0);
-    FTable->FieldByName("Try").SetAsFloat(0);
-    FTable->FieldByName("Who").SetAsString(FWho);
+    FTable->FieldByName(genfield::GenID).SetAsFloat(FGeneratorType);
+    FTable->FieldByName(genfield::Prefix).SetAsString(FPrefix.view());
+    FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
+    FTable->FieldByName(genfield::Time).SetAsString(stamp);
+    FTable->FieldByName(genfield::State).SetAsFloat(0);
+    FTable->FieldByName(genfield::Try).SetAsFloat(0);
+    FTable->FieldByName(genfield::Who).SetAsString(FWho);
     FTable->Post();
     FLastStamp = stamp;
     return true;
@@ -331,10 +300,10 @@ void TGenerator::ReleaseLock() noexcept {
   FHoldsLock = false;
   try {
     FTable->Edit();
-    if (FTable->FieldByName("Who").FetchedAsString() == FWho &&
-        FTable->FieldByName("State").FetchedAsFloat() == 1 &&
-        FTable->FieldByName("Time").FetchedAsString() == FLockStamp) {
-      FTable->FieldByName("State").SetAsFloat(0);
+    if (FTable->FieldByName(genfield::Who).FetchedAsString() == FWho &&
+        FTable->FieldByName(genfield::State).FetchedAsFloat() == 1 &&
+        FTable->FieldByName(genfield::Time).FetchedAsString() == FLockStamp) {
+      FTable->FieldByName(genfield::State).SetAsFloat(0);
       FTable->Post();
     } else {
       FTable->Cancel();
@@ -359,8 +328,9 @@ TmString TGenerator::Undo() {
   // Free, and last written by this client: nobody drew since (a client that only counted or
   // broke a lock changes neither Who nor Time).
   auto last_written_by_us = [this](auto read) {
-    return read(FTable->FieldByName("State")) == "0" && read(FTable->FieldByName("Who")) == FWho &&
-           read(FTable->FieldByName("Time")) == FLastStamp;
+    return read(FTable->FieldByName(genfield::State)) == "0" &&
+           read(FTable->FieldByName(genfield::Who)) == FWho &&
+           read(FTable->FieldByName(genfield::Time)) == FLastStamp;
   };
   if (!LocateRow() || !last_written_by_us([](const TField& f) { return f.AsString(); })) {
     UndoFailed();
@@ -379,8 +349,8 @@ TmString TGenerator::Undo() {
     FGenMask->Decrement();
     stepped_back = true;
     const std::string stamp = GetTimeStamp();
-    FTable->FieldByName("Suffix").SetAsString(FGenMask->GetSuffix().view());
-    FTable->FieldByName("Time").SetAsString(stamp);
+    FTable->FieldByName(genfield::Suffix).SetAsString(FGenMask->GetSuffix().view());
+    FTable->FieldByName(genfield::Time).SetAsString(stamp);
     FTable->Post();
     FLastStamp = stamp;
     return FGenMask->GetMskValue();

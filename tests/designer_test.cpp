@@ -89,7 +89,7 @@ class DesignerTest : public QObject {
     std::ofstream(dir_ / "aliases") << "Shop = sqlite:shop\n";
     qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir_ / "aliases").string()));
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
-    TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
+    CreateGeneratorTable("Shop", "GENTBL.DB");
     std::ofstream(dir_ / "orders.frm") << "object Orders: TDataModule\n"
                                           "  object Invoices: TGenerator\n"
                                           "    Mask = 'INV-[AB]###'\n"

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 
+#include "core/gentable.h"
 #include "design/gendlg.h"
 #include "design/qtnotice.h"
 #include "design/setupdlg.h"
@@ -284,9 +285,9 @@ class DialogsTest : public QObject {
     std::ofstream(dir / "aliases")
         << "Shop = sqlite:shop\nBooks = sqlite:books\nLater = sqlite:later\n";
     qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir / "aliases").string()));
-    TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
-    TSession::Default().CreateGeneratorTable("Shop", "ORDERS.DB");
-    TSession::Default().CreateGeneratorTable("Books", "ISBN.DB");
+    CreateGeneratorTable("Shop", "GENTBL.DB");
+    CreateGeneratorTable("Shop", "ORDERS.DB");
+    CreateGeneratorTable("Books", "ISBN.DB");
 
     TDBSetupDlg dlg;
     QCOMPARE(dlg.windowTitle(), "Data Base setup dialog");

@@ -76,7 +76,7 @@ class PackageTest : public QObject {
     std::ofstream(dir_ / "aliases") << "Shop = sqlite:shop\n";
     qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir_ / "aliases").string()));
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
-    TSession::Default().CreateGeneratorTable("Shop", "GENTBL.DB");
+    CreateGeneratorTable("Shop", "GENTBL.DB");
     TDesignRegistry::Global().Clear();
     Register();
     guard_ = std::make_unique<ScopedNoticeSink>(notices_);

@@ -18,7 +18,7 @@ int main() {
   const char* aliases = "keys-example.aliases";
   std::ofstream(aliases) << "Scratch = memory:example\n";
   setenv("TGEN_ALIASES", aliases, 1);
-  tgen::TMemoryStore::Instance()->CreateGeneratorTable("example", "GENTBL.DB");
+  tgen::CreateGeneratorTable(*tgen::TMemoryStore::Instance(), "example", "GENTBL.DB");
 
   tgen::TGenerator orders;
   orders.SetMask("ORD-####");

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/store/session.h"
 #include "platform/base/tmstring.h"
+#include "platform/store/session.h"
 
 namespace tgen {
 

@@ -176,28 +176,16 @@ std::vector<std::string> TMemoryStore::TableNames(const std::string& location) {
 }
 
 void TMemoryStore::CreateTable(const std::string& location, const std::string& table,
-                               std::vector<TFieldDef> fields, std::vector<std::size_t> unique_key) {
+                               const std::vector<TFieldDef>& fields,
+                               const std::vector<std::size_t>& unique_key) {
   CheckTableName(table);
   const std::lock_guard lock(mutex_);
   auto& slot = databases_[location][table];
   if (slot) throw EDatabaseError("Table " + table + " already exists in memory:" + location);
   slot = std::make_shared<Table>();
   slot->name = table;
-  slot->fields = std::move(fields);
-  slot->unique_key = std::move(unique_key);
-}
-
-void TMemoryStore::CreateGeneratorTable(const std::string& location, const std::string& table) {
-  using enum TFieldType;
-  CreateTable(location, table,
-              {{"GenID", ftFloat, 8},
-               {"Prefix", ftString, 21},
-               {"Suffix", ftString, 21},
-               {"Time", ftString, 18},
-               {"Try", ftFloat, 8},
-               {"State", ftFloat, 8},
-               {"Who", ftString, 18}},
-              {0, 1});
+  slot->fields = fields;
+  slot->unique_key = unique_key;
 }
 
 void TMemoryStore::Reset() {

@@ -28,11 +28,10 @@ class TMemoryStore final : public TStoreDriver {
   std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                           const std::string& table) override;
   std::vector<std::string> TableNames(const std::string& location) override;
-  void CreateGeneratorTable(const std::string& location, const std::string& table) override;
-
-  // A table of any layout, with an optional unique key (field indexes).
+  // Any layout; the unique key may be empty.
   void CreateTable(const std::string& location, const std::string& table,
-                   std::vector<TFieldDef> fields, std::vector<std::size_t> unique_key = {});
+                   const std::vector<TFieldDef>& fields,
+                   const std::vector<std::size_t>& unique_key) override;
   // Drops every table of every database.
   void Reset();
 

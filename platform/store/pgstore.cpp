@@ -383,14 +383,12 @@ std::vector<std::string> TPgDriver::TableNames(const std::string& location) {
   return names;
 }
 
-void TPgDriver::CreateGeneratorTable(const std::string& location, const std::string& table) {
+void TPgDriver::CreateTable(const std::string& location, const std::string& table,
+                            const std::vector<TFieldDef>& fields,
+                            const std::vector<std::size_t>& unique_key) {
   CheckTableName(table);
   Connection conn(location);
-  conn.Exec("CREATE TABLE " + QuoteIdentifier(table) +
-                " (\"GenID\" double precision NOT NULL, \"Prefix\" varchar(20) NOT NULL, "
-                "\"Suffix\" varchar(20), \"Time\" varchar(17), \"Try\" double precision, "
-                "\"State\" double precision, \"Who\" varchar(17), UNIQUE (\"GenID\", \"Prefix\"))",
-            {}, "Cannot create table " + table);
+  conn.Exec(CreateTableSql(table, fields, unique_key), {}, "Cannot create table " + table);
 }
 
 void RegisterPgStore(TSession* session) {

@@ -96,9 +96,13 @@ class TStoreDriver {
   virtual std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                                   const std::string& table) = 0;
   virtual std::vector<std::string> TableNames(const std::string& location) = 0;
-  // Creates a generator table: GenID, Try, State numbers; Prefix, Suffix text of 20; Time,
-  // Who text of 17; (GenID, Prefix) unique. Fails when the table exists.
-  virtual void CreateGeneratorTable(const std::string& location, const std::string& table) = 0;
+  // Creates a table of `fields`, in that order, in which no two rows share the values of the
+  // fields `unique_key` (indexes into `fields`; they may hold no null). A text field of
+  // DataSize n + 1 holds n characters. Fails when the table exists. The PostgreSQL store
+  // opens only tables with a unique key.
+  virtual void CreateTable(const std::string& location, const std::string& table,
+                           const std::vector<TFieldDef>& fields,
+                           const std::vector<std::size_t>& unique_key) = 0;
 };
 
 // Refuses table names that could reach outside their alias: empty, "." or "..", or holding

@@ -20,6 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The table every store is tried on: the generator table's layout, keyed on GenID and Prefix.
+const std::vector<TFieldDef> kFields = {
+    {"GenID", TFieldType::ftFloat, 8},    {"Prefix", TFieldType::ftString, 21},
+    {"Suffix", TFieldType::ftString, 21}, {"Time", TFieldType::ftString, 18},
+    {"Try", TFieldType::ftFloat, 8},      {"State", TFieldType::ftFloat, 8},
+    {"Who", TFieldType::ftString, 18}};
+const std::vector<std::size_t> kKey = {0, 1};
+
 // A fresh generator table on one store, and cursors on it.
 class Store {
  public:
@@ -38,7 +46,7 @@ class MemoryStore : public Store {
  public:
   MemoryStore() {
     TMemoryStore::Instance()->Reset();
-    TMemoryStore::Instance()->CreateGeneratorTable("conformance", "GENTBL.DB");
+    TMemoryStore::Instance()->CreateTable("conformance", "GENTBL.DB", kFields, kKey);
   }
   std::unique_ptr<TTableDriver> Open() override {
     return TMemoryStore::Instance()->OpenTable("conformance", "GENTBL.DB");
@@ -49,7 +57,7 @@ class SqliteStore : public Store {
  public:
   SqliteStore() : dir_(fs::path(::testing::TempDir()) / ("store-" + std::to_string(::getpid()))) {
     fs::remove_all(dir_);
-    driver_.CreateGeneratorTable(dir_.string(), "GENTBL.DB");
+    driver_.CreateTable(dir_.string(), "GENTBL.DB", kFields, kKey);
   }
   ~SqliteStore() override { fs::remove_all(dir_); }
   std::unique_ptr<TTableDriver> Open() override {
@@ -67,7 +75,7 @@ class PgStore : public Store {
   explicit PgStore(std::string uri) : uri_(std::move(uri)) {
     static int tables = 0;
     table_ = "conformance_" + std::to_string(::getpid()) + "_" + std::to_string(++tables);
-    driver_.CreateGeneratorTable(uri_, table_);
+    driver_.CreateTable(uri_, table_, kFields, kKey);
   }
   std::unique_ptr<TTableDriver> Open() override { return driver_.OpenTable(uri_, table_); }
 

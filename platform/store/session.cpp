@@ -162,10 +162,12 @@ std::unique_ptr<TTableDriver> TSession::OpenTable(const std::string& alias,
   return Driver(a)->OpenTable(a.Location, table);
 }
 
-void TSession::CreateGeneratorTable(const std::string& alias, const std::string& table) const {
+void TSession::CreateTable(const std::string& alias, const std::string& table,
+                           const std::vector<TFieldDef>& fields,
+                           const std::vector<std::size_t>& unique_key) const {
   CheckTableName(table);
   const TAlias a = FindAlias(alias);
-  Driver(a)->CreateGeneratorTable(a.Location, table);
+  Driver(a)->CreateTable(a.Location, table, fields, unique_key);
 }
 
 }  // namespace tgen

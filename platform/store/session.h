@@ -57,7 +57,10 @@ class TSession {
 
   [[nodiscard]] std::unique_ptr<TTableDriver> OpenTable(const std::string& alias,
                                                         const std::string& table) const;
-  void CreateGeneratorTable(const std::string& alias, const std::string& table) const;
+  // Creates a table through the alias's store (TStoreDriver::CreateTable).
+  void CreateTable(const std::string& alias, const std::string& table,
+                   const std::vector<TFieldDef>& fields,
+                   const std::vector<std::size_t>& unique_key) const;
 
  private:
   [[nodiscard]] static std::vector<TAlias> ReadAliases();

@@ -16,6 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Tables here only need to exist.
+const std::vector<TFieldDef> kFields = {{"K", TFieldType::ftString, 11}};
+
 // A folder of its own, with the environment pointing the session there.
 class SessionTest : public ::testing::Test {
  protected:
@@ -45,10 +48,10 @@ TEST_F(SessionTest, DefaultAliasNeedsNoFile) {
   const TAlias a = s.FindAlias("TGENALIAS");
   EXPECT_EQ(a.Scheme, "sqlite");
   EXPECT_EQ(a.Location, (dir / "data" / "tgenerator" / "tGenAlias").string());
-  EXPECT_TRUE(s.GetTableNames("tGenAlias").empty());  // no folder yet: no tables, no error
-  s.CreateGeneratorTable("tGenAlias", "GENTBL.DB");            // makes the folder
+  EXPECT_TRUE(s.GetTableNames("tGenAlias").empty());      // no folder yet: no tables, no error
+  s.CreateTable("tGenAlias", "GENTBL.DB", kFields, {0});  // makes the folder
   EXPECT_EQ(s.GetTableNames("tGenAlias"), std::vector<std::string>{"GENTBL.DB"});
-  EXPECT_THROW(s.CreateGeneratorTable("tGenAlias", "GENTBL.DB"), EDatabaseError);
+  EXPECT_THROW(s.CreateTable("tGenAlias", "GENTBL.DB", kFields, {0}), EDatabaseError);
   WriteAliases("File = sqlite:aliases\n");  // a file where the folder should be
   EXPECT_THROW(s.GetTableNames("File"), EDatabaseError);
 }
@@ -76,7 +79,7 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
   }
 
   TMemoryStore::Instance()->Reset();
-  TMemoryStore::Instance()->CreateGeneratorTable("session-test", "KEYS");
+  TMemoryStore::Instance()->CreateTable("session-test", "KEYS", kFields, {0});
   EXPECT_EQ(s.GetTableNames("Mem"), std::vector<std::string>{"KEYS"});
   EXPECT_NE(s.OpenTable("Mem", "KEYS"), nullptr);
   EXPECT_THROW(s.OpenTable("Mem", "OTHER"), EDatabaseError);
@@ -86,8 +89,8 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
 TEST_F(SessionTest, ListsOnlyTableFiles) {
   WriteAliases("Shop = sqlite:shop\n");
   const TSession& s = TSession::Default();
-  s.CreateGeneratorTable("Shop", "B.DB");
-  s.CreateGeneratorTable("Shop", "A");
+  s.CreateTable("Shop", "B.DB", kFields, {0});
+  s.CreateTable("Shop", "A", kFields, {0});
   std::ofstream(dir / "conf" / "shop" / "notes.txt") << "not a table";
   fs::create_directory(dir / "conf" / "shop" / "sub");
   EXPECT_EQ(s.GetTableNames("Shop"), (std::vector<std::string>{"A", "B.DB"}));

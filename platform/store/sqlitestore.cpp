@@ -382,7 +382,9 @@ std::vector<std::string> TSqliteDriver::TableNames(const std::string& location) 
   return names;
 }
 
-void TSqliteDriver::CreateGeneratorTable(const std::string& location, const std::string& table) {
+void TSqliteDriver::CreateTable(const std::string& location, const std::string& table,
+                                const std::vector<TFieldDef>& fields,
+                                const std::vector<std::size_t>& unique_key) {
   CheckTableName(table);
   std::error_code ec;
   fs::create_directories(location, ec);
@@ -401,12 +403,7 @@ void TSqliteDriver::CreateGeneratorTable(const std::string& location, const std:
                  busy_timeout_);
     c.Exec("PRAGMA journal_mode = WAL", "Cannot create table " + table);
     c.Exec("PRAGMA synchronous = FULL", "Cannot create table " + table);
-    c.Exec("CREATE TABLE " + QuoteIdentifier(table) +
-               " (\"GenID\" DOUBLE PRECISION NOT NULL, \"Prefix\" VARCHAR(20) NOT NULL, "
-               "\"Suffix\" VARCHAR(20), \"Time\" VARCHAR(17), \"Try\" DOUBLE PRECISION, "
-               "\"State\" DOUBLE PRECISION, \"Who\" VARCHAR(17), "
-               "UNIQUE (\"GenID\", \"Prefix\"))",
-           "Cannot create table " + table);
+    c.Exec(CreateTableSql(table, fields, unique_key), "Cannot create table " + table);
   } catch (...) {
     fs::remove(building, ec);
     throw;

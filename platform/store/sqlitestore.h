@@ -29,7 +29,9 @@ class TSqliteDriver final : public TStoreDriver {
   std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                           const std::string& table) override;
   std::vector<std::string> TableNames(const std::string& location) override;
-  void CreateGeneratorTable(const std::string& location, const std::string& table) override;
+  void CreateTable(const std::string& location, const std::string& table,
+                   const std::vector<TFieldDef>& fields,
+                   const std::vector<std::size_t>& unique_key) override;
 
  private:
   std::chrono::milliseconds busy_timeout_;

@@ -1,5 +1,7 @@
 #include "platform/store/sqltext.h"
 
+#include <algorithm>
+
 namespace tgen {
 
 std::string QuoteIdentifier(std::string_view name) {
@@ -9,6 +11,40 @@ std::string QuoteIdentifier(std::string_view name) {
     if (c == '"') quoted += '"';
   }
   return quoted + "\"";
+}
+
+std::string CreateTableSql(std::string_view table, const std::vector<TFieldDef>& fields,
+                           const std::vector<std::size_t>& unique_key) {
+  std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const TFieldDef& f = fields[i];
+    sql += (i == 0 ? "" : ", ") + QuoteIdentifier(f.Name) + ' ';
+    switch (f.DataType) {
+      case TFieldType::ftString:
+        sql += "VARCHAR(" + std::to_string(f.DataSize - 1) + ")";
+        break;
+      case TFieldType::ftInteger:
+        sql += "INTEGER";
+        break;
+      case TFieldType::ftMemo:
+        sql += "TEXT";
+        break;
+      default:
+        sql += "DOUBLE PRECISION";
+        break;
+    }
+    if (std::find(unique_key.begin(), unique_key.end(), i) != unique_key.end()) {
+      sql += " NOT NULL";
+    }
+  }
+  if (!unique_key.empty()) {
+    sql += ", UNIQUE (";
+    for (std::size_t k = 0; k < unique_key.size(); ++k) {
+      sql += (k == 0 ? "" : ", ") + QuoteIdentifier(fields.at(unique_key[k]).Name);
+    }
+    sql += ")";
+  }
+  return sql + ")";
 }
 
 }  // namespace tgen

@@ -29,7 +29,7 @@ void CreateDefaultTable(const StoreOptions& store, std::ostream& err) {
     // no directory yet: made below
   }
   try {
-    session.CreateGeneratorTable(store.alias, store.table);
+    CreateGeneratorTable(store.alias, store.table);
     err << "genkey: created generator table " << store.table << " in " << alias.Location << '\n';
   } catch (const EDatabaseError&) {
     // Another client made it first; opening it tells whether it is usable.

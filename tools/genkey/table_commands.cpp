@@ -13,8 +13,6 @@ namespace tgen::genkey {
 
 namespace {
 
-constexpr const char* kColumns[] = {"GenID", "Prefix", "Suffix", "State", "Who", "Try", "Time"};
-
 std::unique_ptr<TTable> OpenTable(const StoreOptions& store) {
   auto table = std::make_unique<TTable>();
   table->SetDatabaseName(store.alias);
@@ -39,17 +37,18 @@ std::string Cell(TTable& table, const TRecord& row, const char* field) {
 
 int List(TTable& table, std::ostream& out) {
   const std::vector<TRecord> rows = table.ReadAll();
-  for (const char* c : kColumns)
-    out << c << (c == kColumns[6] ? '\n' : '\t');
+  const auto& columns = genfield::ListOrder;
+  for (const char* c : columns)
+    out << c << (c == columns.back() ? '\n' : '\t');
   for (const TRecord& row : rows) {
-    for (const char* c : kColumns)
-      out << Cell(table, row, c) << (c == kColumns[6] ? '\n' : '\t');
+    for (const char* c : columns)
+      out << Cell(table, row, c) << (c == columns.back() ? '\n' : '\t');
   }
   return kOk;
 }
 
 bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
-  if (table.Locate(TGenerator::KeyFields, {static_cast<double>(o.type), o.prefix})) return true;
+  if (table.Locate(genfield::KeyFields, {static_cast<double>(o.type), o.prefix})) return true;
   err << "genkey: no row for GenID " << o.type << " and prefix '" << o.prefix << "'\n";
   return false;
 }
@@ -59,7 +58,7 @@ bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
 int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
   try {
     if (o.action == "create") {
-      TSession::Default().CreateGeneratorTable(o.store.alias, o.store.table);
+      CreateGeneratorTable(o.store.alias, o.store.table);
       out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
       return kOk;
     }
@@ -70,7 +69,7 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
         err << "genkey: " << o.store.table << " is not a generator table: " << problems << '\n';
         return kFailure;
       }
-      if (!table->HasUniqueKeyWithin(TGenerator::KeyFields)) {
+      if (!table->HasUniqueKeyWithin(genfield::KeyFields)) {
         // Drawing stays safe without it (a row is only added after a look under the store's
         // lock), but any other program writing the table could add a second row.
         err << "genkey: " << o.store.table
@@ -84,7 +83,7 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
     if (o.action == "list") return List(*table, out);
     if (!LocateRow(*table, o, err)) return kFailure;
     if (o.action == "show") {
-      for (const char* c : kColumns) {
+      for (const char* c : genfield::ListOrder) {
         const TField* f = table->FindField(c);
         out << c << " = " << (f != nullptr ? f->AsString() : "") << '\n';
       }
@@ -93,10 +92,10 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
     // unlock: free a row whose holder died.
     TTable& t = *table;
     t.Edit();
-    const std::string holder = t.FieldByName("Who").FetchedAsString();
-    const bool held = t.FieldByName("State").FetchedAsFloat() != 0;
-    t.FieldByName("State").SetAsFloat(0);
-    t.FieldByName("Try").SetAsFloat(0);
+    const std::string holder = t.FieldByName(genfield::Who).FetchedAsString();
+    const bool held = t.FieldByName(genfield::State).FetchedAsFloat() != 0;
+    t.FieldByName(genfield::State).SetAsFloat(0);
+    t.FieldByName(genfield::Try).SetAsFloat(0);
     t.Post();
     out << (held ? "unlocked the row held by " + holder : std::string("the row was not locked"))
         << '\n';

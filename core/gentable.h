@@ -1,0 +1,48 @@
+// The generator table: one row per sequence, keyed by GenID (the generator's GeneratorType)
+// and Prefix, holding the last Suffix handed out and the row's lock (State, Who, Try, Time).
+// Its layout is defined here once; the component, the tools and table creation on every store
+// read it from here.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/store/dataset.h"
+#include "platform/store/recordstore.h"
+
+namespace tgen {
+
+namespace genfield {
+inline constexpr const char* GenID = "GenID";
+inline constexpr const char* Prefix = "Prefix";
+inline constexpr const char* Suffix = "Suffix";
+inline constexpr const char* Time = "Time";
+inline constexpr const char* Try = "Try";
+inline constexpr const char* State = "State";
+inline constexpr const char* Who = "Who";
+// The key that selects a sequence's row, as Locate takes it.
+inline constexpr const char* KeyFields = "GenID;Prefix";
+// The order in which the tools show a row.
+inline constexpr std::array<const char*, 7> ListOrder = {GenID, Prefix, Suffix, State,
+                                                         Who,   Try,    Time};
+}  // namespace genfield
+
+// The fields in stored order: GenID, Try and State numbers; Prefix and Suffix texts of 20
+// characters, Time and Who of 17.
+const std::vector<TFieldDef>& GeneratorFields();
+// The unique key, as indexes into GeneratorFields(): GenID and Prefix.
+const std::vector<std::size_t>& GeneratorKey();
+
+// What keeps an open table from being a generator table ("Prefix is missing, Try is not a
+// number"); empty when its layout is right.
+std::string GeneratorTableProblems(TTable& table);
+
+// Creates a generator table through an alias of the process's session, or on a store directly.
+// EDatabaseError when it exists or cannot be made.
+void CreateGeneratorTable(const std::string& alias, const std::string& table);
+void CreateGeneratorTable(TStoreDriver& store, const std::string& location,
+                          const std::string& table);
+
+}  // namespace tgen
