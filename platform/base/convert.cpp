@@ -1,5 +1,6 @@
 #include "platform/base/convert.h"
 
+#include <array>
 #include <charconv>
 #include <string>
 
@@ -17,6 +18,20 @@ std::int32_t StrToInt(std::string_view text) {
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
   }
   return value;
+}
+
+std::string FormatNumber(double number) {
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string Trim(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\f\v";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return "";
+  const std::size_t last = text.find_last_not_of(kBlanks);
+  return std::string(text.substr(first, last - first + 1));
 }
 
 }  // namespace tgen

@@ -1,7 +1,8 @@
-// Conversions of text to numbers, failing with EConvertError.
+// Conversions between texts and numbers, and the trimming of texts.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/base/exception.h"
@@ -18,5 +19,12 @@ class EConvertError : public Exception {
 // range of a 32-bit integer. Otherwise throws EConvertError
 // "'TEXT' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
+
+// The shortest text that reads back as exactly `number`: "42" for a whole number, "0.1",
+// "1e+20". Stored numbers are written and shown with it.
+std::string FormatNumber(double number);
+
+// `text` without the blanks (spaces, tabs, line ends) at either end.
+std::string Trim(std::string_view text);
 
 }  // namespace tgen

@@ -25,5 +25,20 @@ TEST(StrToInt, ReadsDecimalIntegersOnly) {
   }
 }
 
+TEST(FormatNumber, ShortestTextThatReadsBackExactly) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {0, "0"}, {42, "42"}, {-3, "-3"}, {0.1, "0.1"}, {1e20, "1e+20"}, {2147483647, "2147483647"}};
+  for (const auto& [number, text] : cases) {
+    EXPECT_EQ(FormatNumber(number), text);
+    EXPECT_EQ(std::stod(FormatNumber(number)), number);
+  }
+}
+
+TEST(Trim, DropsBlanksAtBothEnds) {
+  EXPECT_EQ(Trim("  a b\t\r\n"), "a b");
+  EXPECT_EQ(Trim(" \n "), "");
+  EXPECT_EQ(Trim("x"), "x");
+}
+
 }  // namespace
 }  // namespace tgen

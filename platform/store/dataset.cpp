@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/base/convert.h"
 #include "platform/base/tmstring.h"
 #include "platform/store/session.h"
 
@@ -14,19 +15,7 @@ namespace tgen {
 // ---------------------------------------------------------------------------------------------
 // Fields
 
-namespace {
-
-// Whole numbers without a fraction, as the generator table's numbers always are.
-std::string FormatNumber(double number) {
-  if (std::floor(number) == number && std::fabs(number) < 1e15) {
-    return std::to_string(static_cast<long long>(number));
-  }
-  std::array<char, 32> buffer{};
-  static_cast<void>(std::snprintf(buffer.data(), buffer.size(), "%.15g", number));
-  return buffer.data();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 const TFieldValue& TField::Value() const {
   static const TFieldValue null_value;

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/base/convert.h"
 #include "platform/store/session.h"
 #include "platform/store/sqltext.h"
 
@@ -28,17 +29,9 @@ constexpr const char* kTimeouts[][2] = {{"connect_timeout", "5"},  {"keepalives"
                                         {"keepalives_idle", "5"},  {"keepalives_interval", "2"},
                                         {"keepalives_count", "3"}, {"tcp_user_timeout", "10000"}};
 
+// A message of the server or of libpq, without its line end.
 std::string Trimmed(const char* message) {
-  std::string text = message != nullptr ? message : "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  return text;
-}
-
-std::string FormatNumber(double number) {
-  std::array<char, 32> buffer{};
-  static_cast<void>(std::snprintf(buffer.data(), buffer.size(), "%.17g", number));
-  return buffer.data();
+  return Trim(message != nullptr ? message : "");
 }
 
 class Connection {
@@ -389,6 +382,10 @@ void TPgDriver::CreateTable(const std::string& location, const std::string& tabl
   CheckTableName(table);
   Connection conn(location);
   conn.Exec(CreateTableSql(table, fields, unique_key), {}, "Cannot create table " + table);
+}
+
+std::string TPgDriver::DisplayUri(const std::string& /*scheme*/, const std::string& location) {
+  return HidePassword(location);
 }
 
 void RegisterPgStore(TSession* session) {

@@ -31,6 +31,9 @@ class TPgDriver final : public TStoreDriver {
   std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                           const std::string& table) override;
   std::vector<std::string> TableNames(const std::string& location) override;
+  // The connection string without its password.
+  [[nodiscard]] std::string DisplayUri(const std::string& scheme,
+                                       const std::string& location) override;
   void CreateTable(const std::string& location, const std::string& table,
                    const std::vector<TFieldDef>& fields,
                    const std::vector<std::size_t>& unique_key) override;

@@ -96,6 +96,11 @@ class TStoreDriver {
   virtual std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                                   const std::string& table) = 0;
   virtual std::vector<std::string> TableNames(const std::string& location) = 0;
+  // The alias's URI as it may be shown to anyone: without secrets such as passwords.
+  [[nodiscard]] virtual std::string DisplayUri(const std::string& scheme,
+                                               const std::string& location) {
+    return scheme + ':' + location;
+  }
   // Creates a table of `fields`, in that order, in which no two rows share the values of the
   // fields `unique_key` (indexes into `fields`; they may hold no null). A text field of
   // DataSize n + 1 holds n characters. Fails when the table exists. The PostgreSQL store

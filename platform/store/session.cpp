@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/base/convert.h"
 #include "platform/base/tmstring.h"
 
 namespace tgen {
@@ -21,13 +22,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 
 std::string Home() {
   return EnvOr("HOME", "/tmp");
-}
-
-std::string Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return "";
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return std::string(text.substr(first, last - first + 1));
 }
 
 // Splits "scheme:location"; "postgresql://..." keeps the whole text as the location.
@@ -138,6 +132,17 @@ TAlias TSession::FindAlias(const std::string& name) const {
   }
   throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() +
                        ")");
+}
+
+std::string TSession::DisplayUri(const TAlias& alias) const {
+  std::shared_ptr<TStoreDriver> driver;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto it = drivers_.find(alias.Scheme);
+    if (it != drivers_.end()) driver = it->second;
+  }
+  return driver ? driver->DisplayUri(alias.Scheme, alias.Location)
+                : alias.Scheme + ':' + alias.Location;
 }
 
 std::shared_ptr<TStoreDriver> TSession::Driver(const TAlias& alias) const {

@@ -53,6 +53,9 @@ class TSession {
   [[nodiscard]] std::vector<std::string> GetAliasNames() const;
   // EDatabaseError for an unknown alias or a malformed alias file.
   [[nodiscard]] TAlias FindAlias(const std::string& name) const;
+  // What an alias names, as it may be shown: "sqlite:/srv/keys", a connection string without
+  // its password. An alias of a store that is not registered shows its URI as written.
+  [[nodiscard]] std::string DisplayUri(const TAlias& alias) const;
   [[nodiscard]] std::vector<std::string> GetTableNames(const std::string& alias) const;
 
   [[nodiscard]] std::unique_ptr<TTableDriver> OpenTable(const std::string& alias,

@@ -1,11 +1,9 @@
 // genkey table, aliases and tables: looking after generator tables.
-#include <iomanip>
 #include <ostream>
-#include <sstream>
 
 #include "core/generator.h"
+#include "platform/base/convert.h"
 #include "platform/store/dataset.h"
-#include "platform/store/pgstore.h"
 #include "platform/store/session.h"
 #include "tools/genkey/commands.h"
 
@@ -27,11 +25,7 @@ std::string Cell(TTable& table, const TRecord& row, const char* field) {
   if (f == nullptr || f->Index() >= row.size()) return "";
   const TFieldValue& v = row[f->Index()];
   if (const auto* text = std::get_if<std::string>(&v)) return *text;
-  if (const auto* number = std::get_if<double>(&v)) {
-    std::ostringstream s;
-    s << std::setprecision(15) << *number;
-    return s.str();
-  }
+  if (const auto* number = std::get_if<double>(&v)) return FormatNumber(*number);
   return "";
 }
 
@@ -111,10 +105,7 @@ int RunAliases(std::ostream& out, std::ostream& err) {
     const TSession& session = TSession::Default();
     for (const std::string& name : session.GetAliasNames()) {
       const TAlias a = session.FindAlias(name);
-      // Connection strings are shown without their passwords.
-      out << a.Name << " = "
-          << (a.Scheme == "postgresql" ? HidePassword(a.Location) : a.Scheme + ':' + a.Location)
-          << '\n';
+      out << a.Name << " = " << session.DisplayUri(a) << '\n';  // no passwords
     }
     return kOk;
   } catch (const std::exception& e) {
