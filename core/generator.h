@@ -32,13 +32,6 @@ namespace tgen {
 
 using TStringList = std::vector<std::string>;
 
-// A restart whose value does not fit the mask: an OnNewRecord handler handed back, or left
-// in the engine, a suffix that is no suffix of this mask. Nothing is stored or handed out.
-class ERestartRefused : public Exception {
- public:
-  using Exception::Exception;
-};
-
 class TGenerator : public TComponent {
  public:
   static constexpr std::string_view StaticClassName = "TGenerator";

@@ -260,6 +260,9 @@ bool TGenerator::WriteDATA() {
     FLastStamp = stamp;
     return true;
   } catch (const std::exception&) {
+    // A failed store, or one whose commit was reported lost (ECommitUnknown): the next attempt
+    // reads the row afresh, so a value that was stored after all is stepped past (a gap in the
+    // sequence), never handed out twice.
     FTable->Cancel();
     FSuffix = saved;
     return false;
@@ -338,6 +341,7 @@ TmString TGenerator::Undo() {
   }
 
   bool stepped_back = false;
+  std::string stamp_tried;
   try {
     FTable->Edit();
     // Checked again inside the edit: another client may have drawn since the row was read.
@@ -349,10 +353,18 @@ TmString TGenerator::Undo() {
     FGenMask->Decrement();
     stepped_back = true;
     const std::string stamp = GetTimeStamp();
+    stamp_tried = stamp;
     FTable->FieldByName(genfield::Suffix).SetAsString(FGenMask->GetSuffix().view());
     FTable->FieldByName(genfield::Time).SetAsString(stamp);
     FTable->Post();
     FLastStamp = stamp;
+    return FGenMask->GetMskValue();
+  } catch (const ECommitUnknown&) {
+    // The step back may have been stored, and then the key goes to the next client who draws:
+    // the caller must not keep it, so the undo counts as done. Had it not been stored, the
+    // key is only a gap in the sequence.
+    FTable->Cancel();
+    FLastStamp = stamp_tried;
     return FGenMask->GetMskValue();
   } catch (const std::exception&) {
     FTable->Cancel();

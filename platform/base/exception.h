@@ -1,4 +1,13 @@
-// The general exception of the system: a failure that carries its message text.
+// The exceptions of the system, in one hierarchy. Every one carries its message text, which
+// names what was wrong; Message() and what() return it.
+//
+//   Exception                  any failure the caller must handle
+//   +- EConvertError           a text that is not the number it should be
+//   +- EReadError              a stored form that cannot be read (the message names the line)
+//   +- ERestartRefused         a sequence restart that does not fit the mask
+//   +- EDatabaseError          a store failed or refused
+//      +- EKeyViolation        a new row whose key another row holds already
+//      +- ECommitUnknown       a commit that may or may not have been stored
 #pragma once
 
 #include <exception>
@@ -7,9 +16,8 @@
 
 namespace tgen {
 
-// Raised for failures that the caller must handle (a mask that does not parse, a key that
-// cannot be generated, ...). Descendants refine the kind; every one carries its text in
-// Message(), which what() returns too.
+// Raised for failures that the caller must handle: a mask that does not parse, a key that
+// cannot be generated, a row that stays busy, ...
 class Exception : public std::exception {
  public:
   explicit Exception(std::string message) : message_(std::move(message)) {}
@@ -19,6 +27,49 @@ class Exception : public std::exception {
 
  private:
   std::string message_;
+};
+
+// StrToInt, and the reading of a lock's Time, met a text that is no integer; the message quotes
+// the text: "'12a' is not a valid integer value".
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// ReadComponent met a form it cannot read: bad syntax, an unknown class or property, a value
+// that a property refuses. The message names the line.
+class EReadError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A sequence restart that does not fit the mask: an OnNewRecord handler handed back, or left in
+// the engine, a text that is no suffix of this mask. Nothing is stored or handed out.
+class ERestartRefused : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A store failed or refused: an alias or table that cannot be reached, a row taken by another
+// client, a field that does not hold a value, a table of the wrong layout.
+class EDatabaseError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// An insert whose key (a unique key of the table, or the cursor's key fields) another row holds
+// already. Nothing was stored.
+class EKeyViolation : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
+};
+
+// The connection went while a commit was under way: it may or may not have been stored. A
+// generator hands out no key after it (a gap in the sequence, never a repeat), and its Undo
+// refuses the row, whose Time this client never learnt.
+class ECommitUnknown : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
 };
 
 }  // namespace tgen

@@ -34,11 +34,6 @@
 
 namespace tgen {
 
-class EReadError : public Exception {
- public:
-  using Exception::Exception;
-};
-
 // Reads a whole form, creating its root by the class name it gives.
 std::unique_ptr<TComponent> ReadComponent(std::string_view text,
                                           const TClassRegistry& classes = TClassRegistry::Global());

@@ -15,6 +15,7 @@ struct TMemoryStore::Table {
   TRowId next_row = 1;
   int locks = 0, updates = 0, inserts = 0;  // calls so far, for fault injection
   std::set<int> fail_locks, fail_updates, fail_inserts;
+  std::set<int> lose_updates;  // stored, then reported as a lost commit
 };
 
 namespace {
@@ -80,11 +81,17 @@ class MemoryCursor final : public TTableDriver {
     const bool mine = editor != table_->editors.end() && editor->second == this;
     if (mine) table_->editors.erase(editor);
     if (!mine) Fail("store a row: the row is not in edit by this client");
+    const int call = table_->updates + 1;
     if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
     const auto it = table_->rows.find(row);
     if (it == table_->rows.end()) Fail("store a row: the row was deleted");
     it->second = values;
     it->second.resize(table_->fields.size());
+    if (table_->lose_updates.erase(call) > 0) {
+      throw ECommitUnknown("Table " + table_->name +
+                           ": the connection was lost during COMMIT; whether it was stored is "
+                           "unknown (injected: it was)");
+    }
     return it->second;
   }
 
@@ -216,6 +223,13 @@ void TMemoryStore::FailUpdates(const std::string& location, const std::string& t
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
   Schedule(t.fail_updates, t.updates, which);
+}
+
+void TMemoryStore::LoseCommits(const std::string& location, const std::string& table,
+                               const std::set<int>& which) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  Schedule(t.lose_updates, t.updates, which);
 }
 
 void TMemoryStore::FailInserts(const std::string& location, const std::string& table,

@@ -41,6 +41,10 @@ class TMemoryStore final : public TStoreDriver {
                    const std::set<int>& which);
   void FailInserts(const std::string& location, const std::string& table,
                    const std::set<int>& which);
+  // The updates `which` are stored and then fail with ECommitUnknown, as when the connection
+  // goes during a COMMIT that the server carried out.
+  void LoseCommits(const std::string& location, const std::string& table,
+                   const std::set<int>& which);
   // Keeps a row in edit as if another client had it, or lets it go again.
   void HoldRow(const std::string& location, const std::string& table, TRowId row, bool held);
 

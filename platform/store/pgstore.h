@@ -18,12 +18,6 @@
 
 namespace tgen {
 
-// A commit that may or may not have been stored: the connection went during COMMIT.
-class ECommitUnknown : public EDatabaseError {
- public:
-  using EDatabaseError::EDatabaseError;
-};
-
 class TSession;
 
 class TPgDriver final : public TStoreDriver {

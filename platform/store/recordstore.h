@@ -19,17 +19,6 @@
 
 namespace tgen {
 
-class EDatabaseError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// A new row whose key another row has already.
-class EKeyViolation : public EDatabaseError {
- public:
-  using EDatabaseError::EDatabaseError;
-};
-
 enum class TFieldType { ftUnknown, ftString, ftInteger, ftFloat, ftMemo };
 
 // A field as the store reports it. A text field of n characters has DataSize n + 1.
