@@ -131,6 +131,19 @@ void TGenerator::SetEndValue(const TmString& Value) {
   CheckBounds("EndValue must be greater than StartValue");
 }
 
+std::string TGenerator::BoundsProblem(const TmString& Start, const TmString& End) const {
+  for (const auto& [name, value] : {std::pair{"start", &Start}, std::pair{"end", &End}}) {
+    if (value->empty()) continue;
+    const std::string why = FGenMask->ValidateProblem(*value);
+    if (!why.empty()) return std::string(name) + " value \"" + value->str() + "\": " + why;
+  }
+  if (!Start.empty() && !End.empty() && CompareText(End, Start) <= 0) {
+    return "start value \"" + Start.str() + "\" does not sort before end value \"" + End.str() +
+           "\"";
+  }
+  return {};
+}
+
 void TGenerator::CheckBounds(const char* refusal) {
   if (FStartValue.empty() || FEndValue.empty()) return;
   if (CompareText(FEndValue, FStartValue) > 0) {

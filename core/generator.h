@@ -63,6 +63,10 @@ class TGenerator : public TComponent {
   void SetStartValue(const TmString& Value);
 
   [[nodiscard]] const TmString& EndValue() const { return FEndValue; }
+  // Why SetStartValue and SetEndValue would refuse these bounds (an empty one is no bound),
+  // without telling anyone: a bound that does not fit the mask, or a start that does not sort
+  // before the end. Empty when both would be kept.
+  [[nodiscard]] std::string BoundsProblem(const TmString& Start, const TmString& End) const;
   // The empty text removes the end, from the engine too. A non-empty end is dropped while no
   // mask is parsed; one that does not sort after StartValue empties StartValue, with a message,
   // and disables the component.

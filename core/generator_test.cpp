@@ -12,9 +12,9 @@
 
 #include "core/timestamp.h"
 #include "platform/base/convert.h"
+#include "platform/base/notice.h"
 #include "platform/model/datamodule.h"
 #include "platform/model/formstream.h"
-#include "platform/base/notice.h"
 
 namespace tgen {
 namespace {
@@ -133,6 +133,28 @@ TEST_F(GeneratorTest, SettersCheckTheBounds) {
   notices->Clear();
   RunSetters("M####|S0010|E0009");
   EXPECT_THAT(notices->Notices(), ElementsAre(Stop(end_first)));
+}
+
+// The quiet check gives the reason for every refusal above, and tells no one.
+TEST_F(GeneratorTest, BoundsProblemNamesTheRefusalQuietly) {
+  struct Case {
+    std::string start, end, problem;
+  };
+  const std::vector<Case> cases = {
+      {"10", "20", ""},
+      {"10", "", ""},
+      {"", "", ""},
+      {"1A", "", "start value \"1A\": position 2 is not a digit"},
+      {"10", "2", "end value \"2\": position 2 is missing"},
+      {"20", "10", "start value \"20\" does not sort before end value \"10\""},
+      {"10", "10", "start value \"10\" does not sort before end value \"10\""},
+  };
+  Probe g;
+  g.SetMask("##");
+  notices->Clear();
+  for (const Case& c : cases)
+    EXPECT_EQ(g.BoundsProblem(c.start, c.end), c.problem) << c.start << "-" << c.end;
+  EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
 TEST_F(GeneratorTest, MalformedMaskReachesTheCaller) {

@@ -388,6 +388,27 @@ bool TGenMask::Validate(const TmString& S) {
   return fits;
 }
 
+std::string TGenMask::ValidateProblem(const TmString& S) const {
+  if (firstSuffix_ == MaxElements) return "the mask has no counting places";
+  std::size_t p = 0;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (!e.IsSuffix()) continue;
+    const std::string position = "position " + std::to_string(p + 1);
+    if (p >= S.size()) return position + " is missing";
+    if (!FitsPlace(e, S[p])) {
+      if (e.Kind == tType::ENUMS) {
+        return "'" + std::string(1, S[p]) + "' at " + position + " is not in the set " + e.Chars;
+      }
+      return position + (e.IncKind == incType::INCNUM    ? " is not a digit"
+                         : e.IncKind == incType::INCCHAR ? " is not a letter"
+                                                         : " is not a digit or letter");
+    }
+    ++p;
+  }
+  return {};
+}
+
 bool TGenMask::Fits(const TmString& S) const {
   std::size_t p = 0;
   for (int k = 0; k < count_; ++k) {

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/tmstring.h"
 #include "platform/model/method.h"
 #include "platform/model/object.h"
-#include "platform/base/tmstring.h"
 
 namespace tgen {
 
@@ -83,6 +83,9 @@ class TGenMask : public TObject {
   // fit, a missing one included, is reported to OnErrorMask or in a "TGenMask" message box.
   // A mask without suffix places fits nothing and reports nothing.
   virtual bool Validate(const TmString& S);
+  // Why Validate would refuse `S`, without reporting anything: "position 2 is not a digit",
+  // "'Q' at position 1 is not in the set XYZ", ...; empty when it would accept it.
+  [[nodiscard]] std::string ValidateProblem(const TmString& S) const;
   // True when `S` has exactly one character for each suffix place and each fits; reports
   // nothing.
   [[nodiscard]] bool Fits(const TmString& S) const;

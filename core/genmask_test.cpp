@@ -383,6 +383,9 @@ TEST_F(GenMaskTest, ValidatesAndReportsEachBadPosition) {
     notices->Clear();
     TGenMask m;
     m.ScanMask(c.mask);
+    // The quiet check agrees, and says nothing.
+    EXPECT_EQ(m.ValidateProblem(c.text).empty(), c.fits);
+    EXPECT_THAT(notices->Notices(), IsEmpty());
     EXPECT_EQ(m.Validate(c.text), c.fits);
     EXPECT_EQ(notices->Texts(), c.messages);
     for (const auto& n : notices->Notices()) {

@@ -136,16 +136,13 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
     err << e.Message() << '\n';
     return nullptr;
   }
-  if (o.start) g->SetStartValue(*o.start);
-  if (o.end) g->SetEndValue(*o.end);
-  const bool refused =
-      (o.start && (g->StartValue() != TmString(*o.start) ||
-                   g->GenMask().StartValue() != TmString(*o.start))) ||
-      (o.end && (g->EndValue() != TmString(*o.end) || g->GenMask().EndValue() != TmString(*o.end)));
-  if (refused) {
-    err << "genkey: the start and end values do not fit the mask, or are not in order\n";
+  const std::string problem = g->BoundsProblem(o.start.value_or(""), o.end.value_or(""));
+  if (!problem.empty()) {
+    err << "genkey: " << problem << '\n';
     return nullptr;
   }
+  if (o.start) g->SetStartValue(*o.start);
+  if (o.end) g->SetEndValue(*o.end);
   g->SetGeneratorType(o.type);
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);

@@ -20,25 +20,24 @@ bool Scan(TGenMask& mask, const std::string& text, std::ostream& err) {
   }
 }
 
-// Sets the given bounds. The engine reports what does not fit through its notices; this adds
-// a line naming the refused value. Returns whether every given value was kept.
+// Sets the given bounds that fit the mask; one that does not is left out and reported with
+// its reason. Returns whether every given value was kept.
 bool SetBounds(TGenMask& mask, const std::optional<std::string>& start,
                const std::optional<std::string>& end, std::ostream& err) {
   bool kept = true;
-  if (start) {
-    mask.SetStartValue(*start);
-    if (mask.StartValue() != TmString(*start)) {
-      err << "genkey: start value \"" << *start << "\" does not fit the mask\n";
-      kept = false;
+  auto set = [&](const char* name, const std::optional<std::string>& value, auto setter) {
+    if (!value) return;
+    const std::string why = mask.ValidateProblem(*value);
+    if (why.empty()) {
+      (mask.*setter)(*value);
+      return;
     }
-  }
-  if (end) {
-    mask.SetEndValue(*end);
-    if (mask.EndValue() != TmString(*end)) {
-      err << "genkey: end value \"" << *end << "\" does not fit the mask\n";
-      kept = false;
-    }
-  }
+    err << "genkey: " << name << " value \"" << *value << "\" does not fit the mask: " << why
+        << '\n';
+    kept = false;
+  };
+  set("start", start, &TGenMask::SetStartValue);
+  set("end", end, &TGenMask::SetEndValue);
   return kept;
 }
 
