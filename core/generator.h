@@ -42,8 +42,6 @@ class TGenerator : public TComponent {
   ~TGenerator() override;
   TGenerator(const TGenerator&) = delete;
   TGenerator& operator=(const TGenerator&) = delete;
-  TGenerator(TGenerator&&) = delete;
-  TGenerator& operator=(TGenerator&&) = delete;
 
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
   [[nodiscard]] const TPropList& Properties() const override { return ClassProperties(); }

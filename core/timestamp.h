@@ -41,8 +41,6 @@ class TUniqueTimeStamps {
   ~TUniqueTimeStamps();
   TUniqueTimeStamps(const TUniqueTimeStamps&) = delete;
   TUniqueTimeStamps& operator=(const TUniqueTimeStamps&) = delete;
-  TUniqueTimeStamps(TUniqueTimeStamps&&) = delete;
-  TUniqueTimeStamps& operator=(TUniqueTimeStamps&&) = delete;
 
   std::string Take();
 

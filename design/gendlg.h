@@ -40,8 +40,6 @@ class TEMskDlg : public QDialog {
   ~TEMskDlg() override;
   TEMskDlg(const TEMskDlg&) = delete;
   TEMskDlg& operator=(const TEMskDlg&) = delete;
-  TEMskDlg(TEMskDlg&&) = delete;
-  TEMskDlg& operator=(TEMskDlg&&) = delete;
 
   // The window's outer height, frame and caption included, as the window system draws them
   // (no frame before the dialog is shown, nor offscreen).

@@ -21,8 +21,6 @@ class TDBSetupDlg : public QDialog {
   ~TDBSetupDlg() override;
   TDBSetupDlg(const TDBSetupDlg&) = delete;
   TDBSetupDlg& operator=(const TDBSetupDlg&) = delete;
-  TDBSetupDlg(TDBSetupDlg&&) = delete;
-  TDBSetupDlg& operator=(TDBSetupDlg&&) = delete;
 
   // Empties the table box and lists the tables of the alias in the alias box; a failure to
   // list them leaves the table box disabled, with no message.

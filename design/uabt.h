@@ -28,8 +28,6 @@ class TAboutFrm : public QDialog {
   ~TAboutFrm() override;
   TAboutFrm(const TAboutFrm&) = delete;
   TAboutFrm& operator=(const TAboutFrm&) = delete;
-  TAboutFrm(TAboutFrm&&) = delete;
-  TAboutFrm& operator=(TAboutFrm&&) = delete;
 
   // The caption becomes the stored caption, a blank and the name (unless the name is empty).
   void SetComponentName(const QString& name);

@@ -26,8 +26,6 @@ class Process {
   explicit Process(const std::vector<std::string>& argv);
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
-  Process(Process&&) = delete;
-  Process& operator=(Process&&) = delete;
   ~Process();
 
   [[nodiscard]] pid_t Pid() const { return pid_; }

@@ -24,8 +24,6 @@ class Clock {
   Clock() = default;
   Clock(const Clock&) = delete;
   Clock& operator=(const Clock&) = delete;
-  Clock(Clock&&) = delete;
-  Clock& operator=(Clock&&) = delete;
   virtual ~Clock() = default;
   [[nodiscard]] virtual TDateTime Now() const = 0;
 };
@@ -62,8 +60,6 @@ class ScopedClock {
       : previous_(SetClock(std::move(clock))) {}
   ScopedClock(const ScopedClock&) = delete;
   ScopedClock& operator=(const ScopedClock&) = delete;
-  ScopedClock(ScopedClock&&) = delete;
-  ScopedClock& operator=(ScopedClock&&) = delete;
   ~ScopedClock() { SetClock(previous_); }
 
  private:

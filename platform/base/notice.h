@@ -36,8 +36,6 @@ class NoticeSink {
   NoticeSink() = default;
   NoticeSink(const NoticeSink&) = delete;
   NoticeSink& operator=(const NoticeSink&) = delete;
-  NoticeSink(NoticeSink&&) = delete;
-  NoticeSink& operator=(NoticeSink&&) = delete;
   virtual ~NoticeSink() = default;
 
   // A modal box with a caption, a text, an icon from `flags` and one OK button; returns the
@@ -101,8 +99,6 @@ class ScopedNoticeSink {
       : previous_(SetNoticeSink(std::move(sink))) {}
   ScopedNoticeSink(const ScopedNoticeSink&) = delete;
   ScopedNoticeSink& operator=(const ScopedNoticeSink&) = delete;
-  ScopedNoticeSink(ScopedNoticeSink&&) = delete;
-  ScopedNoticeSink& operator=(ScopedNoticeSink&&) = delete;
   ~ScopedNoticeSink() { SetNoticeSink(previous_); }
 
  private:

@@ -32,8 +32,6 @@ class TFormDesigner {
   TFormDesigner() = default;
   TFormDesigner(const TFormDesigner&) = delete;
   TFormDesigner& operator=(const TFormDesigner&) = delete;
-  TFormDesigner(TFormDesigner&&) = delete;
-  TFormDesigner& operator=(TFormDesigner&&) = delete;
   virtual ~TFormDesigner() = default;
   // The form has changed and must be saved.
   virtual void Modified() = 0;
@@ -46,8 +44,6 @@ class TPropertyEditor {
       : designer_(designer), component_(component), property_(property) {}
   TPropertyEditor(const TPropertyEditor&) = delete;
   TPropertyEditor& operator=(const TPropertyEditor&) = delete;
-  TPropertyEditor(TPropertyEditor&&) = delete;
-  TPropertyEditor& operator=(TPropertyEditor&&) = delete;
   virtual ~TPropertyEditor() = default;
 
   virtual void Edit() {}
@@ -89,8 +85,6 @@ class TComponentEditor {
       : component_(component), designer_(designer) {}
   TComponentEditor(const TComponentEditor&) = delete;
   TComponentEditor& operator=(const TComponentEditor&) = delete;
-  TComponentEditor(TComponentEditor&&) = delete;
-  TComponentEditor& operator=(TComponentEditor&&) = delete;
   virtual ~TComponentEditor() = default;
 
   // Runs verb 0 when there is one.

@@ -51,8 +51,6 @@ class TPackage {
   ~TPackage();
   TPackage(const TPackage&) = delete;
   TPackage& operator=(const TPackage&) = delete;
-  TPackage(TPackage&&) = delete;
-  TPackage& operator=(TPackage&&) = delete;
 
   // Runs the package's registration once, attributing what it registers to this package.
   void Register();

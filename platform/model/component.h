@@ -38,8 +38,6 @@ class TComponent : public TObject {
   ~TComponent() override;
   TComponent(const TComponent&) = delete;
   TComponent& operator=(const TComponent&) = delete;
-  TComponent(TComponent&&) = delete;
-  TComponent& operator=(TComponent&&) = delete;
 
   [[nodiscard]] virtual std::string_view ClassName() const { return StaticClassName; }
   // The published properties of the component's class.

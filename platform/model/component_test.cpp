@@ -19,8 +19,6 @@ class Tracked : public TComponent {
   ~Tracked() override { freed_.push_back(label_); }
   Tracked(const Tracked&) = delete;
   Tracked& operator=(const Tracked&) = delete;
-  Tracked(Tracked&&) = delete;
-  Tracked& operator=(Tracked&&) = delete;
 
  private:
   std::string label_;

@@ -24,8 +24,6 @@ class TFiler {
   TFiler() = default;
   TFiler(const TFiler&) = delete;
   TFiler& operator=(const TFiler&) = delete;
-  TFiler(TFiler&&) = delete;
-  TFiler& operator=(TFiler&&) = delete;
   virtual ~TFiler() = default;
 
   // Declares a stored value. `HasData` says whether there is something to write.

@@ -25,8 +25,6 @@ class TSample : public TComponent {
   ~TSample() override { --live; }
   TSample(const TSample&) = delete;
   TSample& operator=(const TSample&) = delete;
-  TSample(TSample&&) = delete;
-  TSample& operator=(TSample&&) = delete;
 
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
   [[nodiscard]] const TPropList& Properties() const override {

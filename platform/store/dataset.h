@@ -75,8 +75,6 @@ class TTable : public TComponent {
   ~TTable() override;
   TTable(const TTable&) = delete;
   TTable& operator=(const TTable&) = delete;
-  TTable(TTable&&) = delete;
-  TTable& operator=(TTable&&) = delete;
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
 
   [[nodiscard]] const std::string& DatabaseName() const { return databaseName_; }

@@ -41,8 +41,6 @@ class MemoryCursor final : public TTableDriver {
   }
   MemoryCursor(const MemoryCursor&) = delete;
   MemoryCursor& operator=(const MemoryCursor&) = delete;
-  MemoryCursor(MemoryCursor&&) = delete;
-  MemoryCursor& operator=(MemoryCursor&&) = delete;
 
   std::vector<TFieldDef> FieldDefs() override {
     const std::lock_guard lock(store_->mutex_);

@@ -182,8 +182,6 @@ class PgTable final : public TTableDriver {
   ~PgTable() override { conn_.Rollback(); }
   PgTable(const PgTable&) = delete;
   PgTable& operator=(const PgTable&) = delete;
-  PgTable(PgTable&&) = delete;
-  PgTable& operator=(PgTable&&) = delete;
 
   std::vector<TFieldDef> FieldDefs() override { return defs_; }
 

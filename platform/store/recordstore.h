@@ -44,8 +44,6 @@ class TTableDriver {
   TTableDriver() = default;
   TTableDriver(const TTableDriver&) = delete;
   TTableDriver& operator=(const TTableDriver&) = delete;
-  TTableDriver(TTableDriver&&) = delete;
-  TTableDriver& operator=(TTableDriver&&) = delete;
   virtual ~TTableDriver() = default;
 
   [[nodiscard]] virtual std::vector<TFieldDef> FieldDefs() = 0;
@@ -77,8 +75,6 @@ class TStoreDriver {
   TStoreDriver() = default;
   TStoreDriver(const TStoreDriver&) = delete;
   TStoreDriver& operator=(const TStoreDriver&) = delete;
-  TStoreDriver(TStoreDriver&&) = delete;
-  TStoreDriver& operator=(TStoreDriver&&) = delete;
   virtual ~TStoreDriver() = default;
 
   // `location` is the part of the URI after the scheme.

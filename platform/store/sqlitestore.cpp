@@ -98,8 +98,6 @@ class Used {
   explicit Used(sqlite3_stmt* stmt) : stmt_(stmt) {}
   Used(const Used&) = delete;
   Used& operator=(const Used&) = delete;
-  Used(Used&&) = delete;
-  Used& operator=(Used&&) = delete;
   ~Used() { sqlite3_reset(stmt_); }
   [[nodiscard]] sqlite3_stmt* get() const { return stmt_; }
 
@@ -185,8 +183,6 @@ class SqliteTable final : public TTableDriver {
   ~SqliteTable() override { conn_.Rollback(); }
   SqliteTable(const SqliteTable&) = delete;
   SqliteTable& operator=(const SqliteTable&) = delete;
-  SqliteTable(SqliteTable&&) = delete;
-  SqliteTable& operator=(SqliteTable&&) = delete;
 
   std::vector<TFieldDef> FieldDefs() override { return defs_; }
 

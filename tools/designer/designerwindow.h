@@ -46,8 +46,6 @@ class TDesignerWindow : public QMainWindow, public TFormDesigner {
   ~TDesignerWindow() override;
   TDesignerWindow(const TDesignerWindow&) = delete;
   TDesignerWindow& operator=(const TDesignerWindow&) = delete;
-  TDesignerWindow(TDesignerWindow&&) = delete;
-  TDesignerWindow& operator=(TDesignerWindow&&) = delete;
 
   void SetPrompts(Prompts prompts) { prompts_ = std::move(prompts); }
 

@@ -30,8 +30,6 @@ class TInspector : public QTableWidget {
   ~TInspector() override;
   TInspector(const TInspector&) = delete;
   TInspector& operator=(const TInspector&) = delete;
-  TInspector(TInspector&&) = delete;
-  TInspector& operator=(TInspector&&) = delete;
 
   // Lists the properties of `component` (null: an empty list).
   void SetComponent(TComponent* component);

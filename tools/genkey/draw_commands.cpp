@@ -43,8 +43,6 @@ class Progress {
       : total_(total), err_(err), shown_(total >= 1000 && isatty(STDERR_FILENO) == 1) {}
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
-  Progress(Progress&&) = delete;
-  Progress& operator=(Progress&&) = delete;
   ~Progress() {
     if (shown_) err_ << "\r\033[K" << std::flush;
   }
