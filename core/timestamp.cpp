@@ -15,14 +15,6 @@
 
 namespace tgen {
 
-thread_local TDateTime Present;
-thread_local std::uint16_t Year = 0;
-thread_local std::uint16_t Month = 0;
-thread_local std::uint16_t Day = 0;
-thread_local std::uint16_t Hour = 0;
-thread_local std::uint16_t Min = 0;
-thread_local std::uint16_t Sec = 0;
-thread_local std::uint16_t MSec = 0;
 
 namespace {
 
@@ -68,16 +60,7 @@ std::string TakeAfter(const std::string& last) {
 }  // namespace
 
 std::string GetTimeStamp() {
-  Present = Now();
-  const TLocalTime t = DecodeLocal(Present);
-  Year = t.Year;
-  Month = t.Month;
-  Day = t.Day;
-  Hour = t.Hour;
-  Min = t.Min;
-  Sec = t.Sec;
-  MSec = t.MSec;
-  return Format(t);
+  return Format(DecodeLocal(Now()));
 }
 
 std::string NextTimeStamp(const std::string& stamp) {

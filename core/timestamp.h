@@ -15,17 +15,7 @@
 
 namespace tgen {
 
-// Set by every GetTimeStamp() call, for the calling thread only (each thread has its own).
-extern thread_local TDateTime Present;
-extern thread_local std::uint16_t Year;
-extern thread_local std::uint16_t Month;
-extern thread_local std::uint16_t Day;
-extern thread_local std::uint16_t Hour;
-extern thread_local std::uint16_t Min;
-extern thread_local std::uint16_t Sec;
-extern thread_local std::uint16_t MSec;
-
-// The stamp of the current moment (from the installed clock); sets the variables above.
+// The stamp of the current moment (from the installed clock).
 std::string GetTimeStamp();
 
 // Hands out stamps of the current moment that it never handed out before: when the clock has

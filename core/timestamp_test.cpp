@@ -32,22 +32,7 @@ TEST(TimeStamp, PadsEveryPartWithZeros) {
   for (const Case& c : cases) {
     const ScopedClock clock(std::make_shared<ManualClock>(EncodeLocal(c.moment)));
     EXPECT_EQ(GetTimeStamp(), c.stamp);
-    const TLocalTime parts{Year, Month, Day, Hour, Min, Sec, MSec};
-    EXPECT_EQ(parts, c.moment);
   }
-}
-
-TEST(TimeStamp, UnitVariablesBelongToTheCallingThread) {
-  const ScopedClock clock(std::make_shared<ManualClock>(EncodeLocal({2031, 7, 8, 9, 10, 11, 12})));
-  GetTimeStamp();
-  std::thread other([] {
-    const ScopedClock later(std::make_shared<ManualClock>(EncodeLocal({2040, 1, 2, 3, 4, 5, 6})));
-    GetTimeStamp();
-    EXPECT_EQ(Year, 2040);
-  });
-  other.join();
-  EXPECT_EQ(Year, 2031);
-  EXPECT_EQ(MSec, 12);
 }
 
 TEST(TimeStamp, NextCarriesThroughTheCalendar) {
