@@ -115,6 +115,9 @@ class TGenerator : public TComponent {
   // When that fails it shows why in the message window and disables the component; no error
   // leaves it.
   virtual void InitDB();
+  // InitDB when the table is not open, or DataBaseName or TableName changed since it was
+  // opened (another table chosen at design time); otherwise nothing.
+  void InitDBIfChanged();
   // The next key value of the sequence that GeneratorType and the current prefix select,
   // stored in the generator table; empty while disabled. A new sequence gets its row and
   // starts at the start value. Throws Exception "Can not generate new record!" when the row

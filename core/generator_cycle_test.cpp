@@ -36,6 +36,12 @@ class Client : public TGenerator {
   std::function<void(Client&)> on_null_record;
   int reads = 0;
   int waits = 0;
+  int inits = 0;
+
+  void InitDB() override {
+    ++inits;
+    TGenerator::InitDB();
+  }
 
   bool ReadDATA() override {
     ++reads;
@@ -182,6 +188,22 @@ TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
 
 // ------------------------------------------------------------------------------------------
 // Drawing
+
+TEST_F(CycleTest, InitDBIfChangedOpensOnlyAnotherTable) {
+  CreateGeneratorTable(*store, kDb, "OTHER.DB");
+  auto g = std::make_unique<Client>();
+  g->SetMask("##");
+  g->SetDataBaseName("Mem");
+  for (const auto& [table, opens] :
+       {std::pair{"GENTBL.DB", 1}, std::pair{"GENTBL.DB", 0}, std::pair{"OTHER.DB", 1}}) {
+    g->SetTableName(table);
+    g->inits = 0;
+    g->InitDBIfChanged();
+    EXPECT_EQ(g->inits, opens) << table;
+    EXPECT_EQ(g->Table().TableName(), table);
+    EXPECT_TRUE(g->Table().Active());
+  }
+}
 
 TEST_F(CycleTest, NewSequencesStartAtTheStartAndContinue) {
   auto a = Make("INV-##");

@@ -50,6 +50,14 @@ void TGenerator::InitDB() {
   FDisabled = true;
 }
 
+void TGenerator::InitDBIfChanged() {
+  if (FTable->Active() && FTable->DatabaseName() == FDataBaseName &&
+      FTable->TableName() == FTableName) {
+    return;
+  }
+  InitDB();
+}
+
 // ---------------------------------------------------------------------------------------------
 // The generation cycle
 

@@ -344,6 +344,14 @@ TEST_F(GeneratorFormTest, LoadedOpensTheTableAfterEverythingWasRead) {
   // DataBaseName was not in the form: the default stays.
   EXPECT_EQ(g.init_seen, "##|10|20|tGenAlias|ORDERS.DB|loading");
   EXPECT_FALSE(g.IsLoading());
+  EXPECT_EQ(g.AliasNames(), nullptr);
+
+  // Read for a designer: made designing, so the generator has its editors' scratch lists.
+  const std::unique_ptr<TComponent> designed = ReadComponent(
+      "object Orders: TOrderModule\n  object G: TGeneratorProbe\n  end\nend\n", classes, true);
+  const auto& d = dynamic_cast<Probe&>(*designed->FindComponent("G"));
+  EXPECT_TRUE(d.Designing());
+  EXPECT_NE(d.AliasNames(), nullptr);
 }
 
 TEST_F(GeneratorFormTest, FormsTheComponentRefuses) {

@@ -1,5 +1,6 @@
 #include "core/gentable.h"
 
+#include "platform/base/tmstring.h"
 #include "platform/store/session.h"
 
 namespace tgen {
@@ -41,6 +42,15 @@ std::string GeneratorTableProblems(TTable& table) {
 
 void CreateGeneratorTable(const std::string& alias, const std::string& table) {
   TSession::Default().CreateTable(alias, table, GeneratorFields(), GeneratorKey());
+}
+
+std::optional<std::string> CreateDefaultGeneratorTable(const std::string& alias,
+                                                       const std::string& table) {
+  if (CompareText(alias, TSession::DefaultAliasName) != 0) return std::nullopt;
+  const std::optional<TAlias> made =
+      TSession::Default().CreateTableIfMissing(alias, table, GeneratorFields(), GeneratorKey());
+  if (!made) return std::nullopt;
+  return made->Location;
 }
 
 void CreateGeneratorTable(TStoreDriver& store, const std::string& location,

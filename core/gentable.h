@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ std::string GeneratorTableProblems(TTable& table);
 // Creates a generator table through an alias of the process's session, or on a store directly.
 // EDatabaseError when it exists or cannot be made.
 void CreateGeneratorTable(const std::string& alias, const std::string& table);
+// On the default alias (tGenAlias), makes the generator table when it does not exist yet, so
+// that the first key needs no set-up; other aliases are left alone. Returns the folder or
+// database the table was made in, when this call made it. EDatabaseError when it is missing
+// and cannot be made.
+std::optional<std::string> CreateDefaultGeneratorTable(const std::string& alias,
+                                                       const std::string& table);
 void CreateGeneratorTable(TStoreDriver& store, const std::string& location,
                           const std::string& table);
 

@@ -91,6 +91,18 @@ TEMskDlg::~TEMskDlg() {
   DlgMask.reset();
 }  // FormDestroy
 
+QLineEdit& TEMskDlg::Edit1() const {
+  return *ui_->Edit1;
+}
+
+QLineEdit& TEMskDlg::svEdit() const {
+  return *ui_->svEdit;
+}
+
+QLineEdit& TEMskDlg::evEdit() const {
+  return *ui_->evEdit;
+}
+
 int TEMskDlg::OuterHeight() const {
   return frameGeometry().height();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QLineEdit>
 #include <memory>
 
 #include "core/genmask.h"
@@ -40,6 +41,11 @@ class TEMskDlg : public QDialog {
   ~TEMskDlg() override;
   TEMskDlg(const TEMskDlg&) = delete;
   TEMskDlg& operator=(const TEMskDlg&) = delete;
+
+  // The three texts the dialog edits: the mask (Edit1), the start (svEdit) and end (evEdit).
+  [[nodiscard]] QLineEdit& Edit1() const;
+  [[nodiscard]] QLineEdit& svEdit() const;
+  [[nodiscard]] QLineEdit& evEdit() const;
 
   // The window's outer height, frame and caption included, as the window system draws them
   // (no frame before the dialog is shown, nor offscreen).

@@ -28,31 +28,26 @@ TStringList& Scratch(TStringList* list, TStringList& fallback) {
 
 void CallEditDlg(TGenerator& Generator) {
   TEMskDlg dlg;
-  auto* mask = dlg.findChild<QLineEdit*>("Edit1");
-  auto* start = dlg.findChild<QLineEdit*>("svEdit");
-  auto* end = dlg.findChild<QLineEdit*>("evEdit");
-  mask->setText(FromBytes(Generator.Mask()));
-  start->setText(FromBytes(Generator.StartValue().view()));
-  end->setText(FromBytes(Generator.EndValue().view()));
+  dlg.Edit1().setText(FromBytes(Generator.Mask()));
+  dlg.svEdit().setText(FromBytes(Generator.StartValue().view()));
+  dlg.evEdit().setText(FromBytes(Generator.EndValue().view()));
   if (dlg.exec() != QDialog::Accepted) return;
-  Generator.SetMask(ToBytes(mask->text()));
-  Generator.SetStartValue(ToBytes(start->text()));
-  Generator.SetEndValue(ToBytes(end->text()));
+  Generator.SetMask(ToBytes(dlg.Edit1().text()));
+  Generator.SetStartValue(ToBytes(dlg.svEdit().text()));
+  Generator.SetEndValue(ToBytes(dlg.evEdit().text()));
 }
 
 void CallSetupDlg(TGenerator& Generator) {
   TDBSetupDlg dlg;
-  auto* db = dlg.findChild<QComboBox*>("DBName");
-  auto* tbl = dlg.findChild<QComboBox*>("TblName");
   for (const std::string& alias : TSession::Default().GetAliasNames())
-    db->addItem(FromBytes(alias));
-  db->setCurrentIndex(-1);
+    dlg.DBName().addItem(FromBytes(alias));
+  dlg.DBName().setCurrentIndex(-1);
   if (!Generator.DataBaseName().empty()) {
     dlg.Preselect(FromBytes(Generator.DataBaseName()), FromBytes(Generator.TableName()));
   }
   if (dlg.exec() != QDialog::Accepted) return;
-  Generator.SetDataBaseName(ToBytes(db->currentText()));
-  Generator.SetTableName(ToBytes(tbl->currentText()));
+  Generator.SetDataBaseName(ToBytes(dlg.DBName().currentText()));
+  Generator.SetTableName(ToBytes(dlg.TblName().currentText()));
 }
 
 void TMaskPropertyEditor::Edit() {

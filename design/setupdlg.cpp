@@ -56,6 +56,14 @@ void TDBSetupDlg::DBNameChange() {
   }
 }
 
+QComboBox& TDBSetupDlg::DBName() const {
+  return *ui_->DBName;
+}
+
+QComboBox& TDBSetupDlg::TblName() const {
+  return *ui_->TblName;
+}
+
 void TDBSetupDlg::Preselect(const QString& alias, const QString& table) {
   ui_->DBName->setEditText(alias);
   DBNameChange();

@@ -3,6 +3,7 @@
 // generator (its caller copies the two texts on OK). Use from the GUI thread.
 #pragma once
 
+#include <QComboBox>
 #include <QDialog>
 #include <QString>
 #include <memory>
@@ -25,6 +26,9 @@ class TDBSetupDlg : public QDialog {
   // Empties the table box and lists the tables of the alias in the alias box; a failure to
   // list them leaves the table box disabled, with no message.
   void DBNameChange();
+  // The alias box and the table box.
+  [[nodiscard]] QComboBox& DBName() const;
+  [[nodiscard]] QComboBox& TblName() const;
   // Shows a generator's alias and table: the alias with its tables listed and the table
   // chosen. An alias whose tables cannot be listed leaves both boxes empty and the table box
   // enabled.

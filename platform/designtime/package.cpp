@@ -2,10 +2,13 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+#include <sstream>
+
 #include <utility>
 
-#include "platform/designtime/designintf.h"
 #include "platform/base/exception.h"
+#include "platform/designtime/designintf.h"
 
 namespace tgen {
 
@@ -89,6 +92,27 @@ std::vector<std::string> TPackage::UnitNames() const {
   for (std::size_t i = 0; i < info_.UnitCount; ++i)
     names.emplace_back(info_.Units[i].Name);
   return names;
+}
+
+std::vector<std::filesystem::path> DefaultPackagePaths(const std::filesystem::path& installed,
+                                                       const std::filesystem::path& fallback) {
+  std::vector<std::filesystem::path> found;
+  if (const char* list = std::getenv("TGEN_PACKAGES"); list != nullptr && *list != '\0') {
+    std::istringstream in(list);
+    std::string path;
+    while (std::getline(in, path, ':')) {
+      if (!path.empty()) found.emplace_back(path);
+    }
+    return found;
+  }
+  for (const std::filesystem::path& candidate : {installed, fallback}) {
+    std::error_code ec;
+    if (!candidate.empty() && std::filesystem::exists(candidate, ec)) {
+      found.push_back(candidate.lexically_normal());
+      break;
+    }
+  }
+  return found;
 }
 
 }  // namespace tgen

@@ -76,4 +76,9 @@ class TPackage {
   bool registered_ = false;
 };
 
+// The packages to load when none is named: those that $TGEN_PACKAGES lists (separated by ":"),
+// else `installed` when it exists, else `fallback` when it exists, else none.
+std::vector<std::filesystem::path> DefaultPackagePaths(const std::filesystem::path& installed,
+                                                       const std::filesystem::path& fallback);
+
 }  // namespace tgen

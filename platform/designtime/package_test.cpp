@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,19 @@ TEST(TPackage, UnitsStartInOrderAndStopInReverseWhateverFails) {
     EXPECT_EQ(trace, c.trace) << c.mode;
   }
   ::unsetenv("TGEN_FAKE_PACKAGE");
+}
+
+TEST(DefaultPackagePaths, TheListThenTheInstalledThenTheBuildTree) {
+  namespace fs = std::filesystem;
+  const fs::path real = TGEN_FAKE_PACKAGE;
+  const fs::path missing = "/nonexistent/tgenerator-package.so";
+  ::unsetenv("TGEN_PACKAGES");
+  EXPECT_EQ(DefaultPackagePaths(real, missing), std::vector<fs::path>{real});
+  EXPECT_EQ(DefaultPackagePaths(missing, real), std::vector<fs::path>{real});
+  EXPECT_TRUE(DefaultPackagePaths(missing, missing).empty());
+  ::setenv("TGEN_PACKAGES", "/a.so::/b.so", 1);  // named ones are taken as they are
+  EXPECT_EQ(DefaultPackagePaths(real, real), (std::vector<fs::path>{"/a.so", "/b.so"}));
+  ::unsetenv("TGEN_PACKAGES");
 }
 
 }  // namespace

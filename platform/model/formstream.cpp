@@ -228,8 +228,8 @@ class ValueReader final : public TReader {
 
 class FormReader {
  public:
-  FormReader(std::string_view text, const TClassRegistry& classes)
-      : lex_(text), classes_(classes) {}
+  FormReader(std::string_view text, const TClassRegistry& classes, bool designing = false)
+      : lex_(text), classes_(classes), designing_(designing) {}
 
   // Reads the form into `root`, or into a root it creates when `root` is null. Returns the
   // created root (null when reading into a given one).
@@ -287,6 +287,7 @@ class FormReader {
       if (owner == nullptr) {
         created_root = classes_.CreateRoot(class_name.text);
         component = created_root.get();
+        if (designing_) component->SetDesigning(true);
       } else {
         component = &classes_.Create(class_name.text, *owner);
         created_.push_back(component);
@@ -389,6 +390,7 @@ class FormReader {
 
   Lexer lex_;
   const TClassRegistry& classes_;
+  bool designing_;
   TComponent* root_ = nullptr;
   std::vector<TComponent*> created_;  // owned components created, in order (not the root)
   std::vector<TComponent*> loaded_;   // every component read, in order
@@ -475,8 +477,9 @@ std::string QuoteString(std::string_view bytes) {
   return out;
 }
 
-std::unique_ptr<TComponent> ReadComponent(std::string_view text, const TClassRegistry& classes) {
-  return FormReader(text, classes).Read(nullptr);
+std::unique_ptr<TComponent> ReadComponent(std::string_view text, const TClassRegistry& classes,
+                                          bool designing) {
+  return FormReader(text, classes, designing).Read(nullptr);
 }
 
 void ReadComponentInto(std::string_view text, TComponent& root, const TClassRegistry& classes) {

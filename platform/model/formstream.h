@@ -28,15 +28,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/exception.h"
 #include "platform/model/classes.h"
 #include "platform/model/component.h"
-#include "platform/base/exception.h"
 
 namespace tgen {
 
-// Reads a whole form, creating its root by the class name it gives.
+// Reads a whole form, creating its root by the class name it gives. With `designing`, the root
+// (and with it everything it owns) is in the designing state before any value is read, as a
+// form designer needs it.
 std::unique_ptr<TComponent> ReadComponent(std::string_view text,
-                                          const TClassRegistry& classes = TClassRegistry::Global());
+                                          const TClassRegistry& classes = TClassRegistry::Global(),
+                                          bool designing = false);
 // Reads a form into an existing root, whose class must be the one the form names.
 void ReadComponentInto(std::string_view text, TComponent& root,
                        const TClassRegistry& classes = TClassRegistry::Global());

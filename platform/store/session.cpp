@@ -160,6 +160,25 @@ std::vector<std::string> TSession::GetTableNames(const std::string& alias) const
   return Driver(a)->TableNames(a.Location);
 }
 
+std::optional<TAlias> TSession::CreateTableIfMissing(
+    const std::string& alias, const std::string& table, const std::vector<TFieldDef>& fields,
+    const std::vector<std::size_t>& unique_key) const {
+  CheckTableName(table);
+  const TAlias a = FindAlias(alias);
+  const std::shared_ptr<TStoreDriver> driver = Driver(a);
+  const std::vector<std::string> tables = driver->TableNames(a.Location);
+  if (std::find(tables.begin(), tables.end(), table) != tables.end()) return std::nullopt;
+  try {
+    driver->CreateTable(a.Location, table, fields, unique_key);
+  } catch (const EDatabaseError&) {
+    // Made by another client in the meantime? Then it is listed now.
+    const std::vector<std::string> now = driver->TableNames(a.Location);
+    if (std::find(now.begin(), now.end(), table) != now.end()) return std::nullopt;
+    throw;
+  }
+  return a;
+}
+
 std::unique_ptr<TTableDriver> TSession::OpenTable(const std::string& alias,
                                                   const std::string& table) const {
   CheckTableName(table);

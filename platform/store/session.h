@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,12 @@ class TSession {
 
   [[nodiscard]] std::unique_ptr<TTableDriver> OpenTable(const std::string& alias,
                                                         const std::string& table) const;
+  // Creates the table unless the alias lists it already, reading the alias file once. Returns
+  // the alias when this call made the table; nothing when it existed (or another client made
+  // it first). EDatabaseError when it can be neither found nor made.
+  std::optional<TAlias> CreateTableIfMissing(const std::string& alias, const std::string& table,
+                                             const std::vector<TFieldDef>& fields,
+                                             const std::vector<std::size_t>& unique_key) const;
   // Creates a table through the alias's store (TStoreDriver::CreateTable).
   void CreateTable(const std::string& alias, const std::string& table,
                    const std::vector<TFieldDef>& fields,

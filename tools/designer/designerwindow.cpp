@@ -18,13 +18,13 @@
 
 #include "core/generator.h"
 #include "design/qtnotice.h"
+#include "platform/base/exception.h"
+#include "platform/base/notice.h"
+#include "platform/base/tmstring.h"
+#include "platform/designtime/package.h"
 #include "platform/model/classes.h"
 #include "platform/model/datamodule.h"
-#include "platform/base/exception.h"
 #include "platform/model/formstream.h"
-#include "platform/base/notice.h"
-#include "platform/designtime/package.h"
-#include "platform/base/tmstring.h"
 #include "tools/designer/formcanvas.h"
 #include "tools/designer/inspector.h"
 
@@ -44,26 +44,6 @@ QString FileNameBox(QWidget* parent, bool save, const QString& current) {
   const QString filter = QObject::tr("Stored forms (*.frm);;All files (*)");
   return save ? QFileDialog::getSaveFileName(parent, QObject::tr("Save form"), current, filter)
               : QFileDialog::getOpenFileName(parent, QObject::tr("Open form"), current, filter);
-}
-
-// The class of a form's root, from its first line ("object Name: Class"); TDataModule when
-// that line is something else (reading then reports what is wrong with the text).
-std::string RootClassOf(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  const auto end = text.find('\n', first);
-  const std::string_view line =
-      first == std::string::npos
-          ? std::string_view()
-          : std::string_view(text).substr(first, end == std::string::npos ? end : end - first);
-  const auto colon = line.find(':');
-  if (line.size() < 7 || CompareText(line.substr(0, 6), "object") != 0 ||
-      colon == std::string_view::npos) {
-    return std::string(TDataModule::StaticClassName);
-  }
-  std::string_view cls = line.substr(colon + 1);
-  cls.remove_prefix(std::min(cls.find_first_not_of(" \t"), cls.size()));
-  cls = cls.substr(0, cls.find_first_of(" \t\r"));
-  return IsValidIdent(cls) ? std::string(cls) : std::string(TDataModule::StaticClassName);
 }
 
 void Report(const std::string& text) {
@@ -288,11 +268,8 @@ bool TDesignerWindow::ReadForm(const QString& path) {
   std::ostringstream text;
   text << in.rdbuf();
   try {
-    // Designing before reading: the components are made in the designer's state.
-    auto root = TClassRegistry::Global().CreateRoot(RootClassOf(text.str()));
-    root->SetDesigning(true);
-    ReadComponentInto(text.str(), *root);
-    SetForm(std::move(root), path);
+    // Read in the designer's state: the components are made designing.
+    SetForm(ReadComponent(text.str(), TClassRegistry::Global(), true), path);
   } catch (const std::exception& e) {
     Report(path.toStdString() + ": " + e.what());
     return false;
@@ -425,12 +402,11 @@ void TDesignerWindow::DrawKey() {
   if (g == nullptr) return;
   const QString name = FromBytes(g->Name());
   try {
-    // A table chosen since it was opened (Setup DB) is opened afresh.
-    const TTable& table = g->Table();
-    if (!table.Active() || table.DatabaseName() != g->DataBaseName() ||
-        table.TableName() != g->TableName()) {
-      g->InitDB();
+    if (const auto where = CreateDefaultGeneratorTable(g->DataBaseName(), g->TableName())) {
+      AppendLog(
+          tr("created generator table %1 in %2").arg(FromBytes(g->TableName()), FromBytes(*where)));
     }
+    g->InitDBIfChanged();  // a table chosen since (Setup DB) is opened afresh
     if (g->Disabled()) {
       AppendLog(tr("%1: disabled (check its alias, its table, and that its start value is lower "
                    "than its end value)")
@@ -490,23 +466,9 @@ void TDesignerWindow::closeEvent(QCloseEvent* event) {
 }
 
 std::vector<std::filesystem::path> DefaultPackages(const std::filesystem::path& program_dir) {
-  std::vector<std::filesystem::path> found;
-  if (const char* list = std::getenv("TGEN_PACKAGES"); list != nullptr && *list != '\0') {
-    std::istringstream in(list);
-    std::string path;
-    while (std::getline(in, path, ':')) {
-      if (!path.empty()) found.emplace_back(path);
-    }
-    return found;
-  }
-  const std::filesystem::path installed =
-      program_dir / ".." / TGEN_INSTALL_LIBDIR / "tgenerator" / "tgenerator-package.so";
-  if (std::filesystem::exists(installed)) {
-    found.push_back(installed.lexically_normal());
-  } else if (std::filesystem::exists(TGEN_BUILD_PACKAGE)) {
-    found.emplace_back(TGEN_BUILD_PACKAGE);
-  }
-  return found;
+  return DefaultPackagePaths(
+      program_dir / ".." / TGEN_INSTALL_LIBDIR / "tgenerator" / "tgenerator-package.so",
+      TGEN_BUILD_PACKAGE);
 }
 
 }  // namespace tgen

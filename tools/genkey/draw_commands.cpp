@@ -17,25 +17,6 @@ namespace tgen::genkey {
 
 namespace {
 
-// On the default alias the table is made on first use, so that genkey works with no set-up.
-void CreateDefaultTable(const StoreOptions& store, std::ostream& err) {
-  if (CompareText(store.alias, TSession::DefaultAliasName) != 0) return;
-  const TSession& session = TSession::Default();
-  const TAlias alias = session.FindAlias(store.alias);
-  try {
-    const std::vector<std::string> tables = session.GetTableNames(store.alias);
-    if (std::find(tables.begin(), tables.end(), store.table) != tables.end()) return;
-  } catch (const EDatabaseError&) {
-    // no directory yet: made below
-  }
-  try {
-    CreateGeneratorTable(store.alias, store.table);
-    err << "genkey: created generator table " << store.table << " in " << alias.Location << '\n';
-  } catch (const EDatabaseError&) {
-    // Another client made it first; opening it tells whether it is usable.
-  }
-}
-
 // Shows how far a long run is, on a terminal only.
 class Progress {
  public:
@@ -144,7 +125,14 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   g->SetGeneratorType(o.type);
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);
-  CreateDefaultTable(o.store, err);
+  try {
+    // On the default alias the table is made on first use, so that genkey needs no set-up.
+    if (const auto where = CreateDefaultGeneratorTable(o.store.alias, o.store.table)) {
+      err << "genkey: created generator table " << o.store.table << " in " << *where << '\n';
+    }
+  } catch (const EDatabaseError&) {
+    // Opening it below tells why.
+  }
   g->InitDB();
   if (g->Disabled()) return nullptr;
   return g;
