@@ -23,7 +23,7 @@ std::int32_t StrToInt(std::string_view text) {
 std::string FormatNumber(double number) {
   std::array<char, 32> buffer{};
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), number);
-  return std::string(buffer.data(), result.ptr);
+  return {buffer.data(), result.ptr};
 }
 
 std::string Trim(std::string_view text) {
