@@ -142,6 +142,8 @@ TFieldDef DefFromCatalog(std::string name, const std::string& type, const char* 
 
 class PgTable final : public TTableDriver {
  public:
+  static constexpr TParamStyle kStyle = TParamStyle::Dollar;
+
   PgTable(const std::string& conninfo, const std::string& table)
       : conn_(conninfo), table_(table), sql_table_(QuoteIdentifier(table)) {
     Result cols = conn_.Exec(
@@ -154,8 +156,8 @@ class PgTable final : public TTableDriver {
       defs_.push_back(DefFromCatalog(
           PQgetvalue(cols.get(), i, 0), PQgetvalue(cols.get(), i, 1),
           PQgetisnull(cols.get(), i, 2) == 1 ? nullptr : PQgetvalue(cols.get(), i, 2)));
-      columns_ += (columns_.empty() ? "" : ", ") + QuoteIdentifier(defs_.back().Name);
     }
+    columns_ = ColumnList(defs_, AllFields(defs_.size()));
     select_ = "SELECT " + columns_ + " FROM " + sql_table_;
     // The row's identity: the columns of the table's primary key or first unique key.
     Result key = conn_.Exec(
@@ -214,12 +216,9 @@ class PgTable final : public TTableDriver {
   TRecord Update(TRowId row, const TRecord& values) override {
     try {
       std::vector<std::optional<std::string>> params;
-      std::string sets;
-      for (std::size_t i = 0; i < defs_.size(); ++i) {
+      for (std::size_t i = 0; i < defs_.size(); ++i)
         params.push_back(i < values.size() ? Param(values[i]) : std::nullopt);
-        sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name) + " = $" +
-                std::to_string(params.size());
-      }
+      const std::string sets = Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1);
       const std::string where = Where(key_, keys_.at(Index(row)), params);
       Result r =
           conn_.Exec("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
@@ -239,13 +238,11 @@ class PgTable final : public TTableDriver {
 
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     std::vector<std::optional<std::string>> params;
-    std::string columns;
-    std::string marks;
+    std::vector<std::size_t> given;  // fields with a value; the others keep their defaults
     for (std::size_t i = 0; i < defs_.size() && i < values.size(); ++i) {
       if (std::holds_alternative<std::monostate>(values[i])) continue;
       params.push_back(Param(values[i]));
-      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name);
-      marks += (marks.empty() ? "$" : ", $") + std::to_string(params.size());
+      given.push_back(i);
     }
     const std::string what = "Cannot add a row to table " + table_;
     conn_.Exec("BEGIN", {}, what);
@@ -268,8 +265,7 @@ class PgTable final : public TTableDriver {
             key_params, what);
         if (PQntuples(found.get()) > 0) throw EKeyViolation(what + ": key violation");
       }
-      Result r = conn_.Exec("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks +
-                                ") RETURNING " + columns_,
+      Result r = conn_.Exec(InsertSql(sql_table_, defs_, given, kStyle) + " RETURNING " + columns_,
                             params, what);
       TRecord stored = Row(r.get(), 0);
       conn_.Commit(what);
@@ -316,12 +312,11 @@ class PgTable final : public TTableDriver {
  private:
   std::string Where(const std::vector<std::size_t>& fields, const TRecord& values,
                     std::vector<std::optional<std::string>>& params) const {
-    std::string where;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields.empty()) return "";
+    const std::string where =
+        " WHERE " + Assignments(defs_, fields, " AND ", kStyle, params.size() + 1);
+    for (std::size_t i = 0; i < fields.size(); ++i)
       params.push_back(Param(values[i]));
-      where += (i == 0 ? " WHERE " : " AND ") + QuoteIdentifier(defs_.at(fields[i]).Name) + " = $" +
-               std::to_string(params.size());
-    }
     return where;
   }
 

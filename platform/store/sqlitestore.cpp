@@ -154,6 +154,8 @@ std::string SoleTable(Connection& c) {
 
 class SqliteTable final : public TTableDriver {
  public:
+  static constexpr TParamStyle kStyle = TParamStyle::Question;
+
   SqliteTable(const std::string& path, const std::string& table,
               std::chrono::milliseconds busy_timeout)
       : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
@@ -174,10 +176,7 @@ class SqliteTable final : public TTableDriver {
           FieldDefFromDeclaredType(name != nullptr ? name : "", type != nullptr ? type : ""));
     }
     if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + table);
-    std::string columns;
-    for (const TFieldDef& d : defs_)
-      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(d.Name);
-    select_ = "SELECT rowid, " + columns + " FROM " + sql_table_;
+    select_ = "SELECT rowid, " + ColumnList(defs_, AllFields(defs_.size())) + " FROM " + sql_table_;
   }
 
   ~SqliteTable() override { conn_.Rollback(); }
@@ -188,11 +187,8 @@ class SqliteTable final : public TTableDriver {
 
   std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
                                  const TRecord& values) override {
-    std::string where;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      where += (i == 0 ? " WHERE " : " AND ") + QuoteIdentifier(defs_.at(fields[i]).Name) + " = ?" +
-               std::to_string(i + 1);
-    }
+    const std::string where =
+        fields.empty() ? "" : " WHERE " + Assignments(defs_, fields, " AND ", kStyle, 1);
     const Used stmt(conn_.Cached(select_ + where + " LIMIT 1"));
     for (std::size_t i = 0; i < values.size(); ++i) {
       Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[i]);
@@ -234,13 +230,9 @@ class SqliteTable final : public TTableDriver {
 
   TRecord Update(TRowId row, const TRecord& values) override {
     try {
-      std::string sets;
-      for (std::size_t i = 0; i < defs_.size(); ++i) {
-        sets += (sets.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name) + " = ?" +
-                std::to_string(i + 1);
-      }
-      const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " + sets + " WHERE rowid = ?" +
-                                   std::to_string(defs_.size() + 1)));
+      const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " +
+                                   Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1) +
+                                   " WHERE rowid = " + ParamMark(kStyle, defs_.size() + 1)));
       for (std::size_t i = 0; i < defs_.size(); ++i) {
         Bind(conn_, stmt.get(), static_cast<int>(i + 1),
              i < values.size() ? values[i] : TFieldValue{});
@@ -269,14 +261,9 @@ class SqliteTable final : public TTableDriver {
   }
 
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
-    std::string columns;
-    std::string marks;
-    std::vector<const TFieldValue*> bound;
+    std::vector<std::size_t> given;  // fields with a value; the others keep their defaults
     for (std::size_t i = 0; i < defs_.size() && i < values.size(); ++i) {
-      if (std::holds_alternative<std::monostate>(values[i])) continue;
-      columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(defs_[i].Name);
-      bound.push_back(&values[i]);
-      marks += (marks.empty() ? "?" : ", ?") + std::to_string(bound.size());
+      if (!std::holds_alternative<std::monostate>(values[i])) given.push_back(i);
     }
     // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
     // client can add the same key between the look and the insert.
@@ -290,10 +277,9 @@ class SqliteTable final : public TTableDriver {
           throw EKeyViolation("Cannot add a row to table " + conn_.label() + ": key violation");
         }
       }
-      Stmt stmt =
-          conn_.Prepare("INSERT INTO " + sql_table_ + " (" + columns + ") VALUES (" + marks + ")");
-      for (std::size_t i = 0; i < bound.size(); ++i) {
-        Bind(conn_, stmt.get(), static_cast<int>(i + 1), *bound[i]);
+      Stmt stmt = conn_.Prepare(InsertSql(sql_table_, defs_, given, kStyle));
+      for (std::size_t i = 0; i < given.size(); ++i) {
+        Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[given[i]]);
       }
       const int rc = sqlite3_step(stmt.get());
       if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot add a row to table " + conn_.label());

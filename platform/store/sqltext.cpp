@@ -13,6 +13,43 @@ std::string QuoteIdentifier(std::string_view name) {
   return quoted + "\"";
 }
 
+std::string ParamMark(TParamStyle style, std::size_t n) {
+  return (style == TParamStyle::Question ? "?" : "$") + std::to_string(n);
+}
+
+std::vector<std::size_t> AllFields(std::size_t count) {
+  std::vector<std::size_t> fields(count);
+  for (std::size_t i = 0; i < count; ++i)
+    fields[i] = i;
+  return fields;
+}
+
+std::string ColumnList(const std::vector<TFieldDef>& defs, const std::vector<std::size_t>& fields) {
+  std::string list;
+  for (const std::size_t f : fields)
+    list += (list.empty() ? "" : ", ") + QuoteIdentifier(defs.at(f).Name);
+  return list;
+}
+
+std::string Assignments(const std::vector<TFieldDef>& defs, const std::vector<std::size_t>& fields,
+                        std::string_view separator, TParamStyle style, std::size_t first) {
+  std::string text;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) text += separator;
+    text += QuoteIdentifier(defs.at(fields[i]).Name) + " = " + ParamMark(style, first + i);
+  }
+  return text;
+}
+
+std::string InsertSql(std::string_view sql_table, const std::vector<TFieldDef>& defs,
+                      const std::vector<std::size_t>& fields, TParamStyle style) {
+  std::string marks;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    marks += (i == 0 ? "" : ", ") + ParamMark(style, i + 1);
+  return "INSERT INTO " + std::string(sql_table) + " (" + ColumnList(defs, fields) + ") VALUES (" +
+         marks + ")";
+}
+
 std::string CreateTableSql(std::string_view table, const std::vector<TFieldDef>& fields,
                            const std::vector<std::size_t>& unique_key) {
   std::string sql = "CREATE TABLE " + QuoteIdentifier(table) + " (";
