@@ -198,43 +198,34 @@ void TMemoryStore::Reset() {
   databases_.clear();
 }
 
-namespace {
-
-// Makes the calls numbered `which` from now (1 being the next) fail.
-void Schedule(std::set<int>& failing, int calls_so_far, const std::set<int>& which) {
-  failing.clear();
+void TMemoryStore::Schedule(const std::string& location, const std::string& table,
+                            std::set<int> Table::*faults, int Table::*calls,
+                            const std::set<int>& which) {
+  const std::lock_guard lock(mutex_);
+  Table& t = Find(location, table);
+  (t.*faults).clear();
   for (const int n : which)
-    failing.insert(calls_so_far + n);
+    (t.*faults).insert(t.*calls + n);
 }
-
-}  // namespace
 
 void TMemoryStore::FailLocks(const std::string& location, const std::string& table,
                              const std::set<int>& which) {
-  const std::lock_guard lock(mutex_);
-  Table& t = Find(location, table);
-  Schedule(t.fail_locks, t.locks, which);
+  Schedule(location, table, &Table::fail_locks, &Table::locks, which);
 }
 
 void TMemoryStore::FailUpdates(const std::string& location, const std::string& table,
                                const std::set<int>& which) {
-  const std::lock_guard lock(mutex_);
-  Table& t = Find(location, table);
-  Schedule(t.fail_updates, t.updates, which);
+  Schedule(location, table, &Table::fail_updates, &Table::updates, which);
 }
 
 void TMemoryStore::LoseCommits(const std::string& location, const std::string& table,
                                const std::set<int>& which) {
-  const std::lock_guard lock(mutex_);
-  Table& t = Find(location, table);
-  Schedule(t.lose_updates, t.updates, which);
+  Schedule(location, table, &Table::lose_updates, &Table::updates, which);
 }
 
 void TMemoryStore::FailInserts(const std::string& location, const std::string& table,
                                const std::set<int>& which) {
-  const std::lock_guard lock(mutex_);
-  Table& t = Find(location, table);
-  Schedule(t.fail_inserts, t.inserts, which);
+  Schedule(location, table, &Table::fail_inserts, &Table::inserts, which);
 }
 
 void TMemoryStore::HoldRow(const std::string& location, const std::string& table, TRowId row,

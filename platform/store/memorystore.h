@@ -58,6 +58,9 @@ class TMemoryStore final : public TStoreDriver {
  private:
   friend class MemoryCursor;
   Table& Find(const std::string& location, const std::string& table) const;
+  // Makes the calls counted in `calls` numbered `which` from now (1 being the next) faulty.
+  void Schedule(const std::string& location, const std::string& table, std::set<int> Table::*faults,
+                int Table::*calls, const std::set<int>& which);
 
   mutable std::mutex mutex_;
   std::map<std::string, std::map<std::string, std::shared_ptr<Table>>> databases_;
