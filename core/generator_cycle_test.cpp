@@ -262,7 +262,10 @@ TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {
     SetUp();
     auto g = Make("##");
     EXPECT_EQ(g->Generator(), "00");
-    const TDateTime now = Now();
+    // A fixed moment well inside a minute: the time-out compares seconds and milliseconds
+    // only, so a lock taken in the previous minute never counts as old (a wall-clock moment
+    // made this test fail in the two seconds after every full minute).
+    const TDateTime now = EncodeLocal({2026, 12, 7, 12, 0, 30, 500});
     const auto clock = std::make_shared<ManualClock>(now - std::chrono::seconds(c.seconds_old));
     std::string time;
     {
