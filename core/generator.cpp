@@ -19,9 +19,15 @@ constexpr std::chrono::nanoseconds kDefaultWaitRound = std::chrono::microseconds
 // application's random numbers are left alone and making a component stays cheap.
 std::int32_t DrawWaitCount() {
   thread_local std::minstd_rand random([] {
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Fuzz runs of one seed must repeat exactly: no entropy (the fuzzer learns the values it
+    // sees compared, random ones included).
+    std::seed_seq seed{static_cast<unsigned>(Now().time_since_epoch().count())};
+#else
     std::random_device entropy;
     std::seed_seq seed{entropy(), entropy(),
                        static_cast<unsigned>(Now().time_since_epoch().count())};
+#endif
     return std::minstd_rand(seed);
   }());
   return std::uniform_int_distribution<std::int32_t>(0, 999)(random);
@@ -71,15 +77,28 @@ void TGenerator::DefineProperties(TFiler& Filer) {
       true);
 }
 
+namespace {
+
+// A bound is stored only beside a mask: read without one it would be dropped, so a form that
+// held it would not read back as it was written.
+TPropInfo Bound(TPropInfo p) {
+  p.Stored = [stored = std::move(p.Stored)](const TComponent& c) {
+    return !dynamic_cast<const TGenerator&>(c).Mask().empty() && stored(c);
+  };
+  return p;
+}
+
+}  // namespace
+
 const TPropList& TGenerator::ClassProperties() {
   static const TPropList list(
       TComponent::ClassProperties(),
       {
           StringProperty<TGenerator>("Mask", "string", &TGenerator::Mask, &TGenerator::SetMask),
-          StringProperty<TGenerator>("StartValue", "TmString", &TGenerator::StartValue,
-                                     &TGenerator::SetStartValue),
-          StringProperty<TGenerator>("EndValue", "TmString", &TGenerator::EndValue,
-                                     &TGenerator::SetEndValue),
+          Bound(StringProperty<TGenerator>("StartValue", "TmString", &TGenerator::StartValue,
+                                           &TGenerator::SetStartValue)),
+          Bound(StringProperty<TGenerator>("EndValue", "TmString", &TGenerator::EndValue,
+                                           &TGenerator::SetEndValue)),
           IntegerProperty<TGenerator>("GeneratorType", &TGenerator::GeneratorType,
                                       &TGenerator::SetGeneratorType),
           IntegerProperty<TGenerator>("Tag", &TGenerator::Tag, nullptr),

@@ -297,6 +297,9 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   g->SetTableName("KEYS \xC4\xC1.DB");
   auto* plain = new TGenerator(&module);
   plain->SetName("Plain");
+  plain->SetMask("##");
+  plain->SetStartValue("05");
+  plain->SetMask("");  // a start without a mask would not read back: it is not written
 
   EXPECT_EQ(WriteComponent(module),
             "object Orders: TOrderModule\n"

@@ -34,7 +34,9 @@ class TickingClock final : public tgen::Clock {
   }
 
  private:
-  tgen::TDateTime start_ = std::chrono::system_clock::now();
+  // A fixed start: runs of one seed must not depend on the day (libFuzzer also learns the
+  // stamps it sees compared, which would make each day's runs differ).
+  tgen::TDateTime start_ = std::chrono::sys_days{std::chrono::year{2026} / 1 / 1};
   mutable std::atomic<long> ticks_{0};
 };
 
@@ -57,6 +59,9 @@ const tgen::TClassRegistry& Classes() {
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   setenv("TGEN_ALIASES", "/nonexistent/tgen-fuzz/aliases", 1);
   setenv("XDG_DATA_HOME", "/nonexistent/tgen-fuzz/data", 1);
+  // Identities unique within the run only: the user's shared stamp file would carry one run's
+  // stamps into the next.
+  setenv("TGEN_STAMP_FILE", "/nonexistent/tgen-fuzz/stamp", 1);
   return 0;
 }
 

@@ -12,5 +12,9 @@ corpus=()
 for dir in "$@"; do
   [ -d "$dir" ] && corpus+=("$dir")  # a target without regressions has no folder yet
 done
-exec "$target" -seed=1 -runs="$runs" -print_final_stats=1 -artifact_prefix="$scratch/" \
+# Addresses vary from run to run, and libFuzzer learns the values it sees compared, pointers
+# among them: without address-space randomisation the same seed gives the same runs.
+runner=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then runner=(setarch "$(uname -m)" -R); fi
+exec "${runner[@]}" "$target" -seed=1 -runs="$runs" -print_final_stats=1 -artifact_prefix="$scratch/" \
   "$scratch" "${corpus[@]}"
