@@ -3,7 +3,8 @@
 # each growing its own corpus in the build folder. A crash does not end a target's campaign:
 # the input is saved and the target starts again for the time that is left. At the end the
 # runs of each target are printed, and the crashes found, each to be fixed and then copied
-# into fuzz/regressions/TARGET/ so that the test suite runs it for good.
+# into fuzz/regressions/TARGET/ so that the test suite runs it for good; and the command that
+# merges the new corpus into fuzz/corpus/TARGET/, which the test suite replays.
 #
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]     (targets: genmask form alias)
 # The fuzz build is made in $TGEN_FUZZ_BUILD (default build-fuzz) with clang.
@@ -31,7 +32,7 @@ campaign() {
   while [ $SECONDS -lt $end ]; do
     # A non-zero status is a crash (saved under $crashes) or a leak; go on with the time left.
     "$build/fuzz/${target}_fuzz" -max_total_time=$((end - SECONDS)) -print_final_stats=1 \
-      -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/seeds/$target" \
+      -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/seeds/$target" "$root/fuzz/corpus/$target" \
       $( [ -d "$root/fuzz/regressions/$target" ] && echo "$root/fuzz/regressions/$target" ) \
       >>"$log" 2>&1 || echo "fuzz: $target stopped with status $?; going on" >>"$log"
   done
@@ -52,5 +53,9 @@ for t in "${targets[@]}"; do
     status=1
     find "$work/crashes/$t" -type f | sed "s|^|  fix, then: cp |; s|\$| fuzz/regressions/$t/|"
   fi
+done
+echo "fuzz: to let the test suite replay what the campaign found (only inputs that add coverage):"
+for t in "${targets[@]}"; do
+  echo "  $build/fuzz/${t}_fuzz -merge=1 fuzz/corpus/$t $work/corpus/$t"
 done
 exit $status
