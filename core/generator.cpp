@@ -79,11 +79,12 @@ void TGenerator::DefineProperties(TFiler& Filer) {
 
 namespace {
 
-// A bound is stored only beside a mask: read without one it would be dropped, so a form that
-// held it would not read back as it was written.
+// A bound is stored only beside a mask that has places (an empty one, or one that ends at a
+// zero byte at once, has none): read without them it would be dropped, so a form that held it
+// would not read back as it was written.
 TPropInfo Bound(TPropInfo p) {
   p.Stored = [stored = std::move(p.Stored)](const TComponent& c) {
-    return !dynamic_cast<const TGenerator&>(c).Mask().empty() && stored(c);
+    return dynamic_cast<const TGenerator&>(c).GenMask().Count() > 0 && stored(c);
   };
   return p;
 }
