@@ -26,6 +26,7 @@ cmake --build "$build" -j2 >/dev/null
 campaign() {
   local target=$1
   local corpus="$work/corpus/$target" crashes="$work/crashes/$target" log="$work/$target.log"
+  rm -rf "$crashes"  # each campaign lists the crashes it found itself
   mkdir -p "$corpus" "$crashes"
   : >"$log"
   local end=$((SECONDS + seconds))
