@@ -15,7 +15,6 @@
 
 namespace tgen {
 
-
 namespace {
 
 std::string Format(const TLocalTime& t) {

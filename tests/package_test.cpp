@@ -15,9 +15,9 @@
 #include "design/gendlg.h"
 #include "design/gensrc.h"
 #include "platform/base/convert.h"
-#include "platform/model/datamodule.h"
 #include "platform/base/notice.h"
 #include "platform/designtime/package.h"
+#include "platform/model/datamodule.h"
 #include "platform/store/session.h"
 
 namespace tgen {

@@ -12,7 +12,8 @@ int main() {
   mask.ScanMask("INV-[AB]##");
   mask.SetStartValue("A98");
   mask.NullValue();
-  for (int i = 0; i < 3; ++i, mask.Increment()) std::cout << mask.GetMskValue() << '\n';
+  for (int i = 0; i < 3; ++i, mask.Increment())
+    std::cout << mask.GetMskValue() << '\n';
 
   // An alias of tables kept in this process, named in an alias file of its own.
   const char* aliases = "keys-example.aliases";

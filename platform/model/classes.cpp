@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "platform/model/datamodule.h"
 #include "platform/base/exception.h"
 #include "platform/base/tmstring.h"
+#include "platform/model/datamodule.h"
 
 namespace tgen {
 

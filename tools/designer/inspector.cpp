@@ -9,9 +9,9 @@
 #include <QToolButton>
 
 #include "design/qtnotice.h"
-#include "platform/model/component.h"
-#include "platform/designtime/designintf.h"
 #include "platform/base/notice.h"
+#include "platform/designtime/designintf.h"
+#include "platform/model/component.h"
 
 namespace tgen {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "design/qtnotice.h"
-#include "platform/designtime/designintf.h"
 #include "platform/base/notice.h"
+#include "platform/designtime/designintf.h"
 #include "platform/designtime/package.h"
 #include "tools/designer/designerwindow.h"
 
