@@ -135,24 +135,24 @@ TAlias TSession::FindAlias(const std::string& name) const {
 }
 
 std::string TSession::DisplayUri(const TAlias& alias) const {
-  std::shared_ptr<TStoreDriver> driver;
-  {
-    const std::lock_guard lock(mutex_);
-    const auto it = drivers_.find(alias.Scheme);
-    if (it != drivers_.end()) driver = it->second;
-  }
+  const std::shared_ptr<TStoreDriver> driver = FindDriver(alias.Scheme);
   return driver ? driver->DisplayUri(alias.Scheme, alias.Location)
                 : alias.Scheme + ':' + alias.Location;
 }
 
-std::shared_ptr<TStoreDriver> TSession::Driver(const TAlias& alias) const {
+std::shared_ptr<TStoreDriver> TSession::FindDriver(const std::string& scheme) const {
   const std::lock_guard lock(mutex_);
-  const auto it = drivers_.find(alias.Scheme);
-  if (it == drivers_.end()) {
+  const auto it = drivers_.find(scheme);
+  return it != drivers_.end() ? it->second : nullptr;
+}
+
+std::shared_ptr<TStoreDriver> TSession::Driver(const TAlias& alias) const {
+  std::shared_ptr<TStoreDriver> driver = FindDriver(alias.Scheme);
+  if (!driver) {
     throw EDatabaseError("Alias " + alias.Name + ": no store for URIs of the kind '" +
                          alias.Scheme + ":'");
   }
-  return it->second;
+  return driver;
 }
 
 std::vector<std::string> TSession::GetTableNames(const std::string& alias) const {

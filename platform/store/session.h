@@ -74,6 +74,9 @@ class TSession {
 
  private:
   [[nodiscard]] static std::vector<TAlias> ReadAliases();
+  // The store registered for `scheme`, or null.
+  [[nodiscard]] std::shared_ptr<TStoreDriver> FindDriver(const std::string& scheme) const;
+  // The alias's store; EDatabaseError when none is registered for its scheme.
   [[nodiscard]] std::shared_ptr<TStoreDriver> Driver(const TAlias& alias) const;
 
   mutable std::mutex mutex_;
