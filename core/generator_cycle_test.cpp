@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -126,24 +127,15 @@ class CycleTest : public ::testing::Test {
 // Opening
 
 TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
-  store->CreateTable(kDb, "NARROW.DB",
-                     {{"GenID", TFieldType::ftFloat, 8},
-                      {"Prefix", TFieldType::ftString, 31},
-                      {"Suffix", TFieldType::ftString, 21},
-                      {"Time", TFieldType::ftString, 18},
-                      {"Try", TFieldType::ftString, 10},
-                      {"State", TFieldType::ftFloat, 8}},
-                     {});
-  store->CreateTable(kDb, "WIDE.DB",
-                     {{"Extra", TFieldType::ftString, 5},
-                      {"Who", TFieldType::ftString, 18},
-                      {"GenID", TFieldType::ftFloat, 8},
-                      {"Prefix", TFieldType::ftString, 21},
-                      {"Suffix", TFieldType::ftString, 21},
-                      {"Time", TFieldType::ftString, 18},
-                      {"Try", TFieldType::ftFloat, 8},
-                      {"State", TFieldType::ftFloat, 8}},
-                     {});
+  std::vector<TFieldDef> narrow = GeneratorFields();
+  narrow.pop_back();  // no Who
+  narrow[1].DataSize = 31;
+  narrow[4] = {"Try", TFieldType::ftString, 10};
+  store->CreateTable(kDb, "NARROW.DB", narrow, {});
+  std::vector<TFieldDef> wide = GeneratorFields();  // more fields, in another order
+  std::rotate(wide.begin(), wide.end() - 1, wide.end());
+  wide.insert(wide.begin(), {"Extra", TFieldType::ftString, 5});
+  store->CreateTable(kDb, "WIDE.DB", wide, {});
   struct Case {
     std::string alias, table, message;  // empty message: opens fine
   };
@@ -242,7 +234,20 @@ TEST_F(CycleTest, OverflowStoresTheRestartedValue) {
     g->Generator();
   EXPECT_EQ(g->Generator(), "0");
   EXPECT_EQ(Rows().front().suffix, "0");
-  EXPECT_THAT(notices->Texts(), ElementsAre("Incremental part was set to startup value"));
+  EXPECT_THAT(notices->Notices(), ElementsAre(RecordingNoticeSink::Notice{
+                                      "Incremental part was set to startup value",
+                                      "Generator Information", MB_ICONINFORMATION, false}));
+  // A handler takes the notice's place.
+  notices->Clear();
+  std::vector<std::string> told;
+  g->OnOverFlowMask = [&](TObject* sender, TmString suffix) {
+    EXPECT_EQ(sender, g.get());
+    told.push_back(suffix.str());
+  };
+  for (int i = 0; i < 10; ++i)
+    g->Generator();
+  EXPECT_THAT(told, ElementsAre("0"));
+  EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
 TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {

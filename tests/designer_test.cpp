@@ -21,6 +21,8 @@
 #include "platform/base/notice.h"
 #include "platform/designtime/package.h"
 #include "platform/store/session.h"
+#include "tests/modal.h"
+#include "tests/process.h"
 #include "tools/designer/designerwindow.h"
 #include "tools/designer/formcanvas.h"
 #include "tools/designer/inspector.h"
@@ -29,25 +31,9 @@ namespace tgen {
 
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs `answer` on the modal dialog that the next call opens.
-void WhenModal(std::function<void(QDialog&)> answer) {
-  QTimer::singleShot(0, [answer] {
-    auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    QVERIFY(dlg != nullptr);
-    answer(*dlg);
-  });
-}
-
-void Click(QDialog& dlg, const char* name) {
-  QTest::mouseClick(dlg.findChild<QPushButton*>(name), Qt::LeftButton);
-}
+using testing::Click;
+using testing::ReadFile;
+using testing::WhenModal;
 
 void CancelMaskDialog(QDialog& dlg) {
   Click(dlg, "Cancelbtn");

@@ -169,20 +169,17 @@ class DialogsTest : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("mask");
     QTest::addColumn<bool>("editable");
-    QTest::newRow("static") << 0 << "AB"
-                            << "AB" << true;
-    QTest::newRow("static, nothing typed") << 0 << ""
-                                           << "" << true;
-    QTest::newRow("set") << 1 << "xyz"
-                         << "[xyz]" << true;
-    QTest::newRow("user procedure") << 2 << "kept"
-                                    << "@" << false;
-    QTest::newRow("number") << 3 << ""
-                            << "#" << false;
-    QTest::newRow("character") << 4 << ""
-                               << "$" << false;
-    QTest::newRow("charnum") << 5 << ""
-                             << "&" << false;
+    const struct {
+      const char* name;
+      int kind;
+      const char *text, *mask;
+      bool editable;
+    } rows[] = {{"static", 0, "AB", "AB", true},  {"static, nothing typed", 0, "", "", true},
+                {"set", 1, "xyz", "[xyz]", true}, {"user procedure", 2, "kept", "@", false},
+                {"number", 3, "", "#", false},    {"character", 4, "", "$", false},
+                {"charnum", 5, "", "&", false}};
+    for (const auto& r : rows)
+      QTest::newRow(r.name) << r.kind << QString(r.text) << QString(r.mask) << r.editable;
   }
   void addEverySymbolKind() {
     QFETCH(int, kind);

@@ -25,23 +25,10 @@ namespace tgen {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Lines;
 using testing::Process;
 using testing::ProcessResult;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-std::string FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ReadFile;
 
 // A folder for aliases and data, and the alias Shop on a fresh store: a SQLite folder, or a
 // database of its own on the PostgreSQL server that scripts/with-postgres.sh started.
@@ -202,26 +189,6 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 4U);
 }
 
-TEST_P(GenkeyDrawTest, SequencesAreSeparateByTypeAndByUserText) {
-  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
-  std::vector<std::unique_ptr<Process>> clients;
-  const std::vector<std::vector<std::string>> options = {{"--type", "1", "--mask", "##"},
-                                                         {"--type", "2", "--mask", "##"},
-                                                         {"--proc", "A", "--mask", "@##"},
-                                                         {"--proc", "B", "--mask", "@##"}};
-  for (const auto& o : options) {
-    std::vector<std::string> args = {"next", "--alias", "Shop", "-n", "5"};
-    args.insert(args.end(), o.begin(), o.end());
-    clients.push_back(std::make_unique<Process>(Args(args)));
-  }
-  const std::vector<std::string> expected = {"00\n01\n02\n03\n04\n", "00\n01\n02\n03\n04\n",
-                                             "A00\nA01\nA02\nA03\nA04\n",
-                                             "B00\nB01\nB02\nB03\nB04\n"};
-  for (std::size_t i = 0; i < clients.size(); ++i)
-    EXPECT_EQ(clients[i]->Wait().out, expected[i]);
-  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 5U);
-}
-
 TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   Process a(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
@@ -318,8 +285,10 @@ TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
        "Field State holds 'held', not a number"},
       {{"--alias", "Shop", "--table", "../aliases"}, "Invalid table name '../aliases'"},
   };
-  const std::string before =
-      FileBytes(shop / "HURT.DB") + FileBytes(shop / "OTHER.DB") + FileBytes(shop / "JUNK.DB");
+  const auto tables = [&] {
+    return ReadFile(shop / "HURT.DB") + ReadFile(shop / "OTHER.DB") + ReadFile(shop / "JUNK.DB");
+  };
+  const std::string before = tables();
   for (const Case& c : cases) {
     std::vector<std::string> args = {"next", "--mask", "##"};
     args.insert(args.end(), c.args.begin(), c.args.end());
@@ -328,9 +297,7 @@ TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
   }
-  EXPECT_TRUE(FileBytes(shop / "HURT.DB") + FileBytes(shop / "OTHER.DB") +
-                  FileBytes(shop / "JUNK.DB") ==
-              before);
+  EXPECT_TRUE(tables() == before);
 }
 
 TEST_P(GenkeyDrawTest, StoredFormsAndTableRepair) {
@@ -380,14 +347,14 @@ TEST_F(GenkeySqliteTest, ReadOnlyTableIsRefused) {
   fs::permissions(dir / "shop", fs::perms::others_read | fs::perms::others_exec,
                   fs::perm_options::add);
   fs::permissions(dir / "aliases", fs::perms::others_read, fs::perm_options::add);
-  const std::string before = FileBytes(dir / "shop" / "GENTBL.DB");
+  const std::string before = ReadFile(dir / "shop" / "GENTBL.DB");
   const ProcessResult r =
       testing::RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                            GENKEY_PATH, "next", "--alias", "Shop", "--mask", "##"});
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.err.find("Error while opening generator table GENTBL.DB!"), std::string::npos)
       << r.err;
-  EXPECT_TRUE(FileBytes(dir / "shop" / "GENTBL.DB") == before);
+  EXPECT_TRUE(ReadFile(dir / "shop" / "GENTBL.DB") == before);
 }
 
 TEST_P(GenkeyDrawTest, ServerRestartEndsInClearErrorsAndNoRepeatedKey) {

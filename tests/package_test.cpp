@@ -19,8 +19,12 @@
 #include "platform/designtime/package.h"
 #include "platform/model/datamodule.h"
 #include "platform/store/session.h"
+#include "tests/modal.h"
 
 namespace tgen {
+
+using testing::Click;
+using testing::WhenModal;
 
 // A designer that counts the modification notices.
 class CountingDesigner final : public TFormDesigner {
@@ -54,16 +58,6 @@ class PackageTest : public QObject {
   std::unique_ptr<ScopedNoticeSink> guard_;
   std::filesystem::path dir_;
 
-  // Runs `answer` on the modal dialog that the next call opens.
-  static void WhenModal(std::function<void(QDialog&)> answer) {
-    QTimer::singleShot(0, [answer] {
-      auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (dlg != nullptr) answer(*dlg);
-    });
-  }
-  static void Click(QDialog& dlg, const char* name) {
-    QTest::mouseClick(dlg.findChild<QPushButton*>(name), Qt::LeftButton);
-  }
   static const TPropInfo& Prop(const TComponent& c, const char* name) {
     return *c.Properties().Find(name);
   }
@@ -128,15 +122,6 @@ class PackageTest : public QObject {
     };
     QCOMPARE(tables_of("Shop"), QStringList{"GENTBL.DB"});
     QCOMPARE(tables_of(""), QStringList{""});  // one empty entry without an alias
-
-    auto editor = registry.ComponentEditor(*g, &designer);
-    QCOMPARE(editor->GetVerbCount(), 3);
-    QCOMPARE(editor->GetVerb(0), "Edit &Mask");
-    QCOMPARE(editor->GetVerb(1), "Setup  &DB");
-    QCOMPARE(editor->GetVerb(2), "A&bout");
-    QCOMPARE(editor->GetVerb(3), "");
-    TDataModule other;
-    QCOMPARE(registry.ComponentEditor(other, &designer)->GetVerbCount(), 0);
   }
 
   void doubleClickEditsTheMask() {

@@ -29,6 +29,12 @@ std::string TempPath() {
   return path;
 }
 
+int ExitCode(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -36,11 +42,13 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-int ExitCode(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
 }
-
-}  // namespace
 
 Process::Process(const std::vector<std::string>& argv) : err_path_(TempPath()) {
   int in_pipe[2];

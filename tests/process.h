@@ -16,6 +16,11 @@ struct ProcessResult {
   std::string err;
 };
 
+// The whole content of a file, byte for byte; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+// A text cut at its newlines.
+std::vector<std::string> Lines(const std::string& text);
+
 // Runs argv[0] with the arguments argv[1...] (no shell), standard input closed.
 ProcessResult RunProcess(const std::vector<std::string>& argv);
 

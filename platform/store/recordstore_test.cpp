@@ -112,20 +112,11 @@ class RecordStoreTest : public ::testing::TestWithParam<std::string> {
 
 TEST_P(RecordStoreTest, ReportsTheGeneratorLayout) {
   auto t = store->Cursor();
-  struct Want {
-    const char* name;
-    TFieldType type;
-    int size;
-  };
-  for (const Want w :
-       {Want{"GenID", TFieldType::ftFloat, 8}, Want{"Prefix", TFieldType::ftString, 21},
-        Want{"Suffix", TFieldType::ftString, 21}, Want{"Time", TFieldType::ftString, 18},
-        Want{"Try", TFieldType::ftFloat, 8}, Want{"State", TFieldType::ftFloat, 8},
-        Want{"Who", TFieldType::ftString, 18}}) {
-    const TField* f = t->FindField(w.name);
-    ASSERT_NE(f, nullptr) << w.name;
-    EXPECT_EQ(f->DataType(), w.type) << w.name;
-    EXPECT_EQ(f->DataSize(), w.size) << w.name;
+  for (const TFieldDef& want : kFields) {
+    const TField* f = t->FindField(want.Name);
+    ASSERT_NE(f, nullptr) << want.Name;
+    EXPECT_EQ(f->DataType(), want.DataType) << want.Name;
+    EXPECT_EQ(f->DataSize(), want.DataSize) << want.Name;
   }
   EXPECT_EQ(t->FindField("Nope"), nullptr);
   EXPECT_THROW(t->FieldByName("Nope"), EDatabaseError);

@@ -1,0 +1,27 @@
+// Answers the modal dialogs that a call under test opens, as a user would.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+namespace tgen::testing {
+
+// Runs `answer` on the modal dialog that the next call opens.
+inline void WhenModal(std::function<void(QDialog&)> answer) {
+  QTimer::singleShot(0, [answer] {
+    auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dlg != nullptr);
+    answer(*dlg);
+  });
+}
+
+// Clicks the dialog's button of that object name.
+inline void Click(QDialog& dlg, const char* name) {
+  QTest::mouseClick(dlg.findChild<QPushButton*>(name), Qt::LeftButton);
+}
+
+}  // namespace tgen::testing
