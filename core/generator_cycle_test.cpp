@@ -96,7 +96,8 @@ class CycleTest : public ::testing::Test {
 
   [[nodiscard]] std::vector<Row> Rows() const {
     std::vector<Row> rows;
-    for (const auto& [id, r] : store->Rows(kDb, kTable)) {
+    for (const auto& entry : store->Rows(kDb, kTable)) {
+      const auto& r = entry.second;
       auto text = [&](std::size_t i) {
         const auto* s = std::get_if<std::string>(&r[i]);
         return s != nullptr ? *s : std::string();
