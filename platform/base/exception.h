@@ -8,6 +8,7 @@
 //   +- EDatabaseError          a store failed or refused
 //      +- EKeyViolation        a new row whose key another row holds already
 //      +- ECommitUnknown       a commit that may or may not have been stored
+//      +- ELockTimeout         a row that stayed in another client's edit for the time allowed
 #pragma once
 
 #include <exception>
@@ -68,6 +69,13 @@ class EKeyViolation : public EDatabaseError {
 // generator hands out no key after it (a gap in the sequence, never a repeat), and its Undo
 // refuses the row, whose Time this client never learnt.
 class ECommitUnknown : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
+};
+
+// A row stayed in another client's edit for as long as the caller was willing to wait; nothing
+// was read or stored. The message names the table.
+class ELockTimeout : public EDatabaseError {
  public:
   using EDatabaseError::EDatabaseError;
 };

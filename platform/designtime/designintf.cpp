@@ -93,6 +93,11 @@ std::vector<TDesignRegistry::PaletteEntry> TDesignRegistry::Palette() const {
   return palette_;
 }
 
+void TEnumProperty::GetValues(const std::function<void(const std::string&)>& Proc) {
+  for (const std::string& name : Property().Names)
+    Proc(name);
+}
+
 std::unique_ptr<TPropertyEditor> TDesignRegistry::PropertyEditor(TFormDesigner* designer,
                                                                  TComponent& component,
                                                                  const TPropInfo& property) const {
@@ -110,6 +115,9 @@ std::unique_ptr<TPropertyEditor> TDesignRegistry::PropertyEditor(TFormDesigner* 
   if (factory) return factory(designer, component, property);
   if (property.Kind == TTypeKind::tkMethod) {
     return std::make_unique<TMethodProperty>(designer, component, property);
+  }
+  if (property.Kind == TTypeKind::tkEnumeration) {
+    return std::make_unique<TEnumProperty>(designer, component, property);
   }
   return std::make_unique<TPropertyEditor>(designer, component, property);
 }

@@ -78,6 +78,14 @@ class TMethodProperty : public TPropertyEditor {
   void GetValues(const std::function<void(const std::string&)>& Proc) override;
 };
 
+// The editor of an enumeration: a list of its value names.
+class TEnumProperty : public TPropertyEditor {
+ public:
+  using TPropertyEditor::TPropertyEditor;
+  [[nodiscard]] unsigned GetAttributes() override { return paValueList; }
+  void GetValues(const std::function<void(const std::string&)>& Proc) override;
+};
+
 // The context-menu verbs of a component in the designer; Edit is its double-click.
 class TComponentEditor {
  public:

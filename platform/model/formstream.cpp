@@ -320,9 +320,11 @@ class FormReader {
     const Value value = ReadValue();
 
     if (const TPropInfo* prop = component.Properties().Find(name.text)) {
-      const bool fits = (prop->Kind == TTypeKind::tkInteger && value.kind == Token::kInteger) ||
-                        (prop->Kind == TTypeKind::tkString && value.kind == Token::kString) ||
-                        (prop->Kind == TTypeKind::tkMethod && value.kind == Token::kIdent);
+      const bool fits =
+          (prop->Kind == TTypeKind::tkInteger && value.kind == Token::kInteger) ||
+          (prop->Kind == TTypeKind::tkString && value.kind == Token::kString) ||
+          ((prop->Kind == TTypeKind::tkMethod || prop->Kind == TTypeKind::tkEnumeration) &&
+           value.kind == Token::kIdent);
       if (prop->ReadOnly()) Fail(name.line, "Property " + prop->Name + " is read-only");
       if (!fits) {
         const Token::Kind wanted = prop->Kind == TTypeKind::tkInteger  ? Token::kInteger
@@ -425,7 +427,7 @@ class FormWriter final : public TWriter {
       const TPropValue v = p.Get(c);
       if (const auto* n = std::get_if<std::int32_t>(&v)) {
         WriteInteger(*n);
-      } else if (p.Kind == TTypeKind::tkMethod) {
+      } else if (p.Kind == TTypeKind::tkMethod || p.Kind == TTypeKind::tkEnumeration) {
         WriteIdent(std::get<std::string>(v));
       } else {
         WriteString(std::get<std::string>(v));

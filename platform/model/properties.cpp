@@ -25,6 +25,17 @@ const TPropInfo* TPropList::Find(std::string_view name) const {
   return it == props_.end() ? nullptr : &*it;
 }
 
+std::size_t EnumIndex(const std::vector<std::string>& names, const std::string& type,
+                      const std::string& value) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (CompareText(names[i], value) == 0) return i;
+  }
+  std::string listed;
+  for (const std::string& n : names)
+    listed += (listed.empty() ? "" : ", ") + n;
+  throw Exception("'" + value + "' is not a value of " + type + " (" + listed + ")");
+}
+
 void TPropInfo::SetValue(TComponent& Instance, const TPropValue& Value,
                          const TComponent* Root) const {
   if (ReadOnly()) throw Exception("Property " + Name + " is read-only");
@@ -33,7 +44,8 @@ void TPropInfo::SetValue(TComponent& Instance, const TPropValue& Value,
     throw Exception("Property " + Name + " takes " +
                     (Kind == TTypeKind::tkInteger  ? "an integer"
                      : Kind == TTypeKind::tkString ? "a string"
-                                                   : "a method name"));
+                     : Kind == TTypeKind::tkMethod ? "a method name"
+                                                   : "a value name"));
   }
   Set(Instance, Value, Root);
 }

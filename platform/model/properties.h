@@ -21,15 +21,17 @@ namespace tgen {
 
 class TComponent;
 
-enum class TTypeKind { tkInteger, tkString, tkMethod };
+enum class TTypeKind { tkInteger, tkString, tkMethod, tkEnumeration };
 
-// A property's value: an integer, or a text (for an event, the name of its handler).
+// A property's value: an integer, or a text (for an event, the name of its handler; for an
+// enumeration, the name of its value).
 using TPropValue = std::variant<std::int32_t, std::string>;
 
 struct TPropInfo {
   std::string Name;
   TTypeKind Kind = TTypeKind::tkInteger;
-  std::string TypeName;  // "Integer", "string", "TmString", or the event type's name
+  std::string TypeName;  // "Integer", "string", "TmString", the event or enumeration type's name
+  std::vector<std::string> Names;  // an enumeration's value names, in the order of its values
 
   std::function<TPropValue(const TComponent&)> Get;
   // Empty for a read-only property. For an event, the value names a handler that `Root`
@@ -64,6 +66,10 @@ class TPropList {
 
 // Looks up a handler that `Root` publishes, for an event property; defined in component.cpp.
 const std::any& FindPublishedMethod(const TComponent* Root, std::string_view Name);
+// The position of `value` among an enumeration's `names`, compared without regard to case;
+// Exception "'x' is not a value of TType (a, b)" when it is none of them.
+std::size_t EnumIndex(const std::vector<std::string>& names, const std::string& type,
+                      const std::string& value);
 
 // Describes an integer property of class C. `get` and `set` are anything std::invoke takes
 // with a C (member function pointers or lambdas); pass nullptr as `set` for a read-only one.
@@ -107,6 +113,31 @@ TPropInfo StringProperty(std::string name, std::string type_name, G get, S set) 
   }
   p.Stored = [get](const TComponent& c) {
     return !std::string_view(std::invoke(get, static_cast<const C&>(c))).empty();
+  };
+  return p;
+}
+
+// Describes an enumeration property of class C whose values E are named `names`, in order
+// (E's values are 0, 1, ...). Set takes a name in any case; another text throws Exception.
+// Stored when it differs from `default_value`.
+template <class C, class E, class G, class S>
+TPropInfo EnumProperty(std::string name, std::string type_name, std::vector<std::string> names,
+                       G get, S set, E default_value) {
+  TPropInfo p;
+  p.Name = std::move(name);
+  p.Kind = TTypeKind::tkEnumeration;
+  p.TypeName = std::move(type_name);
+  p.Names = std::move(names);
+  p.Get = [get, names = p.Names](const TComponent& c) -> TPropValue {
+    return names.at(static_cast<std::size_t>(std::invoke(get, static_cast<const C&>(c))));
+  };
+  p.Set = [set, names = p.Names, type = p.TypeName](TComponent& c, const TPropValue& v,
+                                                    const TComponent*) {
+    const std::size_t index = EnumIndex(names, type, std::get<std::string>(v));
+    std::invoke(set, static_cast<C&>(c), static_cast<E>(index));
+  };
+  p.Stored = [get, default_value](const TComponent& c) {
+    return std::invoke(get, static_cast<const C&>(c)) != default_value;
   };
   return p;
 }

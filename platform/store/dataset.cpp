@@ -205,11 +205,19 @@ bool TTable::Locate(std::string_view keyFields, const TRecord& values) {
 }
 
 void TTable::Edit() {
+  TakeForEdit([this](TRowId row) { return driver_->Lock(row); });
+}
+
+void TTable::EditWaiting(std::chrono::milliseconds wait) {
+  TakeForEdit([this, wait](TRowId row) { return driver_->LockWaiting(row, wait); });
+}
+
+void TTable::TakeForEdit(const std::function<TRecord(TRowId)>& lock) {
   CheckActive();
   if (state_ == TDataSetState::dsInsert) return;
   if (state_ == TDataSetState::dsEdit && locked_) return;
   if (!row_) throw EDatabaseError("Cannot edit: table " + tableName_ + " has no current row");
-  TRecord fresh = driver_->Lock(*row_);
+  TRecord fresh = lock(*row_);
   locked_ = true;
   current_ = fresh;
   if (state_ == TDataSetState::dsEdit) {

@@ -9,6 +9,7 @@
 // drops a pending edit or insert. Failures are EDatabaseError. Not thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,6 +108,9 @@ class TTable : public TComponent {
   // with no current row, when none matches.
   bool Locate(std::string_view keyFields, const TRecord& values);
   void Edit();
+  // Edit, but waiting up to `wait` for another client's edit of the row to end (Edit itself
+  // fails at once, or after the store's own short busy wait); ELockTimeout when it does not.
+  void EditWaiting(std::chrono::milliseconds wait);
   void Insert();
   void Post();
   // Ends an edit or insert without storing it. Never throws: it runs in clean-up paths.
@@ -121,6 +125,8 @@ class TTable : public TComponent {
   friend class TField;
   void CheckActive() const;
   void CheckEditing(const char* what) const;
+  // Edit and EditWaiting: `lock` takes the current row from the driver.
+  void TakeForEdit(const std::function<TRecord(TRowId)>& lock);
   // The indexes of the fields named in `names`, separated by ";".
   std::vector<std::size_t> FieldIndexes(std::string_view names);
 

@@ -28,16 +28,35 @@ bool Injected(int& calls, std::set<int>& which) {
 
 }  // namespace
 
+namespace {
+
+// Wakes the clients waiting for a row when it leaves scope, after the store's lock is let go.
+class Notify {
+ public:
+  explicit Notify(std::condition_variable& c) : c_(c) {}
+  Notify(const Notify&) = delete;
+  Notify& operator=(const Notify&) = delete;
+  ~Notify() { c_.notify_all(); }
+
+ private:
+  std::condition_variable& c_;
+};
+
+}  // namespace
+
 // One cursor's connection: every operation takes the store's lock.
 class MemoryCursor final : public TTableDriver {
  public:
   MemoryCursor(std::shared_ptr<TMemoryStore> store, std::shared_ptr<TMemoryStore::Table> table)
       : store_(std::move(store)), table_(std::move(table)) {}
   ~MemoryCursor() override {
-    const std::lock_guard lock(store_->mutex_);
-    for (auto it = table_->editors.begin(); it != table_->editors.end();) {
-      it = it->second == this ? table_->editors.erase(it) : std::next(it);
+    {
+      const std::lock_guard lock(store_->mutex_);
+      for (auto it = table_->editors.begin(); it != table_->editors.end();) {
+        it = it->second == this ? table_->editors.erase(it) : std::next(it);
+      }
     }
+    store_->released_.notify_all();
   }
   MemoryCursor(const MemoryCursor&) = delete;
   MemoryCursor& operator=(const MemoryCursor&) = delete;
@@ -60,20 +79,29 @@ class MemoryCursor final : public TTableDriver {
     return std::nullopt;
   }
 
-  TRecord Lock(TRowId row) override {
-    const std::lock_guard lock(store_->mutex_);
+  TRecord Lock(TRowId row) override { return LockWaiting(row, std::chrono::milliseconds(0)); }
+
+  TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
+    std::unique_lock lock(store_->mutex_);
     if (Injected(table_->locks, table_->fail_locks)) Fail("edit a row: injected fault");
+    const auto free = [&] {
+      const auto editor = table_->editors.find(row);
+      return editor == table_->editors.end() || editor->second == this;
+    };
+    if (!store_->released_.wait_for(lock, wait, free)) {
+      if (wait.count() == 0) Fail("edit a row: the row is being edited by another client");
+      throw ELockTimeout("Table " + table_->name +
+                         ": the row stayed in another client's edit for " +
+                         std::to_string(wait.count()) + " ms");
+    }
     const auto it = table_->rows.find(row);
     if (it == table_->rows.end()) Fail("edit a row: the row was deleted");
-    const auto editor = table_->editors.find(row);
-    if (editor != table_->editors.end() && editor->second != this) {
-      Fail("edit a row: the row is being edited by another client");
-    }
     table_->editors[row] = this;
     return it->second;
   }
 
   TRecord Update(TRowId row, const TRecord& values) override {
+    const Notify released(store_->released_);
     const std::lock_guard lock(store_->mutex_);
     const auto editor = table_->editors.find(row);
     const bool mine = editor != table_->editors.end() && editor->second == this;
@@ -94,6 +122,7 @@ class MemoryCursor final : public TTableDriver {
   }
 
   void Unlock(TRowId row) noexcept override {
+    const Notify released(store_->released_);
     const std::lock_guard lock(store_->mutex_);
     const auto editor = table_->editors.find(row);
     if (editor != table_->editors.end() && editor->second == this) table_->editors.erase(editor);
@@ -231,6 +260,7 @@ void TMemoryStore::FailInserts(const std::string& location, const std::string& t
 void TMemoryStore::HoldRow(const std::string& location, const std::string& table, TRowId row,
                            bool held) {
   static const int other_client = 0;
+  const Notify released(released_);
   const std::lock_guard lock(mutex_);
   Table& t = Find(location, table);
   if (held) {

@@ -8,6 +8,7 @@
 // as if by another client. Thread-safe.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,7 @@ class TMemoryStore final : public TStoreDriver {
                 int Table::*calls, const std::set<int>& which);
 
   mutable std::mutex mutex_;
+  std::condition_variable released_;  // a row's edit ended
   std::map<std::string, std::map<std::string, std::shared_ptr<Table>>> databases_;
 };
 

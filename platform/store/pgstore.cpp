@@ -29,6 +29,8 @@ constexpr const char* kTimeouts[][2] = {{"connect_timeout", "5"},  {"keepalives"
                                         {"keepalives_idle", "5"},  {"keepalives_interval", "2"},
                                         {"keepalives_count", "3"}, {"tcp_user_timeout", "10000"}};
 
+constexpr const char* kIdleInTransaction = "SET idle_in_transaction_session_timeout = 5000";
+
 // A message of the server or of libpq, without its line end.
 std::string Trimmed(const char* message) {
   return Trim(message != nullptr ? message : "");
@@ -50,18 +52,67 @@ class Connection {
     }
     Result r(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr,
                           values.data(), lengths.data(), nullptr, 0));
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return r;
-    const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
-    const std::string code = state != nullptr ? state : "";
-    const std::string reason =
-        Trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn_.get()));
-    if (code == "23505") throw EKeyViolation(what + ": key violation (" + reason + ")");
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-      throw EDatabaseError(what + ": the connection to the server was lost (" +
-                           Trimmed(PQerrorMessage(conn_.get())) + ")");
+    if (Succeeded(r.get())) return r;
+    Throw(r.get(), what);
+  }
+
+  struct Statement {
+    std::string sql;
+    std::vector<std::optional<std::string>> params;
+  };
+
+  // Sends `statements` as one message (libpq's pipeline mode: one round trip) and returns their
+  // results in order; throws for the first that failed, as Exec does. `commits`: the last
+  // statement is a COMMIT, so a connection lost before every answer came leaves the outcome
+  // unknown (ECommitUnknown).
+  std::vector<Result> Pipeline(const std::vector<Statement>& statements, const std::string& what,
+                               bool commits) {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
+    PGconn* c = conn_.get();
+    bool sent = PQenterPipelineMode(c) == 1;
+    for (const Statement& s : statements) {
+      if (!sent) break;
+      std::vector<const char*> values;
+      std::vector<int> lengths;
+      for (const auto& p : s.params) {
+        values.push_back(p ? p->data() : nullptr);
+        lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+      }
+      sent = PQsendQueryParams(c, s.sql.c_str(), static_cast<int>(s.params.size()), nullptr,
+                               values.data(), lengths.data(), nullptr, 0) == 1;
     }
-    throw EDatabaseError(what + ": " + reason);
+    sent = sent && PQpipelineSync(c) == 1;
+    std::vector<Result> results;
+    bool complete = sent;
+    for (std::size_t i = 0; complete && i < statements.size(); ++i) {
+      Result r(PQgetResult(c));
+      complete = r != nullptr && PQstatus(c) == CONNECTION_OK;
+      while (complete) {  // the rest of this statement's results, up to its end mark
+        Result extra(PQgetResult(c));
+        if (!extra) break;
+        complete = PQstatus(c) == CONNECTION_OK;
+      }
+      results.push_back(std::move(r));
+    }
+    if (complete) {
+      const Result sync(PQgetResult(c));
+      complete = sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
+    }
+    if (!complete || PQexitPipelineMode(c) != 1 || PQstatus(c) != CONNECTION_OK) {
+      conn_.reset();  // the next call connects afresh
+      if (commits && sent) {
+        throw ECommitUnknown(what +
+                             ": the connection was lost during COMMIT; whether it was stored is "
+                             "unknown");
+      }
+      throw EDatabaseError(what + ": the connection to the server was lost");
+    }
+    for (const Result& r : results) {
+      if (!Succeeded(r.get()) && PQresultStatus(r.get()) != PGRES_PIPELINE_ABORTED) {
+        Throw(r.get(), what);
+      }
+    }
+    return results;
   }
 
   // Commits; a connection lost on the way leaves the outcome unknown, and says so.
@@ -78,12 +129,33 @@ class Connection {
 
   void Rollback() noexcept {
     if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK &&
+        PQpipelineStatus(conn_.get()) == PQ_PIPELINE_OFF &&
         PQtransactionStatus(conn_.get()) != PQTRANS_IDLE) {
       PQclear(PQexec(conn_.get(), "ROLLBACK"));
     }
   }
 
  private:
+  static bool Succeeded(const PGresult* r) {
+    const ExecStatusType status = r != nullptr ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+  }
+
+  // The failure that `r` reports, as the exception that says what it means to the caller.
+  [[noreturn]] void Throw(const PGresult* r, const std::string& what) {
+    const char* state = r != nullptr ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state != nullptr ? state : "";
+    const std::string reason =
+        Trimmed(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_.get()));
+    if (code == "23505") throw EKeyViolation(what + ": key violation (" + reason + ")");
+    if (code == "55P03") throw ELockTimeout(what + ": " + reason);
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      throw EDatabaseError(what + ": the connection to the server was lost (" +
+                           Trimmed(PQerrorMessage(conn_.get())) + ")");
+    }
+    throw EDatabaseError(what + ": " + reason);
+  }
+
   void Connect() {
     // The time-outs first: the connection string, expanded in place after them, overrides any
     // that it sets itself.
@@ -103,6 +175,11 @@ class Connection {
       conn_.reset();
       throw EDatabaseError("Cannot connect to " + HidePassword(conninfo_) + ": " + reason);
     }
+    // A client that stops while it holds a row (its transaction idle: stopped, or hung) is
+    // disconnected by the server, so that its lock never outlives it for long. Not every
+    // server or pooler takes the setting; then a stopped holder keeps its lock until it
+    // resumes or dies, as any client of such a server would.
+    PQclear(PQexec(conn_.get(), kIdleInTransaction));
   }
 
   std::string conninfo_;
@@ -197,20 +274,10 @@ class PgTable final : public TTableDriver {
     return TLocated{Identify(record), std::move(record)};
   }
 
-  TRecord Lock(TRowId row) override {
-    conn_.Exec("BEGIN", {}, "Cannot edit a row of table " + table_);
-    try {
-      std::vector<std::optional<std::string>> params;
-      Result r =
-          conn_.Exec(select_ + Where(key_, keys_.at(Index(row)), params) + " FOR UPDATE NOWAIT",
-                     params, "Cannot edit a row of table " + table_);
-      if (PQntuples(r.get()) == 0)
-        throw EDatabaseError("The row of table " + table_ + " was deleted");
-      return Row(r.get(), 0);
-    } catch (...) {
-      conn_.Rollback();
-      throw;
-    }
+  TRecord Lock(TRowId row) override { return Take(row, std::nullopt); }
+
+  TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
+    return Take(row, std::max(wait, std::chrono::milliseconds(1)));  // 0 would wait for ever
   }
 
   TRecord Update(TRowId row, const TRecord& values) override {
@@ -220,14 +287,14 @@ class PgTable final : public TTableDriver {
         params.push_back(i < values.size() ? Param(values[i]) : std::nullopt);
       const std::string sets = Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1);
       const std::string where = Where(key_, keys_.at(Index(row)), params);
-      Result r =
-          conn_.Exec("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
-                     params, "Cannot store a row of table " + table_);
-      if (PQntuples(r.get()) == 0)
+      // The update and its commit in one round trip.
+      const std::vector<Result> r = conn_.Pipeline(
+          {{"UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_, params},
+           {"COMMIT", {}}},
+          "Cannot store a row of table " + table_, true);
+      if (PQntuples(r[0].get()) == 0)
         throw EDatabaseError("The row of table " + table_ + " was deleted");
-      TRecord stored = Row(r.get(), 0);
-      conn_.Commit("Cannot store a row of table " + table_);
-      return stored;
+      return Row(r[0].get(), 0);
     } catch (...) {
       conn_.Rollback();
       throw;
@@ -310,6 +377,34 @@ class PgTable final : public TTableDriver {
   }
 
  private:
+  // Lock and LockWaiting: the transaction, the lock time-out and the row's lock in one round
+  // trip. Without `wait` the row is taken only when free (NOWAIT).
+  TRecord Take(TRowId row, std::optional<std::chrono::milliseconds> wait) {
+    const std::string what = "Cannot edit a row of table " + table_;
+    std::vector<Connection::Statement> statements = {{"BEGIN", {}}};
+    if (wait) {
+      statements.push_back(
+          {"SELECT set_config('lock_timeout', $1, true)", {std::to_string(wait->count()) + "ms"}});
+    }
+    std::vector<std::optional<std::string>> params;
+    const std::string where = Where(key_, keys_.at(Index(row)), params);
+    statements.push_back({select_ + where + (wait ? " FOR UPDATE" : " FOR UPDATE NOWAIT"), params});
+    try {
+      const std::vector<Result> r = conn_.Pipeline(statements, what, false);
+      if (PQntuples(r.back().get()) == 0)
+        throw EDatabaseError("The row of table " + table_ + " was deleted");
+      return Row(r.back().get(), 0);
+    } catch (const ELockTimeout&) {
+      conn_.Rollback();
+      if (!wait) throw EDatabaseError(what + ": the row is being edited by another client");
+      throw ELockTimeout(what + ": another client kept the row for " +
+                         std::to_string(wait->count()) + " ms");
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
   std::string Where(const std::vector<std::size_t>& fields, const TRecord& values,
                     std::vector<std::optional<std::string>>& params) const {
     if (fields.empty()) return "";

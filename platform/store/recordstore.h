@@ -6,6 +6,7 @@
 // Every failure is an EDatabaseError (or a descendant) carrying the store's reason.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -53,8 +54,11 @@ class TTableDriver {
   // Takes the row for editing and returns its values fetched afresh. Fails while another
   // client edits it, and when the row is gone.
   virtual TRecord Lock(TRowId row) = 0;
-  // Stores the values of a row taken with Lock durably and ends the edit; returns the row as
-  // stored. On failure the edit is ended too and nothing is stored.
+  // Lock, but waiting up to `wait` for another client's edit of the row to end, without
+  // polling (the store's own lock queue); ELockTimeout when it does not end in time.
+  virtual TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) = 0;
+  // Stores the values of a row taken with Lock or LockWaiting durably and ends the edit; returns
+  // the row as stored. On failure the edit is ended too and nothing is stored.
   virtual TRecord Update(TRowId row, const TRecord& values) = 0;
   // Ends an edit without storing anything.
   virtual void Unlock(TRowId row) noexcept = 0;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -157,6 +158,28 @@ TEST_P(RecordStoreTest, EditKeepsOtherClientsOutUntilPostOrCancel) {
   a->Edit();
   EXPECT_EQ(a->FieldByName("Suffix").AsString(), "001");  // nothing of b's cancelled edit
   a->Cancel();
+}
+
+// A waiting edit queues behind the holder: it times out while the holder keeps the row, and
+// gets the row, as the holder stored it, as soon as the holder lets go.
+TEST_P(RecordStoreTest, EditWaitingQueuesBehindTheHolder) {
+  AddRow(1, "W", "000");
+  auto a = store->Cursor();
+  auto b = store->Cursor();
+  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("W")}));
+  ASSERT_TRUE(b->Locate("GenID;Prefix", {1.0, std::string("W")}));
+  a->Edit();
+  EXPECT_THROW(b->EditWaiting(std::chrono::milliseconds(50)), ELockTimeout);
+  EXPECT_EQ(b->State(), TDataSetState::dsBrowse);
+  std::thread holder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    a->FieldByName("Suffix").SetAsString("001");
+    a->Post();
+  });
+  b->EditWaiting(std::chrono::seconds(20));
+  holder.join();
+  EXPECT_EQ(b->FieldByName("Suffix").AsString(), "001");
+  b->Cancel();
 }
 
 TEST_P(RecordStoreTest, InsertRefusesADuplicateKeyAndTooLongTexts) {

@@ -44,7 +44,7 @@ class Connection {
  public:
   Connection(const std::string& path, int flags, const std::string& table_label,
              std::chrono::milliseconds busy_timeout)
-      : label_(table_label) {
+      : label_(table_label), busy_timeout_(busy_timeout) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     db_.reset(raw);
@@ -54,6 +54,7 @@ class Connection {
   }
 
   [[nodiscard]] sqlite3* get() const { return db_.get(); }
+  [[nodiscard]] std::chrono::milliseconds busy_timeout() const { return busy_timeout_; }
   [[nodiscard]] const std::string& label() const { return label_; }
 
   void Exec(const std::string& sql, const std::string& what) {
@@ -90,6 +91,7 @@ class Connection {
   Db db_;
   std::map<std::string, Stmt> cache_;  // finalized before the connection closes
   std::string label_;
+  std::chrono::milliseconds busy_timeout_;
 };
 
 // Resets a cached statement when its use ends, so that no read stays open.
@@ -220,6 +222,24 @@ class SqliteTable final : public TTableDriver {
 
   TRecord Lock(TRowId row) override {
     conn_.Exec("BEGIN IMMEDIATE", "Cannot edit a row of table " + conn_.label());
+    try {
+      return Fetch(row);
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
+  TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
+    // The write lock is the whole file's: wait for it under a busy timeout of `wait`.
+    sqlite3_busy_timeout(conn_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+    const int rc = sqlite3_exec(conn_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
+    if ((rc & 0xFF) == SQLITE_BUSY) {
+      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
+                         std::to_string(wait.count()) + " ms");
+    }
+    if (rc != SQLITE_OK) Fail(conn_.get(), rc, "Cannot edit a row of table " + conn_.label());
     try {
       return Fetch(row);
     } catch (...) {

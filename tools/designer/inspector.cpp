@@ -80,7 +80,8 @@ void TInspector::AddRow(const TPropInfo& property) {
   } else if ((attributes & paValueList) != 0) {
     row.Combo = new QComboBox;
     row.Combo->setObjectName(object);
-    row.Combo->setEditable(property.Kind != TTypeKind::tkMethod);
+    row.Combo->setEditable(property.Kind != TTypeKind::tkMethod &&
+                           property.Kind != TTypeKind::tkEnumeration);
     if (property.Kind == TTypeKind::tkMethod) row.Combo->addItem(QString());
     row.Editor->GetValues([&row](const std::string& v) { row.Combo->addItem(FromBytes(v)); });
     row.Line = row.Combo->lineEdit();
