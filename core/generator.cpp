@@ -104,6 +104,9 @@ const TPropList& TGenerator::ClassProperties() {
                                       &TGenerator::SetGeneratorType),
           IntegerProperty<TGenerator>("Tag", &TGenerator::Tag, nullptr),
           IntegerProperty<TGenerator>("MaxWait", &TGenerator::MaxWait, &TGenerator::SetMaxWait, 30),
+          EnumProperty<TGenerator>("LockMode", "TLockMode", {"lmRowFields", "lmTransaction"},
+                                   &TGenerator::LockMode, &TGenerator::SetLockMode,
+                                   TLockMode::lmRowFields),
           EventProperty("GetUserPrefixes", "TGenProcEvent", &TGenerator::GetUserPrefixes),
           EventProperty("OnOverFlowMask", "TGOverFlowEvent", &TGenerator::OnOverFlowMask),
           EventProperty("OnNewRecord", "TOnNewRecord", &TGenerator::OnNewRecord),
@@ -188,6 +191,10 @@ void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
     return;
   }
   NullRecord();
+  if (FDeferNotice) {
+    FNoticeDeferred = true;
+    return;
+  }
   MessageBox("Incremental part was set to startup value", kCaption, MB_ICONINFORMATION);
 }
 

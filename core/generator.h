@@ -32,6 +32,20 @@ namespace tgen {
 
 using TStringList = std::vector<std::string>;
 
+// How a draw guards its sequence's row against other clients.
+enum class TLockMode : std::uint8_t {
+  // The lock lives in the row's fields: a client marks the row held (State 1, Who, Time) in
+  // one short store transaction, stores its value and frees the row in another, and clients
+  // that find a row held count their attempts in Try and break a lock that is stale. Three
+  // durable commits a key; a dead client's mark stays until the others break it.
+  lmRowFields,
+  // The store's own lock guards the row: one transaction and one durable commit a key, waiting
+  // in the store's queue for the row. A killed client's lock ends with its connection. A row
+  // that a client of lmRowFields marked held is waited for and broken by that mode's rules, so
+  // both modes may share a table.
+  lmTransaction,
+};
+
 class TGenerator : public TComponent {
  public:
   static constexpr std::string_view StaticClassName = "TGenerator";
@@ -45,7 +59,8 @@ class TGenerator : public TComponent {
 
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
   [[nodiscard]] const TPropList& Properties() const override { return ClassProperties(); }
-  // Mask, StartValue, EndValue, GeneratorType, Tag (read-only) and the four events.
+  // Mask, StartValue, EndValue, GeneratorType, Tag (read-only), MaxWait, LockMode and the four
+  // events.
   static const TPropList& ClassProperties();
 
   // --- Published properties -------------------------------------------------------------------
@@ -81,6 +96,10 @@ class TGenerator : public TComponent {
   // an Exception. Default 30.
   [[nodiscard]] std::int32_t MaxWait() const { return FMaxWait; }
   void SetMaxWait(std::int32_t Value);
+
+  // How the row is guarded while a key is drawn or undone; lmRowFields by default.
+  [[nodiscard]] TLockMode LockMode() const { return FLockMode; }
+  void SetLockMode(TLockMode Value) { FLockMode = Value; }
 
   // --- Events (Sender is the generator) -----------------------------------------------------
 
@@ -184,6 +203,17 @@ class TGenerator : public TComponent {
   void RestorePosition(const Position& p);
   // The draw itself, Generator without the restoring on failure.
   TmString Draw();
+  // The cycle of lmRowFields: ReadDATA, WriteDATA and Wait until the value is stored.
+  void DrawWithRowFields(std::chrono::steady_clock::time_point give_up);
+  // lmTransaction: one store transaction a draw, until the value is stored.
+  void DrawInTransaction(std::chrono::steady_clock::time_point give_up);
+  // One attempt of DrawInTransaction on the row taken with the store's lock: stores the next
+  // value and returns true, or counts the attempt of a row held by a client of lmRowFields and
+  // returns false. Ends the edit either way, except when it throws.
+  bool StepInTransaction();
+  // Takes the current row for an edit as LockMode says: at once, or waiting up to MaxWait.
+  void EditRow();
+  [[noreturn]] void ThrowBusy() const;
   [[noreturn]] void RefuseRestart(const TmString& suffix) const;
   bool LocateRow();
   // Refuses a stored suffix that does not fit the mask.
@@ -212,6 +242,14 @@ class TGenerator : public TComponent {
   std::int32_t FWaitCount = 0;
   std::int32_t FMaxWait = 30;
   std::chrono::nanoseconds FWaitRound;
+  TLockMode FLockMode = TLockMode::lmRowFields;
+  // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
+  // that the next draw of that sequence can take the row without looking for it first.
+  std::string FRowKey;
+  // While the row is held in lmTransaction, the overflow notice waits for the commit, so that a
+  // message box never keeps the others out of the row.
+  bool FDeferNotice = false;
+  bool FNoticeDeferred = false;
   bool FHoldsLock = false;  // between a successful ReadDATA and the WriteDATA that stores
   // The Time this client wrote when it took the row's lock, and when it last stored a value
   // (or created the row, or undid). Identities are creation stamps, so two processes started

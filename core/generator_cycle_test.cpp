@@ -8,7 +8,9 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/generator.h"
@@ -90,6 +92,7 @@ class CycleTest : public ::testing::Test {
     c->SetGeneratorType(type);
     c->SetDataBaseName("Mem");
     c->SetWaitRound(std::chrono::nanoseconds(0));
+    c->SetLockMode(mode);
     c->InitDB();
     return c;
   }
@@ -118,11 +121,28 @@ class CycleTest : public ::testing::Test {
                   {r.id, r.prefix, r.suffix, r.time, r.tries, r.state, r.who});
   }
 
+  TLockMode mode = TLockMode::lmRowFields;  // of the clients that Make makes
   std::shared_ptr<TMemoryStore> store = TMemoryStore::Instance();
   std::shared_ptr<RecordingNoticeSink> notices = std::make_shared<RecordingNoticeSink>();
   ScopedNoticeSink notice_guard{notices};
   fs::path dir;
 };
+
+// The cases that both lock modes must pass alike.
+class LockModeTest : public CycleTest, public ::testing::WithParamInterface<TLockMode> {
+ protected:
+  void SetUp() override {
+    mode = GetParam();
+    CycleTest::SetUp();
+  }
+  [[nodiscard]] bool InTransaction() const { return mode == TLockMode::lmTransaction; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, LockModeTest,
+                         ::testing::Values(TLockMode::lmRowFields, TLockMode::lmTransaction),
+                         [](const ::testing::TestParamInfo<TLockMode>& p) {
+                           return p.param == TLockMode::lmRowFields ? "RowFields" : "Transaction";
+                         });
 
 // ------------------------------------------------------------------------------------------
 // Opening
@@ -198,7 +218,7 @@ TEST_F(CycleTest, InitDBIfChangedOpensOnlyAnotherTable) {
   }
 }
 
-TEST_F(CycleTest, NewSequencesStartAtTheStartAndContinue) {
+TEST_P(LockModeTest, NewSequencesStartAtTheStartAndContinue) {
   auto a = Make("INV-##");
   a->SetStartValue("05");
   EXPECT_EQ(a->Generator(), "INV-05");
@@ -229,7 +249,7 @@ TEST_F(CycleTest, NewSequencesStartAtTheStartAndContinue) {
   EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
-TEST_F(CycleTest, OverflowStoresTheRestartedValue) {
+TEST_P(LockModeTest, OverflowStoresTheRestartedValue) {
   auto g = Make("#");
   for (int i = 0; i < 10; ++i)
     g->Generator();
@@ -251,12 +271,13 @@ TEST_F(CycleTest, OverflowStoresTheRestartedValue) {
   EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
-TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {
+TEST_P(LockModeTest, HeldRowsAreCountedThenBroken) {
   struct Case {
     double tries;
     int seconds_old;  // age of the lock's Time
-    int reads;        // attempts until the value is drawn
-    int waits;
+    int reads;        // attempts of the row-field cycle until the value is drawn
+    int waits;        // of the row-field cycle; one fewer in a transaction, which breaks and
+                      // draws in one attempt
   };
   const std::vector<Case> cases = {
       {10, 0, 3, 2},  // counts to 11, breaks, then takes the row
@@ -283,8 +304,8 @@ TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {
     SetOnlyRow({0, c.tries, 1, "", "41", time, "SOMEONE"});
     g->reads = g->waits = 0;
     EXPECT_EQ(g->Generator(), "42");
-    EXPECT_EQ(g->reads, c.reads);
-    EXPECT_EQ(g->waits, c.waits);
+    EXPECT_EQ(g->reads, InTransaction() ? 0 : c.reads);
+    EXPECT_EQ(g->waits, InTransaction() ? c.waits - 1 : c.waits);
     const Row r = Rows().front();
     EXPECT_EQ(r.who, g->Who());
     EXPECT_EQ(r.state, 0);
@@ -292,7 +313,7 @@ TEST_F(CycleTest, HeldRowsAreCountedThenBroken) {
   }
 }
 
-TEST_F(CycleTest, DamagedRowsFailWithTheirReason) {
+TEST_P(LockModeTest, DamagedRowsFailWithTheirReason) {
   auto g = Make("##");
   g->Generator();
   SetOnlyRow({0, 3, 1, "", "10", "2026120611abcde", "SOMEONE"});
@@ -356,7 +377,7 @@ TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
   EXPECT_EQ(Rows().front().suffix, "06");
 }
 
-TEST_F(CycleTest, AHandlerThatThrowsLeavesTheRowFree) {
+TEST_P(LockModeTest, AHandlerThatThrowsLeavesTheRowFree) {
   auto g = Make("#");
   for (int i = 0; i < 10; ++i)
     g->Generator();  // at 9
@@ -366,7 +387,7 @@ TEST_F(CycleTest, AHandlerThatThrowsLeavesTheRowFree) {
   EXPECT_EQ(Rows().front().suffix, "9");
 }
 
-TEST_F(CycleTest, ARowThatCannotBeCreatedIsAnError) {
+TEST_P(LockModeTest, ARowThatCannotBeCreatedIsAnError) {
   auto g = Make("##");
   store->FailInserts(kDb, kTable, {1});
   try {
@@ -379,7 +400,7 @@ TEST_F(CycleTest, ARowThatCannotBeCreatedIsAnError) {
   EXPECT_EQ(g->Generator(), "00");  // the next call creates it
 }
 
-TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
+TEST_P(LockModeTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
   for (const bool unique : {true, false}) {
     SCOPED_TRACE(unique ? "unique key" : "a table made without a unique key");
     SetUp();
@@ -401,7 +422,7 @@ TEST_F(CycleTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
   }
 }
 
-TEST_F(CycleTest, TextsTooLongForTheirFieldsAreRefusedUntouched) {
+TEST_P(LockModeTest, TextsTooLongForTheirFieldsAreRefusedUntouched) {
   auto g = Make(std::string(21, 'P') + "#");
   EXPECT_THROW(g->Generator(), Exception);
   auto s = Make("X" + std::string(21, '#'));
@@ -441,12 +462,12 @@ TEST_F(CycleTest, MaskWithoutCountingPartReturnsTheFreshPrefix) {
   EXPECT_THAT(Rows(), IsEmpty());
 }
 
-TEST_F(CycleTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
+TEST_P(LockModeTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
   auto g = Make("##");
   g->Generator();  // 00
   g->SetMaxWait(0);
   // Every store of the drawn value fails: the lock is given back and nothing else changes.
-  store->FailUpdates(kDb, kTable, {3});
+  store->FailUpdates(kDb, kTable, {InTransaction() ? 1 : 3});
   try {
     g->Generator();
     ADD_FAILURE();
@@ -468,7 +489,7 @@ TEST_F(CycleTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
   EXPECT_EQ(g->Generator(), "01");
 }
 
-TEST_F(CycleTest, AFailedDrawLeavesTheLastValueAndItsUndo) {
+TEST_P(LockModeTest, AFailedDrawLeavesTheLastValueAndItsUndo) {
   auto g = Make("@-##");
   std::string proc = "K";
   g->GetUserPrefixes = [&](TObject*, TmString& p) { p = proc; };
@@ -493,7 +514,7 @@ TEST_F(CycleTest, AFailedDrawLeavesTheLastValueAndItsUndo) {
   EXPECT_EQ(other->Generator(), "K-02");
 }
 
-TEST_F(CycleTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
+TEST_P(LockModeTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
   struct Case {
     const char* name;
     std::function<void(Client&, TmString&)> handler;
@@ -535,6 +556,85 @@ TEST_F(CycleTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
 }
 
 // ------------------------------------------------------------------------------------------
+// Both lock modes on one table
+
+TEST_F(CycleTest, ATransactionWaitsForALiveRowFieldHolderAndCountsItsTries) {
+  auto g = Make("##");
+  g->SetLockMode(TLockMode::lmTransaction);
+  EXPECT_EQ(g->Generator(), "00");
+  SetOnlyRow({0, 0, 1, "", "04", GetTimeStamp(), "HOLDER"});
+  int waited = 0;
+  g->on_wait = [&](Client&) {
+    EXPECT_EQ(Rows().front().tries, ++waited);  // each attempt counted in the row
+    if (waited == 3) SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "HOLDER"});  // done
+  };
+  EXPECT_EQ(g->Generator(), "06");
+  EXPECT_EQ(waited, 3);
+  const Row r = Rows().front();
+  EXPECT_EQ(r.state, 0);
+  EXPECT_EQ(r.tries, 0);
+  EXPECT_EQ(r.who, g->Who());
+}
+
+TEST_F(CycleTest, ABrokenRowFieldLockLeavesItsHolderNothingToStore) {
+  auto holder = Make("##");
+  holder->Generator();  // 00
+  mode = TLockMode::lmTransaction;
+  auto breaker = Make("##");
+  std::vector<std::string> keys;
+  bool broken = false;
+  holder->after_read = [&](Client&, bool held) {
+    if (!held || broken) return;
+    broken = true;
+    // While the holder has the row, its lock counts as stale and a transaction draws over it.
+    Row r = Rows().front();
+    r.tries = 11;
+    SetOnlyRow(r);
+    keys.push_back(breaker->Generator().str());
+  };
+  keys.push_back(holder->Generator().str());
+  keys.push_back(breaker->Generator().str());
+  EXPECT_THAT(keys, ElementsAre("01", "02", "03"));
+  EXPECT_EQ(Rows().front().state, 0);
+}
+
+TEST_F(CycleTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
+  mode = TLockMode::lmTransaction;
+  auto g = Make("##");
+  g->Generator();                        // 00
+  store->LoseCommits(kDb, kTable, {1});  // 01 is stored, but the client cannot know it
+  try {
+    g->Generator();
+    ADD_FAILURE();
+  } catch (const ECommitUnknown& e) {
+    EXPECT_NE(e.Message().find("no key was handed out"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(g->GenMask().GetMskValue(), "00");
+  EXPECT_EQ(g->Generator(), "02");  // a gap, never a repeat
+  EXPECT_EQ(g->Undo(), "01");
+}
+
+TEST_F(CycleTest, BothModesDrawingAtOnceNeverRepeatAKey) {
+  constexpr int kEach = 150;
+  std::vector<std::vector<std::string>> drawn(4);
+  std::vector<std::thread> clients;
+  for (std::size_t i = 0; i < drawn.size(); ++i) {
+    mode = i % 2 == 0 ? TLockMode::lmRowFields : TLockMode::lmTransaction;
+    clients.emplace_back([this, &list = drawn[i], client = Make("####")]() {
+      for (int k = 0; k < kEach; ++k)
+        list.push_back(client->Generator().str());
+    });
+  }
+  for (auto& c : clients)
+    c.join();
+  std::set<std::string> keys;
+  for (const auto& list : drawn)
+    keys.insert(list.begin(), list.end());
+  EXPECT_EQ(keys.size(), drawn.size() * kEach);
+  EXPECT_EQ(*keys.rbegin(), "0599");  // none skipped either
+}
+
+// ------------------------------------------------------------------------------------------
 // Undo
 
 // A commit whose outcome is unknown (the connection went during COMMIT) was in fact stored:
@@ -559,7 +659,7 @@ TEST_F(CycleTest, ACommitReportedLostLeavesAGapNeverARepeat) {
   EXPECT_EQ(other->Generator(), "05");
 }
 
-TEST_F(CycleTest, UndoHandsTheLastValueBack) {
+TEST_P(LockModeTest, UndoHandsTheLastValueBack) {
   auto a = Make("A-##");
   auto b = Make("A-##");
   a->Generator();  // 00
@@ -582,7 +682,7 @@ TEST_F(CycleTest, UndoHandsTheLastValueBack) {
   EXPECT_THAT(told, ElementsAre("A-00"));
 }
 
-TEST_F(CycleTest, UndoThatCannotStoreStepsForwardAgain) {
+TEST_P(LockModeTest, UndoThatCannotStoreStepsForwardAgain) {
   auto g = Make("##");
   g->Generator();
   g->Generator();  // 01

@@ -6,6 +6,7 @@
 // clients never have one row in edit at once. Every decision about the lock is taken on the
 // row as Edit fetched it, inside that edit, so that two clients can never both believe they
 // hold a row, and a client whose lock was broken stores nothing.
+#include <algorithm>
 #include <thread>
 
 #include "core/generator.h"
@@ -26,6 +27,7 @@ constexpr int kBusyNotice = 10;  // failed updates of a free row before the user
 
 void TGenerator::InitDB() {
   SetScreenCursor(crAppStart);
+  FRowKey.clear();
   std::string reason;
   try {
     FTable->Close();
@@ -95,15 +97,46 @@ TmString TGenerator::Draw() {
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
 
-  if (!LocateRow()) {
-    if (MakeNewRecord()) return FGenMask->GetMskValue();
-    // Another client may have created the row first; then draw from it like everyone else.
-    if (!LocateRow()) throw Exception("Can not generate new record!");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
+  // In lmTransaction the cursor may stand on this sequence's row from the last draw already:
+  // the row is then taken at once, and looked for only when it is gone.
+  const std::string key = std::to_string(FGeneratorType) + '\x1f' + FPrefix.str();
+  const bool positioned = FLockMode == TLockMode::lmTransaction && FRowKey == key;
+  FRowKey.clear();
+  if (!positioned) {
+    if (!LocateRow()) {
+      if (MakeNewRecord()) return FGenMask->GetMskValue();
+      // Another client may have created the row first; then draw from it like everyone else.
+      if (!LocateRow()) throw Exception("Can not generate new record!");
+    }
+    CheckStoredSuffix(FTable->FieldByName(genfield::Suffix).AsString());
   }
 
-  CheckStoredSuffix(FTable->FieldByName(genfield::Suffix).AsString());
+  if (FLockMode == TLockMode::lmTransaction) {
+    try {
+      DrawInTransaction(give_up);
+    } catch (const ELockTimeout&) {
+      throw;
+    } catch (const ECommitUnknown&) {
+      throw;
+    } catch (const EDatabaseError&) {
+      if (!positioned || !LocateRow()) throw;
+      DrawInTransaction(give_up);  // the row was made anew since the last draw
+    }
+    FRowKey = key;
+  } else {
+    DrawWithRowFields(give_up);
+  }
+  return FGenMask->GetMskValue();
+}
+
+void TGenerator::ThrowBusy() const {
+  throw Exception("Can not generate a new value: the row of table " + FTableName +
+                  " stayed busy for " + std::to_string(FMaxWait) + " seconds");
+}
+
+void TGenerator::DrawWithRowFields(std::chrono::steady_clock::time_point give_up) {
   FTryCount = 0;
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
   try {
     for (;;) {
       if (ReadDATA()) {
@@ -111,17 +144,103 @@ TmString TGenerator::Draw() {
       } else {
         Wait();
       }
-      if (std::chrono::steady_clock::now() >= give_up) {
-        throw Exception("Can not generate a new value: the row of table " + FTableName +
-                        " stayed busy for " + std::to_string(FMaxWait) + " seconds");
-      }
+      if (std::chrono::steady_clock::now() >= give_up) ThrowBusy();
     }
   } catch (...) {
     // Whatever ends the cycle early (a handler's exception, a damaged row) gives the lock back.
     ReleaseLock();
     throw;
   }
-  return FGenMask->GetMskValue();
+}
+
+void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up) {
+  for (;;) {
+    const auto left = std::max(std::chrono::milliseconds(0),
+                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   give_up - std::chrono::steady_clock::now()));
+    try {
+      FTable->EditWaiting(left);
+    } catch (const ELockTimeout&) {
+      ThrowBusy();
+    }
+    bool stored = false;
+    FDeferNotice = true;
+    FNoticeDeferred = false;
+    try {
+      stored = StepInTransaction();
+    } catch (const ECommitUnknown& e) {
+      FDeferNotice = false;
+      FTable->Cancel();
+      throw ECommitUnknown("Can not generate a new value: " + e.Message() +
+                           "; no key was handed out");
+    } catch (...) {
+      FDeferNotice = false;
+      FTable->Cancel();
+      throw;
+    }
+    FDeferNotice = false;
+    if (stored) {
+      if (FNoticeDeferred) {
+        MessageBox("Incremental part was set to startup value", "Generator Information",
+                   MB_ICONINFORMATION);
+      }
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= give_up) ThrowBusy();
+    Wait();
+  }
+}
+
+bool TGenerator::StepInTransaction() {
+  TField& state = FTable->FieldByName(genfield::State);
+  TField& tries = FTable->FieldByName(genfield::Try);
+  TField& time = FTable->FieldByName(genfield::Time);
+  TField& who = FTable->FieldByName(genfield::Who);
+  if (state.FetchedAsFloat() != 0) {
+    // Marked held by a client of the row-field cycle: count the attempt, or break a stale lock
+    // by drawing over it (its holder then finds the lock not its own and stores nothing).
+    if (tries.FetchedAsFloat() <= 10 && !CheckTimeOut(time.FetchedAsString())) {
+      tries.SetAsFloat(tries.FetchedAsFloat() + 1);
+      try {
+        FTable->Post();
+      } catch (const EDatabaseError&) {
+        FTable->Cancel();
+      }
+      return false;
+    }
+  }
+  const std::string stored = FTable->FieldByName(genfield::Suffix).FetchedAsString();
+  CheckStoredSuffix(stored);
+  FTblSuffix = stored;
+  FGenMask->SetSuffix(FTblSuffix);
+  FGenMask->Increment();
+  FSuffix = FGenMask->GetSuffix();
+  CheckFits(genfield::Suffix, FSuffix);
+  const std::string stamp = GetTimeStamp();
+  FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
+  tries.SetAsFloat(0);
+  time.SetAsString(stamp);
+  who.SetAsString(FWho);
+  state.SetAsFloat(0);
+  try {
+    FTable->Post();
+  } catch (const ECommitUnknown&) {
+    throw;
+  } catch (const EDatabaseError&) {
+    // Not stored: the next attempt reads the row afresh.
+    FTable->Cancel();
+    return false;
+  }
+  FLastStamp = stamp;
+  return true;
+}
+
+void TGenerator::EditRow() {
+  if (FLockMode == TLockMode::lmTransaction) {
+    FTable->EditWaiting(std::chrono::seconds(FMaxWait));
+  } else {
+    FTable->Edit();
+  }
 }
 
 void TGenerator::CheckStoredSuffix(const std::string& stored) const {
@@ -351,7 +470,7 @@ TmString TGenerator::Undo() {
   bool stepped_back = false;
   std::string stamp_tried;
   try {
-    FTable->Edit();
+    EditRow();
     // Checked again inside the edit: another client may have drawn since the row was read.
     if (!last_written_by_us([](const TField& f) { return f.FetchedAsString(); })) {
       FTable->Cancel();

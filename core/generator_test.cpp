@@ -202,6 +202,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   g->SetStartValue("A01");
   g->SetEndValue("B99");
   g->SetGeneratorType(3);
+  g->SetLockMode(TLockMode::lmTransaction);
   g->GetUserPrefixes = std::any_cast<TGenProcEvent>(*module.FindMethod("Prefixes"));
   g->OnUndoFailed = std::any_cast<TGOverFlowEvent>(*module.FindMethod("Overflow"));
   g->SetDataBaseName("");
@@ -219,6 +220,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
             "    StartValue = 'A01'\n"
             "    EndValue = 'B99'\n"
             "    GeneratorType = 3\n"
+            "    LockMode = lmTransaction\n"
             "    GetUserPrefixes = Prefixes\n"
             "    OnUndoFailed = Overflow\n"
             "    DataBaseName = ''\n"
@@ -236,6 +238,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   EXPECT_EQ(h.StartValue(), "A01");
   EXPECT_EQ(h.EndValue(), "B99");
   EXPECT_EQ(h.GeneratorType(), 3);
+  EXPECT_EQ(h.LockMode(), TLockMode::lmTransaction);
   EXPECT_EQ(h.DataBaseName(), "");
   EXPECT_EQ(h.TableName(), "KEYS \xC4\xC1.DB");
   EXPECT_EQ(h.GetUserPrefixes.Name(), "Prefixes");
@@ -276,6 +279,10 @@ TEST_F(GeneratorFormTest, FormsTheComponentRefuses) {
       {"    Tag = 5\n", "Line 3: Property Tag is read-only"},
       {"    Mask = '[A[B]'\n", "Line 3: Error in mask picture at position:2!"},
       {"    DataBaseName = 7\n", "Line 3: property DataBaseName takes a string"},
+      {"    LockMode = lmFast\n",
+       "Line 3: 'lmFast' is not a value of TLockMode (lmRowFields, lmTransaction)"},
+      {"    LockMode = 'lmTransaction'\n",
+       "Line 3: Property LockMode takes an identifier, not a string"},
       {"    GetUserPrefixes = Overflow\n",
        "Line 3: Method Overflow does not fit GetUserPrefixes (TGenProcEvent)"},
   };

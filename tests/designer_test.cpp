@@ -2,6 +2,7 @@
 // the inspector and through its dialogs, save, reopen, draw keys, close.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLineEdit>
@@ -177,6 +178,13 @@ class DesignerTest : public QObject {
       QCOMPARE(type->text(), shown);
     }
     QCOMPARE(notices_->Texts().back(), "'two' is not a valid integer value");
+    // An enumeration offers its values only.
+    auto* lock = W().Inspector().findChild<QComboBox*>("LockMode");
+    QVERIFY(lock != nullptr && !lock->isEditable());
+    QCOMPARE(lock->count(), 2);
+    lock->setCurrentIndex(1);
+    emit lock->textActivated(lock->currentText());
+    QCOMPARE(dynamic_cast<TGenerator&>(placed).LockMode(), TLockMode::lmTransaction);
     QVERIFY(W().Inspector().findChild<QLineEdit*>("Tag") == nullptr);
     QVERIFY(W().Inspector().RowOf("Tag") >= 0);
 
@@ -195,6 +203,7 @@ class DesignerTest : public QObject {
     const std::string first = ReadFile(File("composed.frm"));
     QVERIFY(first.find("object Generator1: TGenerator") != std::string::npos);
     QVERIFY(first.find("Mask = 'ORD-&&&&'") != std::string::npos);
+    QVERIFY(first.find("LockMode = lmTransaction") != std::string::npos);
 
     Open("composed.frm");
     QCOMPARE(W().Root().ComponentCount(), 2);

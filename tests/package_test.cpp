@@ -93,12 +93,15 @@ class PackageTest : public QObject {
     CountingDesigner designer;
     auto& registry = TDesignRegistry::Global();
     // On a TGenerator only Mask has an editor of its own, a dialog button; the events get
-    // the default list of handlers, everything else plain text.
+    // the default list of handlers, LockMode the list of its values, everything else plain
+    // text.
     for (const TPropInfo& p : g->Properties()) {
       const unsigned attributes = registry.PropertyEditor(&designer, *g, p)->GetAttributes();
-      const unsigned expected = p.Name == "Mask"                ? unsigned{paDialog}
-                                : p.Kind == TTypeKind::tkMethod ? unsigned{paValueList}
-                                                                : 0U;
+      const unsigned expected =
+          p.Name == "Mask" ? unsigned{paDialog}
+          : p.Kind == TTypeKind::tkMethod || p.Kind == TTypeKind::tkEnumeration
+              ? unsigned{paValueList}
+              : 0U;
       QCOMPARE(attributes, expected);
     }
     // A descendant that publishes the names gets the lists.
