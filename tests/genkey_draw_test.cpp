@@ -219,7 +219,7 @@ TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
   std::mt19937 random(12345);
   bool killed_holding = false;
   for (int attempt = 0; attempt < 30 && !killed_holding; ++attempt) {
-    Process victim(Args({"shell", "--alias", "Shop", "--mask", "#####"}));
+    Process victim(Args({"shell", "--alias", "Shop", "--mask", "#####", "--lock", "fields"}));
     victim.Send("who\n");
     const std::string who = victim.ReadLine(std::chrono::seconds(60)).value_or("");
     ASSERT_EQ(who.size(), 17U);
@@ -237,11 +237,12 @@ TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
   }
   ASSERT_TRUE(killed_holding) << "never caught the victim holding the lock";
 
-  // The survivors break the dead client's lock and go on, repeating nothing.
+  // The survivors, of both lock modes, break the dead client's lock and go on, repeating
+  // nothing.
   std::vector<std::unique_ptr<Process>> others;
-  for (int i = 0; i < 3; ++i) {
+  for (const char* lock : {"fields", "transaction", "transaction"}) {
     others.push_back(std::make_unique<Process>(
-        Args({"next", "--alias", "Shop", "--mask", "#####", "-n", "20"})));
+        Args({"next", "--alias", "Shop", "--mask", "#####", "-n", "20", "--lock", lock})));
   }
   for (auto& o : others) {
     const ProcessResult r = o->Wait();
@@ -251,6 +252,98 @@ TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
     for (const std::string& k : keys)
       EXPECT_TRUE(drawn.insert(k).second) << "drawn twice: " << k;
   }
+}
+
+// Clients of both lock modes draw from one sequence while one of them is SIGKILLed every so
+// often and replaced: every key that any of them printed is distinct.
+TEST_P(GenkeyDrawTest, KilledClientsOfBothModesNeverRepeatAKey) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  const auto start = [&](int i) {
+    return std::make_unique<Process>(
+        Args({"next", "--alias", "Shop", "--mask", "K######", "-n", "1000000", "--lock",
+              i % 2 == 0 ? "fields" : "transaction"}));
+  };
+  std::vector<std::unique_ptr<Process>> clients;
+  for (int i = 0; i < 4; ++i)
+    clients.push_back(start(i));
+  std::multiset<std::string> keys;
+  const auto collect = [&](Process& p) {
+    for (const std::string& k : Lines(p.Wait().out))
+      keys.insert(k);
+  };
+  std::mt19937 random(4242);
+  for (int kill = 0; kill < 12; ++kill) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 100));
+    const std::size_t victim = random() % clients.size();
+    clients[victim]->Kill(SIGKILL);
+    collect(*clients[victim]);
+    clients[victim] = start(static_cast<int>(victim));
+  }
+  for (auto& c : clients) {
+    c->Kill(SIGTERM);
+    collect(*c);
+  }
+  // Afterwards both modes still draw, past any lock a killed client left in the row.
+  for (const char* lock : {"fields", "transaction"}) {
+    const ProcessResult r =
+        Genkey({"next", "--alias", "Shop", "--mask", "K######", "-n", "3", "--lock", lock});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string& k : Lines(r.out))
+      keys.insert(k);
+  }
+  EXPECT_GT(keys.size(), 20U);
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
+      << "a key was handed out twice";
+}
+
+// A client stopped (SIGSTOP) while it holds the row in a transaction holds nobody up for
+// longer than their MaxWait: on a server its session is ended and the others go on; on a file
+// the others give up with a clear error. Nothing repeats once it resumes.
+TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  const std::vector<std::string> draw = {"next", "--alias", "Shop", "--mask", "S######"};
+  std::multiset<std::string> keys;
+  bool blocked = false;  // a waiter found the row held by the stopped client
+  for (int attempt = 0; attempt < 20 && !blocked; ++attempt) {
+    std::vector<std::string> args = draw;
+    args.insert(args.end(), {"-n", "1000000"});
+    Process holder(Args(args));
+    ASSERT_TRUE(holder.ReadLine(std::chrono::seconds(60)).has_value());
+    holder.Kill(SIGSTOP);
+    args = draw;
+    args.insert(args.end(), {"-n", "2", "--max-wait", pg_uri.empty() ? "1" : "20"});
+    const ProcessResult waiter = Genkey(args);
+    holder.Kill(SIGCONT);
+    if (pg_uri.empty()) {
+      // The file stays locked: the waiter gives up after its MaxWait, naming the table.
+      blocked = waiter.exit_code != 0;
+      if (blocked) {
+        EXPECT_NE(waiter.err.find("the row of table GENTBL.DB stayed busy for 1 seconds"),
+                  std::string::npos)
+            << waiter.err;
+      }
+    } else {
+      // The server ends the stopped client's session; the waiter goes on.
+      EXPECT_EQ(waiter.exit_code, 0) << waiter.err;
+    }
+    for (const std::string& k : Lines(waiter.out))
+      keys.insert(k);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    holder.Kill(SIGTERM);
+    const ProcessResult held = holder.Wait();
+    for (const std::string& k : Lines(held.out))
+      keys.insert(k);
+    if (!pg_uri.empty()) {
+      // Its lost session ends its run with a clear error; then the waiter was blocked by it.
+      blocked = held.exit_code == 1;
+      if (blocked) {
+        EXPECT_NE(held.err.find("no key was handed out"), std::string::npos) << held.err;
+      }
+    }
+  }
+  EXPECT_TRUE(blocked) << "never stopped the holder while it held the row";
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
+      << "a key was handed out twice";
 }
 
 TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {

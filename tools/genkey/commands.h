@@ -52,6 +52,8 @@ struct DrawOptions {
   std::optional<std::string> end;
   std::optional<std::string> proc;
   long long count = 1;
+  std::string lock = "transaction";  // or "fields": the generator's LockMode
+  std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
 };
 
 // Draws `count` keys with one generator, one a line.
@@ -75,6 +77,7 @@ struct FormOptions {
   std::optional<std::string> component;
   std::string action;  // next, undo, shell, show
   long long count = 1;
+  std::optional<std::string> lock;  // "transaction" or "fields"; else the form's LockMode
 };
 
 // A generator read from a stored form file.

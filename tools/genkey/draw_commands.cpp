@@ -105,6 +105,10 @@ class Client {
   std::optional<std::string> proc_;
 };
 
+TLockMode LockModeOf(const std::string& name) {
+  return name == "fields" ? TLockMode::lmRowFields : TLockMode::lmTransaction;
+}
+
 // A generator set up from the command line, its table open. Null after a refusal, which has
 // been reported.
 std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& err) {
@@ -123,6 +127,8 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   if (o.start) g->SetStartValue(*o.start);
   if (o.end) g->SetEndValue(*o.end);
   g->SetGeneratorType(o.type);
+  g->SetLockMode(LockModeOf(o.lock));
+  g->SetMaxWait(o.max_wait);
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);
   try {
@@ -206,6 +212,7 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     const std::unique_ptr<TComponent> root = ReadComponentFile(options.file);
     TGenerator* g = FindGenerator(*root, options.component, err);
     if (g == nullptr) return kFailure;
+    if (options.lock) g->SetLockMode(LockModeOf(*options.lock));
     if (options.action == "show") {
       Show(*g, out);
       return kOk;
