@@ -1,30 +1,31 @@
 // Keys per second drawn by several processes from one generator table, on one sequence and on
-// separate sequences, against baselines measured in the same run on the same store with the
-// same durability: a counter row advanced by one UPDATE ... RETURNING in its own transaction
-// per key, and (on PostgreSQL) nextval() on a sequence. Every run also checks that no key
-// repeats.
-//
-//   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
-//              [--wait-round-us 100] [--dir DIR]
-//
-// PostgreSQL runs use the server named by $TGEN_PG_URI (scripts/with-postgres.sh starts one).
-// Prints a table in Markdown.
+// separate sequences, in each lock mode, against baselines measured in the same run on the
+// same store with the same durability: a counter row advanced by one UPDATE ... RETURNING in
+// its own transaction per key, and (on PostgreSQL) nextval() on a sequence. With
+// --kill-every-ms, each generator run is repeated while one random client is SIGKILLed that
+// often and replaced. Every run checks that no key repeats. Run with --help for the options.
 #include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <algorithm>
+
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/generator.h"
@@ -36,13 +37,39 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kUsage = R"(contention: keys per second of the generator against baselines
+
+  contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
+             [--lock fields,transaction] [--kill-every-ms MS] [--wait-round-us 100]
+             [--csv FILE] [--dir DIR]
+
+  --store          where the tables live; postgresql uses the server named by $TGEN_PG_URI
+                   (scripts/with-postgres.sh starts one)
+  --clients        numbers of client processes to measure, comma-separated
+  --seconds        length of each run
+  --lock           lock modes of the generator to measure: fields (lmRowFields),
+                   transaction (lmTransaction)
+  --kill-every-ms  also run each generator measurement while one random client is SIGKILLed
+                   this often and replaced; the table gains the throughput under kills
+  --wait-round-us  the generator's WaitRound
+  --csv            also write the table as CSV to FILE (for scripts/contention-chart.sh)
+  --dir            where the SQLite tables and key lists go (a fresh folder inside it)
+
+Prints a Markdown table; a run in which any key repeats says NO in its last column and makes
+the exit status 1.
+)";
+
 struct Options {
   std::string store = "sqlite";
   std::string pg_uri;  // the server, for --store postgresql
   int run = 0;         // numbers the tables of each run
   std::vector<int> clients = {1, 2, 4, 8};
   double seconds = 2;
-  std::vector<int> wait_rounds_us = {100};
+  std::vector<std::string> locks = {"fields", "transaction"};
+  std::string lock;  // of the run under way
+  int kill_every_ms = 0;
+  int wait_round_us = 100;
+  std::string csv;
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
 
@@ -61,31 +88,43 @@ std::string TableName(const Options& o) {
   return "GEN_" + std::to_string(o.run);
 }
 
-// One child's work: draw keys until the deadline, writing them to `out`, one a line.
-using Work = void (*)(int child, bool separate, Clock::time_point until, const Options& o,
-                      std::ostream& out);
+// Writes one key at once, so that a client killed the next moment has recorded every key it
+// drew.
+void Emit(int fd, const std::string& key) {
+  const std::string line = key + '\n';
+  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::_Exit(4);
+}
+
+// One child's work: draw keys until the deadline, writing each to `fd`.
+using Work = void (*)(int child, bool separate, Clock::time_point until, const Options& o, int fd);
 
 void DrawWithGenerator(int child, bool separate, Clock::time_point until, const Options& o,
-                       std::ostream& out) {
+                       int fd) {
   auto sink = std::make_shared<CountingSink>();
   const tgen::ScopedNoticeSink guard(sink);
   tgen::TGenerator g;
   g.SetMask("#######");
   g.SetGeneratorType(separate ? child : 0);
+  g.SetLockMode(o.lock == "fields" ? tgen::TLockMode::lmRowFields : tgen::TLockMode::lmTransaction);
   g.SetDataBaseName("Bench");
   g.SetTableName(TableName(o));
-  g.SetWaitRound(std::chrono::microseconds(o.wait_rounds_us.front()));
+  g.SetWaitRound(std::chrono::microseconds(o.wait_round_us));
   g.InitDB();
-  if (g.Disabled()) std::exit(3);
-  while (Clock::now() < until)
-    out << g.Generator() << '\n';
+  if (g.Disabled()) std::_Exit(3);
+  try {
+    while (Clock::now() < until)
+      Emit(fd, g.Generator().str());
+  } catch (const std::exception& e) {
+    std::cerr << "child " << child << ": " << e.what() << '\n';
+    std::_Exit(3);
+  }
   if (sink->count > 0) std::cerr << "child " << child << ": " << sink->count << " busy notices\n";
 }
 
 void DrawWithCounterRow(int child, bool separate, Clock::time_point until, const Options& o,
-                        std::ostream& out) {
+                        int fd) {
   sqlite3* db = nullptr;
-  if (sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db) != SQLITE_OK) std::exit(3);
+  if (sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db) != SQLITE_OK) std::_Exit(3);
   sqlite3_busy_timeout(db, 5000);
   sqlite3_exec(db, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
   sqlite3_stmt* step = nullptr;
@@ -98,7 +137,7 @@ void DrawWithCounterRow(int child, bool separate, Clock::time_point until, const
       const long long v = sqlite3_column_int64(step, 0);
       sqlite3_reset(step);
       if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
-        out << v << '\n';
+        Emit(fd, std::to_string(v));
         continue;
       }
     }
@@ -119,33 +158,30 @@ void PgExec(PGconn* conn, const std::string& sql) {
 }
 
 // Draws with one statement per key in its own transaction (autocommit): `sql` returns the key.
-void DrawWithStatement(const Options& o, Clock::time_point until, const std::string& sql,
-                       std::ostream& out) {
+void DrawWithStatement(const Options& o, Clock::time_point until, const std::string& sql, int fd) {
   PGconn* conn = PQconnectdb(o.pg_uri.c_str());
-  if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
+  if (PQstatus(conn) != CONNECTION_OK) std::_Exit(3);
   while (Clock::now() < until) {
     PGresult* r = PQexec(conn, sql.c_str());
-    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
-      out << PQgetvalue(r, 0, 0) << '\n';
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) Emit(fd, PQgetvalue(r, 0, 0));
     PQclear(r);
   }
   PQfinish(conn);
 }
 
-void DrawWithNextval(int child, bool separate, Clock::time_point until, const Options& o,
-                     std::ostream& out) {
+void DrawWithNextval(int child, bool separate, Clock::time_point until, const Options& o, int fd) {
   DrawWithStatement(o, until,
                     "SELECT nextval('seq_" + std::to_string(o.run) + "_" +
                         std::to_string(separate ? child : 0) + "')",
-                    out);
+                    fd);
 }
 
 void DrawWithPgCounterRow(int child, bool separate, Clock::time_point until, const Options& o,
-                          std::ostream& out) {
+                          int fd) {
   DrawWithStatement(o, until,
                     "UPDATE counter_" + std::to_string(o.run) + " SET v = v + 1 WHERE id = " +
                         std::to_string(separate ? child : 0) + " RETURNING v",
-                    out);
+                    fd);
 }
 
 void PreparePg(const Options& o, int clients) {
@@ -162,13 +198,12 @@ void PreparePg(const Options& o, int clients) {
 }
 
 void Prepare(const Options& o, int clients) {
-  if (o.store == "postgresql") {
-    PreparePg(o, clients);
-    fs::create_directories(o.dir);
-    return;
-  }
   fs::remove_all(o.dir);
   fs::create_directories(o.dir);
+  if (o.store == "postgresql") {
+    PreparePg(o, clients);
+    return;
+  }
   tgen::CreateGeneratorTable("Bench", TableName(o));
   sqlite3* db = nullptr;
   sqlite3_open((o.dir / "COUNTER.DB").c_str(), &db);  // NOLINT: checked by the children
@@ -184,29 +219,53 @@ void Prepare(const Options& o, int clients) {
 struct Result {
   double keys_per_second = 0;
   bool distinct = true;
+  int kills = 0;
 };
 
-Result Run(Work work, Options& o, int clients, bool separate) {
+// Starts client `c` (its `generation`th incarnation) drawing into a file of its own.
+pid_t StartChild(Work work, const Options& o, int c, int generation, bool separate,
+                 Clock::time_point start, Clock::time_point until) {
+  const fs::path file = o.dir / ("keys-" + std::to_string(c) + "-" + std::to_string(generation));
+  std::cout.flush();  // the children must not print what the parent buffered
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) std::_Exit(4);
+  while (Clock::now() < start) {
+  }
+  work(c, separate, until, o, fd);
+  ::close(fd);
+  std::_Exit(0);
+}
+
+Result Run(Work work, Options& o, int clients, bool separate, int kill_every_ms) {
   ++o.run;
   Prepare(o, clients);
   const auto start = Clock::now() + std::chrono::milliseconds(200);  // all start together
   const auto until =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-  std::cout.flush();  // the children must not print what the parent buffered
   std::vector<pid_t> children;
-  for (int c = 0; c < clients; ++c) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      std::ofstream out(o.dir / ("keys-" + std::to_string(c)));
-      while (Clock::now() < start) {
-      }
-      work(c, separate, until, o, out);
-      out.flush();
-      std::_Exit(out ? 0 : 4);
-    }
-    children.push_back(pid);
-  }
+  std::vector<int> generations(static_cast<std::size_t>(clients), 0);
+  for (int c = 0; c < clients; ++c)
+    children.push_back(StartChild(work, o, c, 0, separate, start, until));
+
+  Result r;
   bool ok = true;
+  if (kill_every_ms > 0) {
+    std::mt19937 random(static_cast<unsigned>(o.run));
+    const auto every = std::chrono::milliseconds(kill_every_ms);
+    for (auto next = start + every; next < until; next += every) {
+      std::this_thread::sleep_until(next);
+      const auto c = static_cast<std::size_t>(random() % children.size());
+      kill(children[c], SIGKILL);
+      int status = 0;
+      waitpid(children[c], &status, 0);
+      ok = ok && (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+      children[c] =
+          StartChild(work, o, static_cast<int>(c), ++generations[c], separate, Clock::now(), until);
+      ++r.kills;
+    }
+  }
   for (const pid_t pid : children) {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -214,44 +273,83 @@ Result Run(Work work, Options& o, int clients, bool separate) {
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   if (!ok) {
-    std::cerr << "a child failed\n";
+    std::cerr << "contention: a client failed\n";
     std::exit(1);
   }
 
-  Result r;
   std::map<int, std::set<std::string>> seen;  // per sequence
   long long total = 0;
   for (int c = 0; c < clients; ++c) {
-    std::ifstream in(o.dir / ("keys-" + std::to_string(c)));
-    for (std::string key; std::getline(in, key); ++total) {
-      if (!seen[separate ? c : 0].insert(key).second) r.distinct = false;
+    for (int g = 0; g <= generations[static_cast<std::size_t>(c)]; ++g) {
+      std::ifstream in(o.dir / ("keys-" + std::to_string(c) + "-" + std::to_string(g)));
+      for (std::string key; std::getline(in, key); ++total) {
+        if (!seen[separate ? c : 0].insert(key).second) r.distinct = false;
+      }
     }
   }
   r.keys_per_second = static_cast<double>(total) / std::min(elapsed, o.seconds);
   return r;
 }
 
-std::vector<int> ParseList(const std::string& text) {
-  std::vector<int> values;
+template <typename T>
+std::vector<T> ParseList(const std::string& text, T (*convert)(const std::string&)) {
+  std::vector<T> values;
   std::istringstream in(text);
   for (std::string item; std::getline(in, item, ',');)
-    values.push_back(std::stoi(item));
+    values.push_back(convert(item));
   return values;
+}
+
+// Parses the command line; exits with the usage on a mistake.
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  const auto usage = [](int code) {
+    (code == 0 ? std::cout : std::cerr) << kUsage;
+    std::exit(code);
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (flag == "--help" || flag == "-h") usage(0);
+    if (i + 1 >= argc) usage(2);
+    const std::string value = argv[++i];
+    try {
+      if (flag == "--store") {
+        o.store = value;
+      } else if (flag == "--clients") {
+        o.clients = ParseList<int>(value, [](const std::string& s) { return std::stoi(s); });
+      } else if (flag == "--seconds") {
+        o.seconds = std::stod(value);
+      } else if (flag == "--lock") {
+        o.locks = ParseList<std::string>(value, [](const std::string& s) { return s; });
+      } else if (flag == "--kill-every-ms") {
+        o.kill_every_ms = std::stoi(value);
+      } else if (flag == "--wait-round-us") {
+        o.wait_round_us = std::stoi(value);
+      } else if (flag == "--csv") {
+        o.csv = value;
+      } else if (flag == "--dir") {
+        o.dir = fs::path(value) / ("tgen-contention-" + std::to_string(getpid()));
+      } else {
+        usage(2);
+      }
+    } catch (const std::exception&) {
+      usage(2);
+    }
+  }
+  const bool locks_known = std::all_of(o.locks.begin(), o.locks.end(), [](const std::string& l) {
+    return l == "fields" || l == "transaction";
+  });
+  if ((o.store != "sqlite" && o.store != "postgresql") || !locks_known || o.clients.empty() ||
+      o.seconds <= 0 || o.kill_every_ms < 0) {
+    usage(2);
+  }
+  return o;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string flag = argv[i];
-    if (flag == "--store") o.store = argv[i + 1];
-    if (flag == "--clients") o.clients = ParseList(argv[i + 1]);
-    if (flag == "--seconds") o.seconds = std::stod(argv[i + 1]);
-    if (flag == "--wait-round-us") o.wait_rounds_us = ParseList(argv[i + 1]);
-    if (flag == "--dir")
-      o.dir = fs::path(argv[i + 1]) / ("tgen-contention-" + std::to_string(getpid()));
-  }
+  Options o = ParseOptions(argc, argv);
   const bool pg = o.store == "postgresql";
   if (pg) {
     const char* uri = std::getenv("TGEN_PG_URI");
@@ -266,30 +364,63 @@ int main(int argc, char** argv) {
   std::ofstream(aliases) << "Bench = " << (pg ? o.pg_uri : "sqlite:" + o.dir.string()) << "\n";
   setenv("TGEN_ALIASES", aliases.c_str(), 1);
 
+  std::ofstream csv;
+  if (!o.csv.empty()) {
+    csv.open(o.csv);
+    csv << "store,sequences,clients,lock,keys_per_s,counter_row_keys_per_s,nextval_keys_per_s,"
+           "killed_keys_per_s,kills,distinct\n";
+  }
   std::cout
-      << "| store | sequences | clients | wait round | generator keys/s | counter row keys/s | "
-         "nextval keys/s | generator / counter row | generator / nextval | keys distinct |\n"
-         "|---|---|---|---|---|---|---|---|---|---|\n";
-  const std::vector<int> rounds = o.wait_rounds_us;
+      << "| store | sequences | clients | lock | keys/s | counter row keys/s | nextval keys/s "
+         "| / counter row | / nextval | under kills keys/s | under kills / without | "
+         "kills | keys distinct |\n"
+         "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+  bool all_distinct = true;
   try {
     for (const bool separate : {false, true}) {
       for (const int clients : o.clients) {
+        std::cerr << "contention: " << o.store << ", " << (separate ? "separate" : "one")
+                  << " sequence" << (separate ? "s" : "") << ", " << clients << " client"
+                  << (clients > 1 ? "s" : "") << "\n";
         const Result counter =
-            Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate);
-        const Result next = pg ? Run(DrawWithNextval, o, clients, separate) : Result{};
-        for (const int round : rounds) {
-          o.wait_rounds_us = {round};
-          const Result gen = Run(DrawWithGenerator, o, clients, separate);
-          std::printf(
-              "| %s | %s | %d | %d us | %.0f | %.0f | %s | %.2f | %s | %s |\n", o.store.c_str(),
-              separate ? "separate" : "one", clients, round, gen.keys_per_second,
-              counter.keys_per_second,
-              pg ? std::to_string(static_cast<long>(next.keys_per_second)).c_str() : "-",
-              gen.keys_per_second / counter.keys_per_second,
-              pg ? std::to_string(gen.keys_per_second / next.keys_per_second).substr(0, 4).c_str()
-                 : "-",
-              gen.distinct && counter.distinct && next.distinct ? "yes" : "NO");
-          std::fflush(stdout);
+            Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate, 0);
+        const Result next = pg ? Run(DrawWithNextval, o, clients, separate, 0) : Result{};
+        for (const std::string& lock : o.locks) {
+          o.lock = lock;
+          const Result gen = Run(DrawWithGenerator, o, clients, separate, 0);
+          const Result killed = o.kill_every_ms > 0
+                                    ? Run(DrawWithGenerator, o, clients, separate, o.kill_every_ms)
+                                    : Result{};
+          const bool distinct =
+              gen.distinct && killed.distinct && counter.distinct && next.distinct;
+          all_distinct = all_distinct && distinct;
+          const auto cell = [](bool shown, double v, int precision) {
+            if (!shown) return std::string("-");
+            std::ostringstream text;
+            text.setf(std::ios::fixed);
+            text.precision(precision);
+            text << v;
+            return text.str();
+          };
+          const bool kills = o.kill_every_ms > 0;
+          std::cout << "| " << o.store << " | " << (separate ? "separate" : "one") << " | "
+                    << clients << " | " << lock << " | " << cell(true, gen.keys_per_second, 0)
+                    << " | " << cell(true, counter.keys_per_second, 0) << " | "
+                    << cell(pg, next.keys_per_second, 0) << " | "
+                    << cell(true, gen.keys_per_second / counter.keys_per_second, 2) << " | "
+                    << cell(pg, gen.keys_per_second / next.keys_per_second, 2) << " | "
+                    << cell(kills, killed.keys_per_second, 0) << " | "
+                    << cell(kills, killed.keys_per_second / gen.keys_per_second, 2) << " | "
+                    << (kills ? std::to_string(killed.kills) : "-") << " | "
+                    << (distinct ? "yes" : "NO") << " |\n"
+                    << std::flush;
+          if (csv.is_open()) {
+            csv << o.store << ',' << (separate ? "separate" : "one") << ',' << clients << ','
+                << lock << ',' << gen.keys_per_second << ',' << counter.keys_per_second << ','
+                << (pg ? next.keys_per_second : 0) << ',' << (kills ? killed.keys_per_second : 0)
+                << ',' << killed.kills << ',' << (distinct ? "yes" : "no") << '\n'
+                << std::flush;
+          }
         }
       }
     }
@@ -299,5 +430,5 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(o.dir);
   fs::remove(aliases);
-  return 0;
+  return all_distinct ? 0 : 1;
 }
