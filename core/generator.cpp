@@ -195,6 +195,10 @@ void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
     FNoticeDeferred = true;
     return;
   }
+  ShowRestartNotice();
+}
+
+void TGenerator::ShowRestartNotice() {
   MessageBox("Incremental part was set to startup value", kCaption, MB_ICONINFORMATION);
 }
 

@@ -207,10 +207,21 @@ class TGenerator : public TComponent {
   void DrawWithRowFields(std::chrono::steady_clock::time_point give_up);
   // lmTransaction: one store transaction a draw, until the value is stored.
   void DrawInTransaction(std::chrono::steady_clock::time_point give_up);
-  // One attempt of DrawInTransaction on the row taken with the store's lock: stores the next
-  // value and returns true, or counts the attempt of a row held by a client of lmRowFields and
-  // returns false. Ends the edit either way, except when it throws.
-  bool StepInTransaction();
+  enum class TStep : std::uint8_t {
+    kStored,   // the next value is stored
+    kChanged,  // the row changed since it was last fetched; fetched afresh now
+    kCounted,  // held by a client of lmRowFields: the attempt was counted in Try
+    kFailed,   // the store failed
+  };
+  // One attempt of DrawInTransaction, within `wait`. Ends any edit it began, except when it
+  // throws.
+  // `optimistic`: a free row is stored without taking it first, if unchanged.
+  TStep StepInTransaction(std::chrono::milliseconds wait, bool optimistic);
+  // Steps the engine from the suffix last fetched and sets the row's pending fields to the
+  // new value, free and written by this client; returns the Time written.
+  std::string StepFromFetched();
+  // Tells the user that the sequence restarted at its start value.
+  void ShowRestartNotice();
   // Takes the current row for an edit as LockMode says: at once, or waiting up to MaxWait.
   void EditRow();
   [[noreturn]] void ThrowBusy() const;
@@ -249,6 +260,9 @@ class TGenerator : public TComponent {
   // While the row is held in lmTransaction, the overflow notice waits for the commit, so that a
   // message box never keeps the others out of the row.
   bool FDeferNotice = false;
+  // Another client drew between this one's looks at the row: the next draws queue for the
+  // row's lock until the sequence is quiet again.
+  bool FContended = false;
   bool FNoticeDeferred = false;
   bool FHoldsLock = false;  // between a successful ReadDATA and the WriteDATA that stores
   // The Time this client wrote when it took the row's lock, and when it last stored a value

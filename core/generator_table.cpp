@@ -113,16 +113,7 @@ TmString TGenerator::Draw() {
   }
 
   if (FLockMode == TLockMode::lmTransaction) {
-    try {
-      DrawInTransaction(give_up);
-    } catch (const ELockTimeout&) {
-      throw;
-    } catch (const ECommitUnknown&) {
-      throw;
-    } catch (const EDatabaseError&) {
-      if (!positioned || !LocateRow()) throw;
-      DrawInTransaction(give_up);  // the row was made anew since the last draw
-    }
+    DrawInTransaction(give_up);
     FRowKey = key;
   } else {
     DrawWithRowFields(give_up);
@@ -158,16 +149,15 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
     const auto left = std::max(std::chrono::milliseconds(0),
                                std::chrono::duration_cast<std::chrono::milliseconds>(
                                    give_up - std::chrono::steady_clock::now()));
-    try {
-      FTable->EditWaiting(left);
-    } catch (const ELockTimeout&) {
-      ThrowBusy();
-    }
-    bool stored = false;
+    TStep step = TStep::kFailed;
     FDeferNotice = true;
     FNoticeDeferred = false;
     try {
-      stored = StepInTransaction();
+      step = StepInTransaction(left, !FContended);
+    } catch (const ELockTimeout&) {
+      FDeferNotice = false;
+      FTable->Cancel();
+      ThrowBusy();
     } catch (const ECommitUnknown& e) {
       FDeferNotice = false;
       FTable->Cancel();
@@ -179,36 +169,92 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
       throw;
     }
     FDeferNotice = false;
-    if (stored) {
-      if (FNoticeDeferred) {
-        MessageBox("Incremental part was set to startup value", "Generator Information",
-                   MB_ICONINFORMATION);
-      }
+    if (step == TStep::kStored) {
+      if (FNoticeDeferred) ShowRestartNotice();
       return;
     }
     if (std::chrono::steady_clock::now() >= give_up) ThrowBusy();
+    if (step == TStep::kChanged) {
+      // Another client drew since this one last looked: on a busy sequence the next attempts
+      // queue for the row's lock instead of racing for it.
+      FContended = true;
+      continue;
+    }
     Wait();
+    if (step == TStep::kFailed && !LocateRow()) {
+      throw Exception("Can not generate a new value: the row of GenID " +
+                      std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
+                      "' in table " + FTableName + " is gone");
+    }
   }
 }
 
-bool TGenerator::StepInTransaction() {
+TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, bool optimistic) {
+  // The fields that tell whether the row is still as this client last saw it.
+  static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
+                                      genfield::Who + ";" + genfield::State;
   TField& state = FTable->FieldByName(genfield::State);
-  TField& tries = FTable->FieldByName(genfield::Try);
-  TField& time = FTable->FieldByName(genfield::Time);
-  TField& who = FTable->FieldByName(genfield::Who);
-  if (state.FetchedAsFloat() != 0) {
-    // Marked held by a client of the row-field cycle: count the attempt, or break a stale lock
-    // by drawing over it (its holder then finds the lock not its own and stores nothing).
-    if (tries.FetchedAsFloat() <= 10 && !CheckTimeOut(time.FetchedAsString())) {
-      tries.SetAsFloat(tries.FetchedAsFloat() + 1);
-      try {
-        FTable->Post();
-      } catch (const EDatabaseError&) {
-        FTable->Cancel();
-      }
-      return false;
+  if (optimistic && state.AsFloat() == 0) {
+    // Free when last seen: the next value is stored in one commit if nobody changed the row
+    // since, without taking the row beforehand (one round trip to a server).
+    FTable->EditUnlocked();
+    const std::string stamp = StepFromFetched();
+    try {
+      if (!FTable->PostIfUnchanged(compared, wait)) return TStep::kChanged;
+    } catch (const ELockTimeout&) {
+      throw;
+    } catch (const ECommitUnknown&) {
+      throw;
+    } catch (const EDatabaseError&) {
+      return TStep::kFailed;
     }
+    FLastStamp = stamp;
+    return TStep::kStored;
   }
+
+  // Taken under the row's lock: a busy sequence, or a row marked held by a client of the
+  // row-field cycle, judged by that cycle's rules. A stale lock is broken by drawing over it;
+  // its holder then finds the lock not its own and stores nothing.
+  const std::string seen = FTable->FieldByName(genfield::Time).AsString() + '\x1f' +
+                           FTable->FieldByName(genfield::Who).AsString();
+  try {
+    FTable->EditWaiting(wait);
+  } catch (const ELockTimeout&) {
+    throw;
+  } catch (const EDatabaseError&) {
+    return TStep::kFailed;
+  }
+  // Nobody wrote since this client last looked: the sequence is quiet again.
+  if (FTable->FieldByName(genfield::Time).FetchedAsString() + '\x1f' +
+          FTable->FieldByName(genfield::Who).FetchedAsString() ==
+      seen) {
+    FContended = false;
+  }
+  TField& tries = FTable->FieldByName(genfield::Try);
+  if (state.FetchedAsFloat() != 0 && tries.FetchedAsFloat() <= 10 &&
+      !CheckTimeOut(FTable->FieldByName(genfield::Time).FetchedAsString())) {
+    tries.SetAsFloat(tries.FetchedAsFloat() + 1);
+    try {
+      FTable->Post();
+    } catch (const EDatabaseError&) {
+      FTable->Cancel();
+    }
+    return TStep::kCounted;
+  }
+  const std::string stamp = StepFromFetched();
+  try {
+    FTable->Post();
+  } catch (const ECommitUnknown&) {
+    throw;
+  } catch (const EDatabaseError&) {
+    FTable->Cancel();
+    return TStep::kFailed;
+  }
+  FLastStamp = stamp;
+  return TStep::kStored;
+}
+
+std::string TGenerator::StepFromFetched() {
   const std::string stored = FTable->FieldByName(genfield::Suffix).FetchedAsString();
   CheckStoredSuffix(stored);
   FTblSuffix = stored;
@@ -218,21 +264,11 @@ bool TGenerator::StepInTransaction() {
   CheckFits(genfield::Suffix, FSuffix);
   const std::string stamp = GetTimeStamp();
   FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
-  tries.SetAsFloat(0);
-  time.SetAsString(stamp);
-  who.SetAsString(FWho);
-  state.SetAsFloat(0);
-  try {
-    FTable->Post();
-  } catch (const ECommitUnknown&) {
-    throw;
-  } catch (const EDatabaseError&) {
-    // Not stored: the next attempt reads the row afresh.
-    FTable->Cancel();
-    return false;
-  }
-  FLastStamp = stamp;
-  return true;
+  FTable->FieldByName(genfield::Try).SetAsFloat(0);
+  FTable->FieldByName(genfield::Time).SetAsString(stamp);
+  FTable->FieldByName(genfield::Who).SetAsString(FWho);
+  FTable->FieldByName(genfield::State).SetAsFloat(0);
+  return stamp;
 }
 
 void TGenerator::EditRow() {

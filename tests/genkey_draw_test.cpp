@@ -298,17 +298,25 @@ TEST_P(GenkeyDrawTest, KilledClientsOfBothModesNeverRepeatAKey) {
 
 // A client stopped (SIGSTOP) while it holds the row in a transaction holds nobody up for
 // longer than their MaxWait: on a server its session is ended and the others go on; on a file
-// the others give up with a clear error. Nothing repeats once it resumes.
+// the others give up with a clear error. Nothing repeats once it resumes. Two clients draw
+// at once, so that they queue for the row's lock (a lone client's draw is one statement that
+// holds nothing between round trips).
 TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   const std::vector<std::string> draw = {"next", "--alias", "Shop", "--mask", "S######"};
   std::multiset<std::string> keys;
-  bool blocked = false;  // a waiter found the row held by the stopped client
+  const auto keep = [&](const ProcessResult& r) {
+    for (const std::string& k : Lines(r.out))
+      keys.insert(k);
+  };
+  bool blocked = false;  // the stopped client held the row
   for (int attempt = 0; attempt < 20 && !blocked; ++attempt) {
     std::vector<std::string> args = draw;
     args.insert(args.end(), {"-n", "1000000"});
     Process holder(Args(args));
+    Process rival(Args(args));
     ASSERT_TRUE(holder.ReadLine(std::chrono::seconds(60)).has_value());
+    ASSERT_TRUE(rival.ReadLine(std::chrono::seconds(60)).has_value());
     holder.Kill(SIGSTOP);
     args = draw;
     args.insert(args.end(), {"-n", "2", "--max-wait", pg_uri.empty() ? "1" : "20"});
@@ -326,15 +334,15 @@ TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
       // The server ends the stopped client's session; the waiter goes on.
       EXPECT_EQ(waiter.exit_code, 0) << waiter.err;
     }
-    for (const std::string& k : Lines(waiter.out))
-      keys.insert(k);
+    keep(waiter);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     holder.Kill(SIGTERM);
+    rival.Kill(SIGTERM);
     const ProcessResult held = holder.Wait();
-    for (const std::string& k : Lines(held.out))
-      keys.insert(k);
+    keep(held);
+    keep(rival.Wait());
     if (!pg_uri.empty()) {
-      // Its lost session ends its run with a clear error; then the waiter was blocked by it.
+      // Its lost session ends its run with a clear error: it held the row when stopped.
       blocked = held.exit_code == 1;
       if (blocked) {
         EXPECT_NE(held.err.find("no key was handed out"), std::string::npos) << held.err;

@@ -280,6 +280,30 @@ void TTable::Post() {
   state_ = TDataSetState::dsBrowse;
 }
 
+void TTable::EditUnlocked() {
+  CheckActive();
+  if (!row_) throw EDatabaseError("Cannot edit: table " + tableName_ + " has no current row");
+  Cancel();
+  pending_ = current_;
+  changed_.assign(fields_.size(), false);
+  state_ = TDataSetState::dsEdit;
+}
+
+bool TTable::PostIfUnchanged(std::string_view compareFields, std::chrono::milliseconds wait) {
+  CheckActive();
+  if (state_ != TDataSetState::dsEdit || locked_) {
+    throw EDatabaseError("Cannot post: table " + tableName_ + " is not in an unlocked edit");
+  }
+  state_ = TDataSetState::dsBrowse;  // whatever happens, the pending values are spent
+  const std::vector<std::size_t> compare = FieldIndexes(compareFields);
+  TRecord expected;
+  for (const std::size_t f : compare)
+    expected.push_back(f < current_.size() ? current_[f] : TFieldValue{});
+  TConditional outcome = driver_->UpdateIf(*row_, compare, expected, pending_, wait);
+  current_ = std::move(outcome.Current);
+  return outcome.Stored;
+}
+
 void TTable::Cancel() noexcept {
   if (state_ == TDataSetState::dsEdit && locked_ && row_) {
     locked_ = false;

@@ -111,8 +111,17 @@ class TTable : public TComponent {
   // Edit, but waiting up to `wait` for another client's edit of the row to end (Edit itself
   // fails at once, or after the store's own short busy wait); ELockTimeout when it does not.
   void EditWaiting(std::chrono::milliseconds wait);
+  // Pending values over the current row as last fetched, without taking the row: only
+  // PostIfUnchanged stores them (Post takes the row first, as after Edit).
+  void EditUnlocked();
   void Insert();
   void Post();
+  // Stores the pending values of EditUnlocked in one durable commit, provided the fields
+  // `compareFields` ("Suffix;Time") still hold what was last fetched, waiting up to `wait` for
+  // another client's edit of the row to end. Returns whether it stored; either way the row is
+  // fetched afresh and the table is in browse mode. ELockTimeout, ECommitUnknown and
+  // EDatabaseError leave it in browse mode too.
+  bool PostIfUnchanged(std::string_view compareFields, std::chrono::milliseconds wait);
   // Ends an edit or insert without storing it. Never throws: it runs in clean-up paths.
   void Cancel() noexcept;
   // Whether the table declares a unique key made of some of `fieldNames` ("GenID;Prefix"), so

@@ -121,6 +121,36 @@ class MemoryCursor final : public TTableDriver {
     return it->second;
   }
 
+  TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
+                        const TRecord& expected, const TRecord& values,
+                        std::chrono::milliseconds wait) override {
+    std::unique_lock lock(store_->mutex_);
+    const auto free = [&] {
+      const auto editor = table_->editors.find(row);
+      return editor == table_->editors.end() || editor->second == this;
+    };
+    if (!store_->released_.wait_for(lock, wait, free)) {
+      throw ELockTimeout("Table " + table_->name +
+                         ": the row stayed in another client's edit for " +
+                         std::to_string(wait.count()) + " ms");
+    }
+    const auto it = table_->rows.find(row);
+    if (it == table_->rows.end()) Fail("store a row: the row was deleted");
+    for (std::size_t i = 0; i < compare.size(); ++i) {
+      if (it->second.at(compare[i]) != expected.at(i)) return {false, it->second};
+    }
+    const int call = table_->updates + 1;
+    if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
+    it->second = values;
+    it->second.resize(table_->fields.size());
+    if (table_->lose_updates.erase(call) > 0) {
+      throw ECommitUnknown("Table " + table_->name +
+                           ": the connection was lost during COMMIT; whether it was stored is "
+                           "unknown (injected: it was)");
+    }
+    return {true, it->second};
+  }
+
   void Unlock(TRowId row) noexcept override {
     const Notify released(store_->released_);
     const std::lock_guard lock(store_->mutex_);

@@ -41,8 +41,10 @@ class Connection {
   explicit Connection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
 
   // Runs one statement with text parameters (null for SQL NULL); throws on failure.
+  // `commits`: the statement runs in a transaction of its own, which a lost connection leaves
+  // in doubt (ECommitUnknown).
   Result Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
-              const std::string& what) {
+              const std::string& what, bool commits = false) {
     if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
     std::vector<const char*> values;
     std::vector<int> lengths;
@@ -50,9 +52,15 @@ class Connection {
       values.push_back(p ? p->data() : nullptr);
       lengths.push_back(p ? static_cast<int>(p->size()) : 0);
     }
-    Result r(PQexecParams(conn_.get(), sql.c_str(), static_cast<int>(params.size()), nullptr,
-                          values.data(), lengths.data(), nullptr, 0));
+    const std::string& name = Prepared(sql, params.size(), what);
+    Result r(PQexecPrepared(conn_.get(), name.c_str(), static_cast<int>(params.size()),
+                            values.data(), lengths.data(), nullptr, 0));
     if (Succeeded(r.get())) return r;
+    if (commits && PQstatus(conn_.get()) != CONNECTION_OK) {
+      throw ECommitUnknown(what +
+                           ": the connection was lost during COMMIT; whether it was stored is "
+                           "unknown");
+    }
     Throw(r.get(), what);
   }
 
@@ -68,8 +76,12 @@ class Connection {
   std::vector<Result> Pipeline(const std::vector<Statement>& statements, const std::string& what,
                                bool commits) {
     if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
+    std::vector<const std::string*> names;
+    for (const Statement& s : statements)
+      names.push_back(&Prepared(s.sql, s.params.size(), what));
     PGconn* c = conn_.get();
     bool sent = PQenterPipelineMode(c) == 1;
+    auto name = names.begin();
     for (const Statement& s : statements) {
       if (!sent) break;
       std::vector<const char*> values;
@@ -78,8 +90,8 @@ class Connection {
         values.push_back(p ? p->data() : nullptr);
         lengths.push_back(p ? static_cast<int>(p->size()) : 0);
       }
-      sent = PQsendQueryParams(c, s.sql.c_str(), static_cast<int>(s.params.size()), nullptr,
-                               values.data(), lengths.data(), nullptr, 0) == 1;
+      sent = PQsendQueryPrepared(c, (*name++)->c_str(), static_cast<int>(s.params.size()),
+                                 values.data(), lengths.data(), nullptr, 0) == 1;
     }
     sent = sent && PQpipelineSync(c) == 1;
     std::vector<Result> results;
@@ -127,6 +139,15 @@ class Connection {
     throw EDatabaseError(what + ": " + Trimmed(PQresultErrorMessage(r.get())));
   }
 
+  // Sets how long a statement waits for a row lock, for the rest of the session, in whole
+  // seconds (rounded up, at least one), so that draws in a row send it once.
+  void SetLockTimeout(std::chrono::milliseconds wait, const std::string& what) {
+    const auto seconds = std::max<std::int64_t>((wait.count() + 999) / 1000, 1);
+    if (PQstatus(conn_.get()) == CONNECTION_OK && seconds == lock_timeout_s_) return;
+    Exec("SELECT set_config('lock_timeout', $1, false)", {std::to_string(seconds) + "s"}, what);
+    lock_timeout_s_ = seconds;
+  }
+
   void Rollback() noexcept {
     if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK &&
         PQpipelineStatus(conn_.get()) == PQ_PIPELINE_OFF &&
@@ -136,6 +157,18 @@ class Connection {
   }
 
  private:
+  // The name of `sql` prepared on this connection, preparing it on first use: the server
+  // parses and plans each statement once per connection, not once per call.
+  const std::string& Prepared(const std::string& sql, std::size_t params, const std::string& what) {
+    const auto found = prepared_.find(sql);
+    if (found != prepared_.end()) return found->second;
+    std::string name = "tgen_" + std::to_string(prepared_.size() + 1);
+    const Result r(
+        PQprepare(conn_.get(), name.c_str(), sql.c_str(), static_cast<int>(params), nullptr));
+    if (!Succeeded(r.get())) Throw(r.get(), what);
+    return prepared_.emplace(sql, std::move(name)).first->second;
+  }
+
   static bool Succeeded(const PGresult* r) {
     const ExecStatusType status = r != nullptr ? PQresultStatus(r) : PGRES_FATAL_ERROR;
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -169,6 +202,8 @@ class Connection {
     values.push_back(conninfo_.c_str());
     keys.push_back(nullptr);
     values.push_back(nullptr);
+    lock_timeout_s_ = 0;
+    prepared_.clear();
     conn_.reset(PQconnectdbParams(keys.data(), values.data(), 1));
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
       const std::string reason = Trimmed(PQerrorMessage(conn_.get()));
@@ -184,6 +219,8 @@ class Connection {
 
   std::string conninfo_;
   std::unique_ptr<PGconn, ConnCloser> conn_;
+  std::int64_t lock_timeout_s_ = 0;              // as last set on this connection
+  std::map<std::string, std::string> prepared_;  // SQL text -> statement name
 };
 
 std::optional<std::string> Param(const TFieldValue& v) {
@@ -277,7 +314,7 @@ class PgTable final : public TTableDriver {
   TRecord Lock(TRowId row) override { return Take(row, std::nullopt); }
 
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
-    return Take(row, std::max(wait, std::chrono::milliseconds(1)));  // 0 would wait for ever
+    return Take(row, wait);
   }
 
   TRecord Update(TRowId row, const TRecord& values) override {
@@ -302,6 +339,45 @@ class PgTable final : public TTableDriver {
   }
 
   void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
+
+  TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
+                        const TRecord& expected, const TRecord& values,
+                        std::chrono::milliseconds wait) override {
+    // One statement in a transaction of its own, as a counter row is stepped: the update
+    // waits for the row and stores only when the compared fields still hold what is
+    // expected. Only when it did not is the row read again.
+    const std::string what = "Cannot store a row of table " + table_;
+    std::vector<std::optional<std::string>> params;
+    for (std::size_t i = 0; i < defs_.size(); ++i)
+      params.push_back(i < values.size() ? Param(values[i]) : std::nullopt);
+    const std::string sets = Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1);
+    std::string where = Where(key_, keys_.at(Index(row)), params);
+    for (std::size_t i = 0; i < compare.size(); ++i) {
+      params.push_back(Param(expected.at(i)));
+      where += " AND " + QuoteIdentifier(defs_.at(compare[i]).Name) + " IS NOT DISTINCT FROM " +
+               ParamMark(kStyle, params.size());
+    }
+    try {
+      conn_.SetLockTimeout(wait, what);
+      const Result r =
+          conn_.Exec("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
+                     params, what, true);
+      if (PQntuples(r.get()) == 1) return {true, Row(r.get(), 0)};
+      std::vector<std::optional<std::string>> key_params;
+      const Result now =
+          conn_.Exec(select_ + Where(key_, keys_.at(Index(row)), key_params), key_params, what);
+      if (PQntuples(now.get()) == 0)
+        throw EDatabaseError("The row of table " + table_ + " was deleted");
+      return {false, Row(now.get(), 0)};
+    } catch (const ELockTimeout&) {
+      conn_.Rollback();
+      throw ELockTimeout(what + ": another client kept the row for " +
+                         std::to_string(wait.count()) + " ms");
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
 
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     std::vector<std::optional<std::string>> params;
@@ -377,20 +453,18 @@ class PgTable final : public TTableDriver {
   }
 
  private:
-  // Lock and LockWaiting: the transaction, the lock time-out and the row's lock in one round
-  // trip. Without `wait` the row is taken only when free (NOWAIT).
+  // Lock and LockWaiting: the transaction and the row's lock in one round trip. Without `wait`
+  // the row is taken only when free (NOWAIT); with it, the wait is bounded to the second.
   TRecord Take(TRowId row, std::optional<std::chrono::milliseconds> wait) {
     const std::string what = "Cannot edit a row of table " + table_;
-    std::vector<Connection::Statement> statements = {{"BEGIN", {}}};
-    if (wait) {
-      statements.push_back(
-          {"SELECT set_config('lock_timeout', $1, true)", {std::to_string(wait->count()) + "ms"}});
-    }
     std::vector<std::optional<std::string>> params;
     const std::string where = Where(key_, keys_.at(Index(row)), params);
-    statements.push_back({select_ + where + (wait ? " FOR UPDATE" : " FOR UPDATE NOWAIT"), params});
     try {
-      const std::vector<Result> r = conn_.Pipeline(statements, what, false);
+      if (wait) conn_.SetLockTimeout(*wait, what);
+      const std::vector<Result> r = conn_.Pipeline(
+          {{"BEGIN", {}},
+           {select_ + where + (wait ? " FOR UPDATE" : " FOR UPDATE NOWAIT"), params}},
+          what, false);
       if (PQntuples(r.back().get()) == 0)
         throw EDatabaseError("The row of table " + table_ + " was deleted");
       return Row(r.back().get(), 0);

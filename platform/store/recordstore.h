@@ -39,6 +39,12 @@ struct TLocated {
   TRecord Values;
 };
 
+// The outcome of a conditional update: whether it stored, and the row as it is now.
+struct TConditional {
+  bool Stored = false;
+  TRecord Current;
+};
+
 // One client's connection to one table. Not thread-safe: one cursor, one thread at a time.
 class TTableDriver {
  public:
@@ -62,6 +68,14 @@ class TTableDriver {
   virtual TRecord Update(TRowId row, const TRecord& values) = 0;
   // Ends an edit without storing anything.
   virtual void Unlock(TRowId row) noexcept = 0;
+  // Stores `values` into the row in one durable commit, without a Lock first, provided its
+  // fields `compare` still hold `expected` (null equals null); waits up to `wait` for another
+  // client's edit of the row to end. Returns whether it stored and the row as it is after the
+  // call. ELockTimeout when the row stays in edit; ECommitUnknown when the connection went
+  // while the commit was under way.
+  virtual TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
+                                const TRecord& expected, const TRecord& values,
+                                std::chrono::milliseconds wait) = 0;
   // Stores a new row durably. EKeyViolation when another row holds the same values in the
   // fields `key` (checked inside the transaction that inserts, so that clients inserting at
   // once cannot both pass, whether or not the table declares that key unique) or in a key

@@ -182,6 +182,36 @@ TEST_P(RecordStoreTest, EditWaitingQueuesBehindTheHolder) {
   b->Cancel();
 }
 
+// A conditional store takes no lock beforehand: it stores only while the compared fields hold
+// what the cursor last fetched, and otherwise brings the row as it is now.
+TEST_P(RecordStoreTest, PostIfUnchangedStoresOnlyWhatNobodyChangedSince) {
+  AddRow(1, "C", "000");
+  auto a = store->Cursor();
+  auto b = store->Cursor();
+  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("C")}));
+  ASSERT_TRUE(b->Locate("GenID;Prefix", {1.0, std::string("C")}));
+  const auto step = [](TTable& t, const std::string& suffix) {
+    t.EditUnlocked();
+    t.FieldByName("Suffix").SetAsString(suffix);
+    return t.PostIfUnchanged("Suffix;Who", std::chrono::seconds(5));
+  };
+  EXPECT_TRUE(step(*a, "001"));
+  EXPECT_FALSE(step(*b, "001"));  // b saw 000: refused, and shown the row as it is
+  EXPECT_EQ(b->FieldByName("Suffix").AsString(), "001");
+  EXPECT_TRUE(step(*b, "002"));
+  EXPECT_EQ(b->State(), TDataSetState::dsBrowse);
+  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("C")}));
+  EXPECT_EQ(a->FieldByName("Suffix").AsString(), "002");
+
+  // A row in another client's edit is waited for, within the limit.
+  b->Edit();
+  a->EditUnlocked();
+  a->FieldByName("Suffix").SetAsString("003");
+  EXPECT_THROW(a->PostIfUnchanged("Suffix", std::chrono::milliseconds(50)), ELockTimeout);
+  b->Cancel();
+  EXPECT_TRUE(step(*a, "003"));
+}
+
 TEST_P(RecordStoreTest, InsertRefusesADuplicateKeyAndTooLongTexts) {
   AddRow(4, "DUP", "1");
   auto t = store->Cursor();
