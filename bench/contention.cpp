@@ -63,6 +63,7 @@ struct Options {
   std::string store = "sqlite";
   std::string pg_uri;  // the server, for --store postgresql
   int run = 0;         // numbers the tables of each run
+  pid_t owner = getpid();  // names them apart from other benchmarks' on the same server
   std::vector<int> clients = {1, 2, 4, 8};
   double seconds = 2;
   std::vector<std::string> locks = {"fields", "transaction"};
@@ -84,8 +85,13 @@ class CountingSink final : public tgen::NoticeSink {
   int count = 0;
 };
 
+// Names the tables and sequences of the run under way.
+std::string RunName(const Options& o) {
+  return std::to_string(o.owner) + "_" + std::to_string(o.run);
+}
+
 std::string TableName(const Options& o) {
-  return "GEN_" + std::to_string(o.run);
+  return "GEN_" + RunName(o);
 }
 
 // Writes one key at once, so that a client killed the next moment has recorded every key it
@@ -171,7 +177,7 @@ void DrawWithStatement(const Options& o, Clock::time_point until, const std::str
 
 void DrawWithNextval(int child, bool separate, Clock::time_point until, const Options& o, int fd) {
   DrawWithStatement(o, until,
-                    "SELECT nextval('seq_" + std::to_string(o.run) + "_" +
+                    "SELECT nextval('seq_" + RunName(o) + "_" +
                         std::to_string(separate ? child : 0) + "')",
                     fd);
 }
@@ -179,7 +185,7 @@ void DrawWithNextval(int child, bool separate, Clock::time_point until, const Op
 void DrawWithPgCounterRow(int child, bool separate, Clock::time_point until, const Options& o,
                           int fd) {
   DrawWithStatement(o, until,
-                    "UPDATE counter_" + std::to_string(o.run) + " SET v = v + 1 WHERE id = " +
+                    "UPDATE counter_" + RunName(o) + " SET v = v + 1 WHERE id = " +
                         std::to_string(separate ? child : 0) + " RETURNING v",
                     fd);
 }
@@ -188,12 +194,23 @@ void PreparePg(const Options& o, int clients) {
   tgen::CreateGeneratorTable("Bench", TableName(o));
   PGconn* conn = PQconnectdb(o.pg_uri.c_str());
   if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
-  const std::string run = std::to_string(o.run);
+  const std::string run = RunName(o);
   PgExec(conn, "CREATE TABLE counter_" + run + " (id integer PRIMARY KEY, v bigint)");
   for (int i = 0; i < clients; ++i) {
     PgExec(conn, "INSERT INTO counter_" + run + " VALUES (" + std::to_string(i) + ", 0)");
     PgExec(conn, "CREATE SEQUENCE seq_" + run + "_" + std::to_string(i));
   }
+  PQfinish(conn);
+}
+
+// Drops what a run made on the server.
+void CleanUpPg(const Options& o, int clients) {
+  PGconn* conn = PQconnectdb(o.pg_uri.c_str());
+  if (PQstatus(conn) != CONNECTION_OK) std::exit(3);
+  const std::string run = RunName(o);
+  PgExec(conn, "DROP TABLE \"" + TableName(o) + "\", counter_" + run);
+  for (int i = 0; i < clients; ++i)
+    PgExec(conn, "DROP SEQUENCE seq_" + run + "_" + std::to_string(i));
   PQfinish(conn);
 }
 
@@ -288,6 +305,7 @@ Result Run(Work work, Options& o, int clients, bool separate, int kill_every_ms)
     }
   }
   r.keys_per_second = static_cast<double>(total) / std::min(elapsed, o.seconds);
+  if (o.store == "postgresql") CleanUpPg(o, clients);
   return r;
 }
 

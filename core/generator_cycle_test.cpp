@@ -598,6 +598,19 @@ TEST_F(CycleTest, ABrokenRowFieldLockLeavesItsHolderNothingToStore) {
   EXPECT_EQ(Rows().front().state, 0);
 }
 
+TEST_F(CycleTest, ATransactionWhoseCommitFailsTriesAgain) {
+  mode = TLockMode::lmTransaction;
+  auto g = Make("##");
+  auto other = Make("##");
+  g->Generator();    // 00
+  other->Generator();  // 01: g's view of the row is old, so g queues for the lock next
+  store->FailUpdates(kDb, kTable, {1, 2});
+  EXPECT_EQ(g->Generator(), "02");  // a miss, two failed stores under the lock, then stored
+  EXPECT_EQ(g->waits, 2);           // a pause after each failure
+  EXPECT_EQ(Rows().front().suffix, "02");
+  EXPECT_EQ(other->Generator(), "03");
+}
+
 TEST_F(CycleTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
   mode = TLockMode::lmTransaction;
   auto g = Make("##");

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Measures keys per second of both lock modes against the baselines with bench/contention, on
+# SQLite and on a throw-away PostgreSQL server, and draws them as one SVG chart (gnuplot; on
+# Debian: apt-get install gnuplot-nox).
+#
+#   scripts/contention-chart.sh [--build DIR] [--out FILE.svg] [--seconds S] [--clients LIST]
+#                               [--kill-every-ms MS]
+#
+# Defaults: build/, docs/contention.svg, 2 s a run, clients 1,2,4,8, kills every 200 ms. The
+# measured tables are kept as CSV beside the chart (FILE-sqlite.csv, FILE-postgresql.csv), and
+# the chart names the date and the machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+out=docs/contention.svg
+seconds=2
+clients=1,2,4,8
+kill_ms=200
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --clients) clients=$2; shift 2 ;;
+    --kill-every-ms) kill_ms=$2; shift 2 ;;
+    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "contention-chart: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+command -v gnuplot > /dev/null || {
+  echo "contention-chart: gnuplot is missing (apt-get install gnuplot-nox)" >&2
+  exit 1
+}
+bench="$build/bench/contention"
+[ -x "$bench" ] || { echo "contention-chart: build $bench first" >&2; exit 1; }
+mkdir -p "$(dirname "$out")"
+base="${out%.svg}"
+
+args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms")
+"$bench" --store sqlite "${args[@]}" --csv "$base-sqlite.csv"
+scripts/with-postgres.sh "$bench" --store postgresql "${args[@]}" --csv "$base-postgresql.csv"
+
+data=$(mktemp -d)
+trap 'rm -rf "$data"' EXIT
+# One file a line of the chart: clients and keys/s, per store, sequences and series.
+for store in sqlite postgresql; do
+  awk -F, -v dir="$data" -v store="$store" 'NR > 1 {
+      key = store "-" $2
+      print $3, $5 > (dir "/" key "-" $4 ".dat")
+      if ($4 == "transaction") print $3, $8 > (dir "/" key "-killed.dat")
+      if ($4 == "fields") {
+        print $3, $6 > (dir "/" key "-counter.dat")
+        if (store == "postgresql") print $3, $7 > (dir "/" key "-nextval.dat")
+      }
+    }' "$base-$store.csv"
+done
+
+machine="$(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
+panel() {  # store, sequences, title
+  local d="$data/$1-$2"
+  local plots="'$d-fields.dat' w lp t 'generator, lmRowFields', '$d-transaction.dat' w lp t 'generator, lmTransaction', '$d-killed.dat' w lp dt 2 t 'lmTransaction, a client SIGKILLed every ${kill_ms} ms', '$d-counter.dat' w lp t 'counter row (UPDATE ... RETURNING)'"
+  [ -f "$d-nextval.dat" ] && plots="$plots, '$d-nextval.dat' w lp t 'nextval()'"
+  echo "set title '$3'; plot $plots"
+}
+gnuplot <<EOF
+set terminal svg size 1100,800 dynamic font 'sans,11'
+set output '$out'
+set multiplot layout 2,2 title "Keys per second against clients ($(date +%F), $machine, ${seconds} s a run)"
+set xlabel 'client processes'
+set ylabel 'keys/s'
+set logscale y
+set logscale x 2
+set format x '%g'
+set key top left font 'sans,9'
+set grid
+$(panel sqlite one 'SQLite, one sequence')
+$(panel sqlite separate 'SQLite, a sequence per client')
+$(panel postgresql one 'PostgreSQL, one sequence')
+$(panel postgresql separate 'PostgreSQL, a sequence per client')
+unset multiplot
+EOF
+echo "contention-chart: wrote $out"
