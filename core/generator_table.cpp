@@ -193,6 +193,37 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   // The fields that tell whether the row is still as this client last saw it.
   static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
                                       genfield::Who + ";" + genfield::State;
+  if (FGenMask->DecimalSuffix()) {
+    // A counting part of digits only steps as a counter does: the store steps it itself, and
+    // holds the row no longer than its own update, however busy the sequence. At the end of
+    // the sequence, on a row marked held, or on a suffix of another shape it leaves the row
+    // alone, and the general way below takes over from the row as it is now.
+    const TmString& end = FGenMask->EndValue();
+    const std::string last =
+        !end.empty() ? end.str() : std::string(FGenMask->GetSuffix().size(), '9');
+    const std::string stamp = GetTimeStamp();
+    try {
+      if (FTable->IncrementIf(genfield::Suffix, last, {{genfield::State, 0.0}},
+                              {{genfield::Try, 0.0},
+                               {genfield::Time, stamp},
+                               {genfield::Who, FWho},
+                               {genfield::State, 0.0}},
+                              wait)) {
+        FTblSuffix = FTable->FieldByName(genfield::Suffix).AsString();
+        FSuffix = FTblSuffix;
+        FGenMask->SetSuffix(FSuffix);
+        FLastStamp = stamp;
+        return TStep::kStored;
+      }
+    } catch (const ELockTimeout&) {
+      throw;
+    } catch (const ECommitUnknown&) {
+      throw;
+    } catch (const EDatabaseError&) {
+      return TStep::kFailed;
+    }
+  }
+
   TField& state = FTable->FieldByName(genfield::State);
   if (optimistic && state.AsFloat() == 0) {
     // Free when last seen: the next value is stored in one commit if nobody changed the row

@@ -219,6 +219,17 @@ TmString TGenMask::Collect(Keep keep) const {
   return text;
 }
 
+bool TGenMask::DecimalSuffix() const {
+  bool any = false;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (!e.IsSuffix()) continue;
+    if (e.Kind != tType::INC || e.IncKind != incType::INCNUM) return false;
+    any = true;
+  }
+  return any;
+}
+
 TmString TGenMask::GetSTAT() const {
   return Collect([](const TMskElement& e) { return e.Kind == tType::STAT; });
 }

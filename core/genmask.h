@@ -90,6 +90,10 @@ class TGenMask : public TObject {
   // nothing.
   [[nodiscard]] bool Fits(const TmString& S) const;
 
+  // True when the counting part is digits only ('#' places, no sets): its values are then
+  // fixed-width decimal numbers that step as a counter does.
+  [[nodiscard]] bool DecimalSuffix() const;
+
   [[nodiscard]] int Count() const { return count_; }
   // The whole table; entries from Count() on are not part of the mask.
   [[nodiscard]] const std::array<TMskElement, MaxElements>& Elements() const { return elements_; }

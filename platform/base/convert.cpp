@@ -34,4 +34,18 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+std::optional<std::string> NextDecimal(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
+  std::string next(digits);
+  if (next.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  for (auto it = next.rbegin(); it != next.rend(); ++it) {
+    if (*it != '9') {
+      ++*it;
+      return next;
+    }
+    *it = '0';
+  }
+  return std::nullopt;  // all nines: no room left
+}
+
 }  // namespace tgen

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,9 @@ std::string FormatNumber(double number);
 
 // `text` without the blanks (spaces, tabs, line ends) at either end.
 std::string Trim(std::string_view text);
+
+// The decimal text one above `digits`, of the same width ("0099" -> "0100"); nothing when
+// `digits` is empty, holds anything but the digits 0-9, or is all nines.
+std::optional<std::string> NextDecimal(std::string_view digits);
 
 }  // namespace tgen

@@ -34,6 +34,14 @@ TEST(FormatNumber, ShortestTextThatReadsBackExactly) {
   }
 }
 
+TEST(NextDecimal, StepsFixedWidthDigitsAndRefusesTheRest) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"0", "1"}, {"0099", "0100"}, {"1299", "1300"}, {"9", ""}, {"999", ""},
+      {"", ""},   {"1a", ""},       {" 1", ""},       {"-1", ""}};
+  for (const auto& [digits, next] : cases)
+    EXPECT_EQ(NextDecimal(digits).value_or(""), next) << digits;
+}
+
 TEST(Trim, DropsBlanksAtBothEnds) {
   EXPECT_EQ(Trim("  a b\t\r\n"), "a b");
   EXPECT_EQ(Trim(" \n "), "");

@@ -304,6 +304,34 @@ bool TTable::PostIfUnchanged(std::string_view compareFields, std::chrono::millis
   return outcome.Stored;
 }
 
+bool TTable::IncrementIf(std::string_view field, const std::string& last,
+                         const TNamedValues& required, const TNamedValues& values,
+                         std::chrono::milliseconds wait) {
+  CheckActive();
+  if (!row_) throw EDatabaseError("Cannot post: table " + tableName_ + " has no current row");
+  if (state_ != TDataSetState::dsBrowse) {
+    throw EDatabaseError("Cannot post: table " + tableName_ + " is in edit or insert mode");
+  }
+  const auto split = [this](const TNamedValues& named, std::vector<std::size_t>& fields,
+                            TRecord& record) {
+    for (const auto& [name, value] : named) {
+      fields.push_back(FieldByName(name).Index());
+      record.push_back(value);
+    }
+  };
+  std::vector<std::size_t> required_fields;
+  std::vector<std::size_t> set_fields;
+  TRecord expected;
+  TRecord set_values;
+  split(required, required_fields, expected);
+  split(values, set_fields, set_values);
+  TConditional outcome =
+      driver_->IncrementIf(*row_, FieldByName(field).Index(), last, required_fields, expected,
+                           set_fields, set_values, wait);
+  current_ = std::move(outcome.Current);
+  return outcome.Stored;
+}
+
 void TTable::Cancel() noexcept {
   if (state_ == TDataSetState::dsEdit && locked_ && row_) {
     locked_ = false;

@@ -340,6 +340,35 @@ class PgTable final : public TTableDriver {
 
   void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
 
+  TConditional IncrementIf(TRowId row, std::size_t field, const std::string& last,
+                           const std::vector<std::size_t>& required, const TRecord& expected,
+                           const std::vector<std::size_t>& set, const TRecord& values,
+                           std::chrono::milliseconds wait) override {
+    // The server steps the text itself, as a counter row is stepped: the row is held only
+    // while the update runs.
+    const std::string what = "Cannot store a row of table " + table_;
+    const std::string column = QuoteIdentifier(defs_.at(field).Name);
+    std::vector<std::optional<std::string>> params = {std::to_string(last.size())};
+    std::string sets = column + " = lpad((" + column + "::numeric + 1)::text, $1::int, '0')";
+    for (std::size_t i = 0; i < set.size(); ++i) {
+      params.push_back(Param(values.at(i)));
+      sets +=
+          ", " + QuoteIdentifier(defs_.at(set[i]).Name) + " = " + ParamMark(kStyle, params.size());
+    }
+    std::string where = Where(key_, keys_.at(Index(row)), params);
+    params.push_back("^[0-9]{" + std::to_string(last.size()) + "}$");
+    where += " AND " + column + " ~ " + ParamMark(kStyle, params.size());
+    params.push_back(last);
+    where += " AND " + column + " COLLATE \"C\" < " + ParamMark(kStyle, params.size());
+    for (std::size_t i = 0; i < required.size(); ++i) {
+      params.push_back(Param(expected.at(i)));
+      where += " AND " + QuoteIdentifier(defs_.at(required[i]).Name) + " IS NOT DISTINCT FROM " +
+               ParamMark(kStyle, params.size());
+    }
+    return Conditional("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
+                       params, row, wait, what);
+  }
+
   TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
                         const TRecord& expected, const TRecord& values,
                         std::chrono::milliseconds wait) override {
@@ -357,26 +386,8 @@ class PgTable final : public TTableDriver {
       where += " AND " + QuoteIdentifier(defs_.at(compare[i]).Name) + " IS NOT DISTINCT FROM " +
                ParamMark(kStyle, params.size());
     }
-    try {
-      conn_.SetLockTimeout(wait, what);
-      const Result r =
-          conn_.Exec("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
-                     params, what, true);
-      if (PQntuples(r.get()) == 1) return {true, Row(r.get(), 0)};
-      std::vector<std::optional<std::string>> key_params;
-      const Result now =
-          conn_.Exec(select_ + Where(key_, keys_.at(Index(row)), key_params), key_params, what);
-      if (PQntuples(now.get()) == 0)
-        throw EDatabaseError("The row of table " + table_ + " was deleted");
-      return {false, Row(now.get(), 0)};
-    } catch (const ELockTimeout&) {
-      conn_.Rollback();
-      throw ELockTimeout(what + ": another client kept the row for " +
-                         std::to_string(wait.count()) + " ms");
-    } catch (...) {
-      conn_.Rollback();
-      throw;
-    }
+    return Conditional("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
+                       params, row, wait, what);
   }
 
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
@@ -453,6 +464,31 @@ class PgTable final : public TTableDriver {
   }
 
  private:
+  // Runs an UPDATE ... RETURNING of one row in a transaction of its own, waiting for the row up
+  // to `wait`; when it stored nothing, reads the row as it is now.
+  TConditional Conditional(const std::string& update,
+                           const std::vector<std::optional<std::string>>& params, TRowId row,
+                           std::chrono::milliseconds wait, const std::string& what) {
+    try {
+      conn_.SetLockTimeout(wait, what);
+      const Result r = conn_.Exec(update, params, what, true);
+      if (PQntuples(r.get()) == 1) return {true, Row(r.get(), 0)};
+      std::vector<std::optional<std::string>> key_params;
+      const Result now =
+          conn_.Exec(select_ + Where(key_, keys_.at(Index(row)), key_params), key_params, what);
+      if (PQntuples(now.get()) == 0)
+        throw EDatabaseError("The row of table " + table_ + " was deleted");
+      return {false, Row(now.get(), 0)};
+    } catch (const ELockTimeout&) {
+      conn_.Rollback();
+      throw ELockTimeout(what + ": another client kept the row for " +
+                         std::to_string(wait.count()) + " ms");
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
   // Lock and LockWaiting: the transaction and the row's lock in one round trip. Without `wait`
   // the row is taken only when free (NOWAIT); with it, the wait is bounded to the second.
   TRecord Take(TRowId row, std::optional<std::chrono::milliseconds> wait) {

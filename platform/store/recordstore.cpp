@@ -1,10 +1,53 @@
 #include "platform/store/recordstore.h"
 
+#include "platform/base/convert.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
 namespace tgen {
+
+namespace {
+
+bool Holds(const TRecord& row, const std::vector<std::size_t>& fields, const TRecord& expected) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (row.at(fields[i]) != expected.at(i)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TConditional TTableDriver::UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
+                                    const TRecord& expected, const TRecord& values,
+                                    std::chrono::milliseconds wait) {
+  TRecord current = LockWaiting(row, wait);
+  if (!Holds(current, compare, expected)) {
+    Unlock(row);
+    return {false, std::move(current)};
+  }
+  return {true, Update(row, values)};
+}
+
+TConditional TTableDriver::IncrementIf(TRowId row, std::size_t field, const std::string& last,
+                                       const std::vector<std::size_t>& required,
+                                       const TRecord& expected, const std::vector<std::size_t>& set,
+                                       const TRecord& values, std::chrono::milliseconds wait) {
+  TRecord current = LockWaiting(row, wait);
+  const auto* text = std::get_if<std::string>(&current.at(field));
+  const std::optional<std::string> next =
+      text != nullptr && *text < last ? NextDecimal(*text) : std::nullopt;
+  if (!next || next->size() != last.size() || !Holds(current, required, expected)) {
+    Unlock(row);
+    return {false, std::move(current)};
+  }
+  TRecord stepped = current;
+  stepped[field] = *next;
+  for (std::size_t i = 0; i < set.size(); ++i)
+    stepped.at(set[i]) = values.at(i);
+  return {true, Update(row, stepped)};
+}
 
 void CheckTableName(std::string_view table) {
   const bool bad = table.empty() || table == "." || table == ".." ||

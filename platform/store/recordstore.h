@@ -72,10 +72,22 @@ class TTableDriver {
   // fields `compare` still hold `expected` (null equals null); waits up to `wait` for another
   // client's edit of the row to end. Returns whether it stored and the row as it is after the
   // call. ELockTimeout when the row stays in edit; ECommitUnknown when the connection went
-  // while the commit was under way.
+  // while the commit was under way. By default LockWaiting, a look, then Update or Unlock:
+  // right for stores whose lock is taken in-process; a server overrides it to save round
+  // trips and the time the row is held.
   virtual TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
                                 const TRecord& expected, const TRecord& values,
-                                std::chrono::milliseconds wait) = 0;
+                                std::chrono::milliseconds wait);
+  // Steps the decimal text of field `field` up by one in one durable commit, keeping its
+  // width ("0099" -> "0100"), provided it is all digits and sorts below `last` (digits of the
+  // same width) and the fields `required` hold `expected`; stores `values` into the fields
+  // `set` beside it. The store does the step itself, so the row is held no longer than the
+  // update. Waits up to `wait` for another client's edit of the row to end. Returns whether
+  // it stored and the row as it is after the call; fails as UpdateIf.
+  virtual TConditional IncrementIf(TRowId row, std::size_t field, const std::string& last,
+                                   const std::vector<std::size_t>& required,
+                                   const TRecord& expected, const std::vector<std::size_t>& set,
+                                   const TRecord& values, std::chrono::milliseconds wait);
   // Stores a new row durably. EKeyViolation when another row holds the same values in the
   // fields `key` (checked inside the transaction that inserts, so that clients inserting at
   // once cannot both pass, whether or not the table declares that key unique) or in a key

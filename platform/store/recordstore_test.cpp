@@ -212,6 +212,36 @@ TEST_P(RecordStoreTest, PostIfUnchangedStoresOnlyWhatNobodyChangedSince) {
   EXPECT_TRUE(step(*a, "003"));
 }
 
+// The store steps a decimal text itself only where the generator's engine would step it the
+// same way: all digits, below the last value, on a free row.
+TEST_P(RecordStoreTest, IncrementIfStepsDecimalTextOnlyWhereItMay) {
+  struct Case {
+    std::string suffix, last;
+    double state;
+    std::string after;  // empty: left alone
+  };
+  const std::vector<Case> cases = {
+      {"0099", "9999", 0, "0100"}, {"0041", "0042", 0, "0042"}, {"0042", "0042", 0, ""},
+      {"9999", "9999", 0, ""},     {"00A1", "9999", 0, ""},     {"099", "9999", 0, ""},
+      {"0005", "9999", 1, ""},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.suffix + " below " + c.last);
+    AddRow(static_cast<double>(i), "I", c.suffix);
+    auto t = store->Cursor();
+    ASSERT_TRUE(t->Locate("GenID;Prefix", {static_cast<double>(i), std::string("I")}));
+    t->Edit();
+    t->FieldByName("State").SetAsFloat(c.state);
+    t->Post();
+    const bool stored = t->IncrementIf("Suffix", c.last, {{"State", 0.0}},
+                                       {{"Who", std::string("ME")}}, std::chrono::seconds(5));
+    EXPECT_EQ(stored, !c.after.empty());
+    EXPECT_EQ(t->FieldByName("Suffix").AsString(), stored ? c.after : c.suffix);
+    EXPECT_EQ(t->FieldByName("Who").AsString(), stored ? "ME" : "");
+  }
+}
+
 TEST_P(RecordStoreTest, InsertRefusesADuplicateKeyAndTooLongTexts) {
   AddRow(4, "DUP", "1");
   auto t = store->Cursor();

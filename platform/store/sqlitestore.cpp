@@ -271,20 +271,6 @@ class SqliteTable final : public TTableDriver {
 
   void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
 
-  TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
-                        const TRecord& expected, const TRecord& values,
-                        std::chrono::milliseconds wait) override {
-    // The file's write lock is the row's: compare and store under it, in one commit.
-    TRecord current = LockWaiting(row, wait);
-    for (std::size_t i = 0; i < compare.size(); ++i) {
-      if (current.at(compare[i]) != expected.at(i)) {
-        conn_.Rollback();
-        return {false, std::move(current)};
-      }
-    }
-    return {true, Update(row, values)};
-  }
-
   std::vector<TLocated> ReadAll() override {
     Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
     std::vector<TLocated> rows;
