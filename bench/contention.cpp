@@ -40,8 +40,8 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUsage = R"(contention: keys per second of the generator against baselines
 
   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
-             [--lock fields,transaction] [--kill-every-ms MS] [--wait-round-us 100]
-             [--csv FILE] [--dir DIR]
+             [--lock fields,transaction] [--kill-every-ms MS] [--repeat N]
+             [--wait-round-us 100] [--csv FILE] [--dir DIR]
 
   --store          where the tables live; postgresql uses the server named by $TGEN_PG_URI
                    (scripts/with-postgres.sh starts one)
@@ -51,6 +51,8 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
                    transaction (lmTransaction)
   --kill-every-ms  also run each generator measurement while one random client is SIGKILLed
                    this often and replaced; the table gains the throughput under kills
+  --repeat         rounds of every measurement, each round measuring every series once;
+                   the table shows the medians (default 1)
   --wait-round-us  the generator's WaitRound
   --csv            also write the table as CSV to FILE (for scripts/contention-chart.sh)
   --dir            where the SQLite tables and key lists go (a fresh folder inside it)
@@ -61,8 +63,8 @@ the exit status 1.
 
 struct Options {
   std::string store = "sqlite";
-  std::string pg_uri;  // the server, for --store postgresql
-  int run = 0;         // numbers the tables of each run
+  std::string pg_uri;      // the server, for --store postgresql
+  int run = 0;             // numbers the tables of each run
   pid_t owner = getpid();  // names them apart from other benchmarks' on the same server
   std::vector<int> clients = {1, 2, 4, 8};
   double seconds = 2;
@@ -70,6 +72,7 @@ struct Options {
   std::string lock;  // of the run under way
   int kill_every_ms = 0;
   int wait_round_us = 100;
+  int repeat = 1;  // rounds of every measurement; the table shows the medians
   std::string csv;
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
@@ -176,10 +179,9 @@ void DrawWithStatement(const Options& o, Clock::time_point until, const std::str
 }
 
 void DrawWithNextval(int child, bool separate, Clock::time_point until, const Options& o, int fd) {
-  DrawWithStatement(o, until,
-                    "SELECT nextval('seq_" + RunName(o) + "_" +
-                        std::to_string(separate ? child : 0) + "')",
-                    fd);
+  DrawWithStatement(
+      o, until,
+      "SELECT nextval('seq_" + RunName(o) + "_" + std::to_string(separate ? child : 0) + "')", fd);
 }
 
 void DrawWithPgCounterRow(int child, bool separate, Clock::time_point until, const Options& o,
@@ -309,6 +311,16 @@ Result Run(Work work, Options& o, int clients, bool separate, int kill_every_ms)
   return r;
 }
 
+// The run of median keys per second; distinct only when every run was.
+Result Median(std::vector<Result> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Result& a, const Result& b) { return a.keys_per_second < b.keys_per_second; });
+  Result median = runs[runs.size() / 2];
+  for (const Result& r : runs)
+    median.distinct = median.distinct && r.distinct;
+  return median;
+}
+
 template <typename T>
 std::vector<T> ParseList(const std::string& text, T (*convert)(const std::string&)) {
   std::vector<T> values;
@@ -341,6 +353,8 @@ Options ParseOptions(int argc, char** argv) {
         o.locks = ParseList<std::string>(value, [](const std::string& s) { return s; });
       } else if (flag == "--kill-every-ms") {
         o.kill_every_ms = std::stoi(value);
+      } else if (flag == "--repeat") {
+        o.repeat = std::stoi(value);
       } else if (flag == "--wait-round-us") {
         o.wait_round_us = std::stoi(value);
       } else if (flag == "--csv") {
@@ -358,7 +372,7 @@ Options ParseOptions(int argc, char** argv) {
     return l == "fields" || l == "transaction";
   });
   if ((o.store != "sqlite" && o.store != "postgresql") || !locks_known || o.clients.empty() ||
-      o.seconds <= 0 || o.kill_every_ms < 0) {
+      o.seconds <= 0 || o.kill_every_ms < 0 || o.repeat < 1) {
     usage(2);
   }
   return o;
@@ -400,15 +414,29 @@ int main(int argc, char** argv) {
         std::cerr << "contention: " << o.store << ", " << (separate ? "separate" : "one")
                   << " sequence" << (separate ? "s" : "") << ", " << clients << " client"
                   << (clients > 1 ? "s" : "") << "\n";
-        const Result counter =
-            Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate, 0);
-        const Result next = pg ? Run(DrawWithNextval, o, clients, separate, 0) : Result{};
+        // Each round measures every series once, so that a slow spell of the machine falls on
+        // all of them; the table shows the medians.
+        std::vector<Result> counters;
+        std::vector<Result> nexts;
+        std::map<std::string, std::vector<Result>> gens;
+        std::map<std::string, std::vector<Result>> killeds;
+        for (int round = 0; round < o.repeat; ++round) {
+          counters.push_back(
+              Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate, 0));
+          nexts.push_back(pg ? Run(DrawWithNextval, o, clients, separate, 0) : Result{});
+          for (const std::string& lock : o.locks) {
+            o.lock = lock;
+            gens[lock].push_back(Run(DrawWithGenerator, o, clients, separate, 0));
+            killeds[lock].push_back(
+                o.kill_every_ms > 0 ? Run(DrawWithGenerator, o, clients, separate, o.kill_every_ms)
+                                    : Result{});
+          }
+        }
+        const Result counter = Median(counters);
+        const Result next = Median(nexts);
         for (const std::string& lock : o.locks) {
-          o.lock = lock;
-          const Result gen = Run(DrawWithGenerator, o, clients, separate, 0);
-          const Result killed = o.kill_every_ms > 0
-                                    ? Run(DrawWithGenerator, o, clients, separate, o.kill_every_ms)
-                                    : Result{};
+          const Result gen = Median(gens[lock]);
+          const Result killed = Median(killeds[lock]);
           const bool distinct =
               gen.distinct && killed.distinct && counter.distinct && next.distinct;
           all_distinct = all_distinct && distinct;

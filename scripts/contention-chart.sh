@@ -4,11 +4,11 @@
 # Debian: apt-get install gnuplot-nox).
 #
 #   scripts/contention-chart.sh [--build DIR] [--out FILE.svg] [--seconds S] [--clients LIST]
-#                               [--kill-every-ms MS]
+#                               [--kill-every-ms MS] [--repeat N]
 #
-# Defaults: build/, docs/contention.svg, 2 s a run, clients 1,2,4,8, kills every 200 ms. The
-# measured tables are kept as CSV beside the chart (FILE-sqlite.csv, FILE-postgresql.csv), and
-# the chart names the date and the machine.
+# Defaults: build/, docs/contention.svg, 2 s a run, clients 1,2,4,8, kills every 200 ms, the
+# median of 3 rounds. The measured tables are kept as CSV beside the chart (FILE-sqlite.csv,
+# FILE-postgresql.csv), and the chart names the date and the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +17,7 @@ out=docs/contention.svg
 seconds=2
 clients=1,2,4,8
 kill_ms=200
+repeat=3
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -24,6 +25,7 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --clients) clients=$2; shift 2 ;;
     --kill-every-ms) kill_ms=$2; shift 2 ;;
+    --repeat) repeat=$2; shift 2 ;;
     -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "contention-chart: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -37,7 +39,7 @@ bench="$build/bench/contention"
 mkdir -p "$(dirname "$out")"
 base="${out%.svg}"
 
-args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms")
+args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms" --repeat "$repeat")
 "$bench" --store sqlite "${args[@]}" --csv "$base-sqlite.csv"
 scripts/with-postgres.sh "$bench" --store postgresql "${args[@]}" --csv "$base-postgresql.csv"
 
@@ -66,7 +68,7 @@ panel() {  # store, sequences, title
 gnuplot <<EOF
 set terminal svg size 1100,800 dynamic font 'sans,11'
 set output '$out'
-set multiplot layout 2,2 title "Keys per second against clients ($(date +%F), $machine, ${seconds} s a run)"
+set multiplot layout 2,2 title "Keys per second against clients ($(date +%F), $machine, median of $repeat runs of ${seconds} s)"
 set xlabel 'client processes'
 set ylabel 'keys/s'
 set logscale y
