@@ -41,7 +41,7 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
 
   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
              [--lock fields,transaction] [--kill-every-ms MS] [--repeat N]
-             [--wait-round-us 100] [--csv FILE] [--dir DIR]
+             [--mask '#######'] [--wait-round-us 100] [--csv FILE] [--dir DIR]
 
   --store          where the tables live; postgresql uses the server named by $TGEN_PG_URI
                    (scripts/with-postgres.sh starts one)
@@ -53,6 +53,8 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
                    this often and replaced; the table gains the throughput under kills
   --repeat         rounds of every measurement, each round measuring every series once;
                    the table shows the medians (default 1)
+  --mask           the generator's mask; a digits-only counting part is stepped by the store
+                   in lmTransaction, any other by the generator
   --wait-round-us  the generator's WaitRound
   --csv            also write the table as CSV to FILE (for scripts/contention-chart.sh)
   --dir            where the SQLite tables and key lists go (a fresh folder inside it)
@@ -73,6 +75,7 @@ struct Options {
   int kill_every_ms = 0;
   int wait_round_us = 100;
   int repeat = 1;  // rounds of every measurement; the table shows the medians
+  std::string mask = "#######";
   std::string csv;
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
@@ -112,7 +115,7 @@ void DrawWithGenerator(int child, bool separate, Clock::time_point until, const 
   auto sink = std::make_shared<CountingSink>();
   const tgen::ScopedNoticeSink guard(sink);
   tgen::TGenerator g;
-  g.SetMask("#######");
+  g.SetMask(o.mask);
   g.SetGeneratorType(separate ? child : 0);
   g.SetLockMode(o.lock == "fields" ? tgen::TLockMode::lmRowFields : tgen::TLockMode::lmTransaction);
   g.SetDataBaseName("Bench");
@@ -353,6 +356,8 @@ Options ParseOptions(int argc, char** argv) {
         o.locks = ParseList<std::string>(value, [](const std::string& s) { return s; });
       } else if (flag == "--kill-every-ms") {
         o.kill_every_ms = std::stoi(value);
+      } else if (flag == "--mask") {
+        o.mask = value;
       } else if (flag == "--repeat") {
         o.repeat = std::stoi(value);
       } else if (flag == "--wait-round-us") {

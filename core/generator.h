@@ -221,7 +221,7 @@ class TGenerator : public TComponent {
   // new value, free and written by this client; returns the Time written.
   std::string StepFromFetched();
   // Tells the user that the sequence restarted at its start value.
-  void ShowRestartNotice();
+  static void ShowRestartNotice();
   // Takes the current row for an edit as LockMode says: at once, or waiting up to MaxWait.
   void EditRow();
   [[noreturn]] void ThrowBusy() const;

@@ -293,7 +293,7 @@ std::string TGenerator::StepFromFetched() {
   FGenMask->Increment();
   FSuffix = FGenMask->GetSuffix();
   CheckFits(genfield::Suffix, FSuffix);
-  const std::string stamp = GetTimeStamp();
+  std::string stamp = GetTimeStamp();
   FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
   FTable->FieldByName(genfield::Try).SetAsFloat(0);
   FTable->FieldByName(genfield::Time).SetAsString(stamp);

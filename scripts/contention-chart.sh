@@ -4,11 +4,12 @@
 # Debian: apt-get install gnuplot-nox).
 #
 #   scripts/contention-chart.sh [--build DIR] [--out FILE.svg] [--seconds S] [--clients LIST]
-#                               [--kill-every-ms MS] [--repeat N]
+#                               [--kill-every-ms MS] [--repeat N] [--redraw]
 #
 # Defaults: build/, docs/contention.svg, 2 s a run, clients 1,2,4,8, kills every 200 ms, the
 # median of 3 rounds. The measured tables are kept as CSV beside the chart (FILE-sqlite.csv,
-# FILE-postgresql.csv), and the chart names the date and the machine.
+# FILE-postgresql.csv, with the date and machine in FILE-run.txt); --redraw draws the chart again
+# from them without measuring.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,7 @@ seconds=2
 clients=1,2,4,8
 kill_ms=200
 repeat=3
+redraw=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -26,6 +28,7 @@ while [ $# -gt 0 ]; do
     --clients) clients=$2; shift 2 ;;
     --kill-every-ms) kill_ms=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
+    --redraw) redraw=yes; shift ;;
     -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "contention-chart: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -34,14 +37,17 @@ command -v gnuplot > /dev/null || {
   echo "contention-chart: gnuplot is missing (apt-get install gnuplot-nox)" >&2
   exit 1
 }
-bench="$build/bench/contention"
-[ -x "$bench" ] || { echo "contention-chart: build $bench first" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
 base="${out%.svg}"
-
-args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms" --repeat "$repeat")
-"$bench" --store sqlite "${args[@]}" --csv "$base-sqlite.csv"
-scripts/with-postgres.sh "$bench" --store postgresql "${args[@]}" --csv "$base-postgresql.csv"
+if [ "$redraw" = no ]; then
+  bench="$build/bench/contention"
+  [ -x "$bench" ] || { echo "contention-chart: build $bench first" >&2; exit 1; }
+  args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms" --repeat "$repeat")
+  "$bench" --store sqlite "${args[@]}" --csv "$base-sqlite.csv"
+  scripts/with-postgres.sh "$bench" --store postgresql "${args[@]}" --csv "$base-postgresql.csv"
+  run=$(cat "$base-run.txt")
+  echo "$(date +%F), $machine, median of $repeat runs of ${seconds} s" > "$base-run.txt"
+fi
 
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
@@ -58,7 +64,7 @@ for store in sqlite postgresql; do
     }' "$base-$store.csv"
 done
 
-machine="$(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
+run=$(cat "$base-run.txt")
 panel() {  # store, sequences, title
   local d="$data/$1-$2"
   local plots="'$d-fields.dat' w lp t 'generator, lmRowFields', '$d-transaction.dat' w lp t 'generator, lmTransaction', '$d-killed.dat' w lp dt 2 t 'lmTransaction, a client SIGKILLed every ${kill_ms} ms', '$d-counter.dat' w lp t 'counter row (UPDATE ... RETURNING)'"
@@ -66,15 +72,15 @@ panel() {  # store, sequences, title
   echo "set title '$3'; plot $plots"
 }
 gnuplot <<EOF
-set terminal svg size 1100,800 dynamic font 'sans,11'
+set terminal svg size 1100,900 dynamic font 'sans,11'
 set output '$out'
-set multiplot layout 2,2 title "Keys per second against clients ($(date +%F), $machine, median of $repeat runs of ${seconds} s)"
+set multiplot layout 2,2 title "Keys per second against clients ($run)"
 set xlabel 'client processes'
 set ylabel 'keys/s'
 set logscale y
 set logscale x 2
 set format x '%g'
-set key top left font 'sans,9'
+set key below font 'sans,9' maxrows 3
 set grid
 $(panel sqlite one 'SQLite, one sequence')
 $(panel sqlite separate 'SQLite, a sequence per client')

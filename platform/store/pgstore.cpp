@@ -77,6 +77,7 @@ class Connection {
                                bool commits) {
     if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
     std::vector<const std::string*> names;
+    names.reserve(statements.size());
     for (const Statement& s : statements)
       names.push_back(&Prepared(s.sql, s.params.size(), what));
     PGconn* c = conn_.get();
@@ -356,9 +357,9 @@ class PgTable final : public TTableDriver {
           ", " + QuoteIdentifier(defs_.at(set[i]).Name) + " = " + ParamMark(kStyle, params.size());
     }
     std::string where = Where(key_, keys_.at(Index(row)), params);
-    params.push_back("^[0-9]{" + std::to_string(last.size()) + "}$");
+    params.emplace_back("^[0-9]{" + std::to_string(last.size()) + "}$");
     where += " AND " + column + " ~ " + ParamMark(kStyle, params.size());
-    params.push_back(last);
+    params.emplace_back(last);
     where += " AND " + column + " COLLATE \"C\" < " + ParamMark(kStyle, params.size());
     for (std::size_t i = 0; i < required.size(); ++i) {
       params.push_back(Param(expected.at(i)));
@@ -518,8 +519,7 @@ class PgTable final : public TTableDriver {
   std::string Where(const std::vector<std::size_t>& fields, const TRecord& values,
                     std::vector<std::optional<std::string>>& params) const {
     if (fields.empty()) return "";
-    const std::string where =
-        " WHERE " + Assignments(defs_, fields, " AND ", kStyle, params.size() + 1);
+    std::string where = " WHERE " + Assignments(defs_, fields, " AND ", kStyle, params.size() + 1);
     for (std::size_t i = 0; i < fields.size(); ++i)
       params.push_back(Param(values[i]));
     return where;
