@@ -7,6 +7,8 @@
 // row as Edit fetched it, inside that edit, so that two clients can never both believe they
 // hold a row, and a client whose lock was broken stores nothing.
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "core/generator.h"
@@ -19,6 +21,21 @@ namespace tgen {
 namespace {
 
 constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
+
+// Runs one store operation of a draw in a transaction: what it returns, or nothing when the
+// store failed (the attempt is then tried again); a lock time-out and a commit in doubt end
+// the draw and go to the caller.
+std::optional<bool> TryStore(const std::function<bool()>& store) {
+  try {
+    return store();
+  } catch (const ELockTimeout&) {
+    throw;
+  } catch (const ECommitUnknown&) {
+    throw;
+  } catch (const EDatabaseError&) {
+    return std::nullopt;
+  }
+}
 
 }  // namespace
 
@@ -202,25 +219,21 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::string last =
         !end.empty() ? end.str() : std::string(FGenMask->GetSuffix().size(), '9');
     const std::string stamp = GetTimeStamp();
-    try {
-      if (FTable->IncrementIf(genfield::Suffix, last, {{genfield::State, 0.0}},
-                              {{genfield::Try, 0.0},
-                               {genfield::Time, stamp},
-                               {genfield::Who, FWho},
-                               {genfield::State, 0.0}},
-                              wait)) {
-        FTblSuffix = FTable->FieldByName(genfield::Suffix).AsString();
-        FSuffix = FTblSuffix;
-        FGenMask->SetSuffix(FSuffix);
-        FLastStamp = stamp;
-        return TStep::kStored;
-      }
-    } catch (const ELockTimeout&) {
-      throw;
-    } catch (const ECommitUnknown&) {
-      throw;
-    } catch (const EDatabaseError&) {
-      return TStep::kFailed;
+    const std::optional<bool> stepped = TryStore([&] {
+      return FTable->IncrementIf(genfield::Suffix, last, {{genfield::State, 0.0}},
+                                 {{genfield::Try, 0.0},
+                                  {genfield::Time, stamp},
+                                  {genfield::Who, FWho},
+                                  {genfield::State, 0.0}},
+                                 wait);
+    });
+    if (!stepped) return TStep::kFailed;
+    if (*stepped) {
+      FTblSuffix = FTable->FieldByName(genfield::Suffix).AsString();
+      FSuffix = FTblSuffix;
+      FGenMask->SetSuffix(FSuffix);
+      FLastStamp = stamp;
+      return TStep::kStored;
     }
   }
 
@@ -230,15 +243,10 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     // since, without taking the row beforehand (one round trip to a server).
     FTable->EditUnlocked();
     const std::string stamp = StepFromFetched();
-    try {
-      if (!FTable->PostIfUnchanged(compared, wait)) return TStep::kChanged;
-    } catch (const ELockTimeout&) {
-      throw;
-    } catch (const ECommitUnknown&) {
-      throw;
-    } catch (const EDatabaseError&) {
-      return TStep::kFailed;
-    }
+    const std::optional<bool> stored =
+        TryStore([&] { return FTable->PostIfUnchanged(compared, wait); });
+    if (!stored) return TStep::kFailed;
+    if (!*stored) return TStep::kChanged;
     FLastStamp = stamp;
     return TStep::kStored;
   }
@@ -248,11 +256,10 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   // its holder then finds the lock not its own and stores nothing.
   const std::string seen = FTable->FieldByName(genfield::Time).AsString() + '\x1f' +
                            FTable->FieldByName(genfield::Who).AsString();
-  try {
-    FTable->EditWaiting(wait);
-  } catch (const ELockTimeout&) {
-    throw;
-  } catch (const EDatabaseError&) {
+  if (!TryStore([&] {
+        FTable->EditWaiting(wait);
+        return true;
+      })) {
     return TStep::kFailed;
   }
   // Nobody wrote since this client last looked: the sequence is quiet again.

@@ -84,11 +84,7 @@ class MemoryCursor final : public TTableDriver {
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
     std::unique_lock lock(store_->mutex_);
     if (Injected(table_->locks, table_->fail_locks)) Fail("edit a row: injected fault");
-    const auto free = [&] {
-      const auto editor = table_->editors.find(row);
-      return editor == table_->editors.end() || editor->second == this;
-    };
-    if (!store_->released_.wait_for(lock, wait, free)) {
+    if (!WaitForRow(lock, row, wait)) {
       if (wait.count() == 0) Fail("edit a row: the row is being edited by another client");
       throw ELockTimeout("Table " + table_->name +
                          ": the row stayed in another client's edit for " +
@@ -107,29 +103,14 @@ class MemoryCursor final : public TTableDriver {
     const bool mine = editor != table_->editors.end() && editor->second == this;
     if (mine) table_->editors.erase(editor);
     if (!mine) Fail("store a row: the row is not in edit by this client");
-    const int call = table_->updates + 1;
-    if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
-    const auto it = table_->rows.find(row);
-    if (it == table_->rows.end()) Fail("store a row: the row was deleted");
-    it->second = values;
-    it->second.resize(table_->fields.size());
-    if (table_->lose_updates.erase(call) > 0) {
-      throw ECommitUnknown("Table " + table_->name +
-                           ": the connection was lost during COMMIT; whether it was stored is "
-                           "unknown (injected: it was)");
-    }
-    return it->second;
+    return Store(row, values);
   }
 
   TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
                         const TRecord& expected, const TRecord& values,
                         std::chrono::milliseconds wait) override {
     std::unique_lock lock(store_->mutex_);
-    const auto free = [&] {
-      const auto editor = table_->editors.find(row);
-      return editor == table_->editors.end() || editor->second == this;
-    };
-    if (!store_->released_.wait_for(lock, wait, free)) {
+    if (!WaitForRow(lock, row, wait)) {
       throw ELockTimeout("Table " + table_->name +
                          ": the row stayed in another client's edit for " +
                          std::to_string(wait.count()) + " ms");
@@ -139,16 +120,7 @@ class MemoryCursor final : public TTableDriver {
     for (std::size_t i = 0; i < compare.size(); ++i) {
       if (it->second.at(compare[i]) != expected.at(i)) return {false, it->second};
     }
-    const int call = table_->updates + 1;
-    if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
-    it->second = values;
-    it->second.resize(table_->fields.size());
-    if (table_->lose_updates.erase(call) > 0) {
-      throw ECommitUnknown("Table " + table_->name +
-                           ": the connection was lost during COMMIT; whether it was stored is "
-                           "unknown (injected: it was)");
-    }
-    return {true, it->second};
+    return {true, Store(row, values)};
   }
 
   void Unlock(TRowId row) noexcept override {
@@ -194,6 +166,31 @@ class MemoryCursor final : public TTableDriver {
   }
 
  private:
+  // Waits, under `lock`, up to `wait` for no other cursor to have `row` in edit.
+  bool WaitForRow(std::unique_lock<std::mutex>& lock, TRowId row, std::chrono::milliseconds wait) {
+    return store_->released_.wait_for(lock, wait, [&] {
+      const auto editor = table_->editors.find(row);
+      return editor == table_->editors.end() || editor->second == this;
+    });
+  }
+
+  // Stores `values` into `row` under the store's lock, as a commit: the scheduled faults
+  // and lost commits apply.
+  TRecord Store(TRowId row, const TRecord& values) {
+    const int call = table_->updates + 1;
+    if (Injected(table_->updates, table_->fail_updates)) Fail("store a row: injected fault");
+    const auto it = table_->rows.find(row);
+    if (it == table_->rows.end()) Fail("store a row: the row was deleted");
+    it->second = values;
+    it->second.resize(table_->fields.size());
+    if (table_->lose_updates.erase(call) > 0) {
+      throw ECommitUnknown("Table " + table_->name +
+                           ": the connection was lost during COMMIT; whether it was stored is "
+                           "unknown (injected: it was)");
+    }
+    return it->second;
+  }
+
   [[noreturn]] void Fail(const std::string& what) const {
     throw EDatabaseError("Table " + table_->name + ": cannot " + what);
   }

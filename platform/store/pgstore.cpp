@@ -361,11 +361,7 @@ class PgTable final : public TTableDriver {
     where += " AND " + column + " ~ " + ParamMark(kStyle, params.size());
     params.emplace_back(last);
     where += " AND " + column + " COLLATE \"C\" < " + ParamMark(kStyle, params.size());
-    for (std::size_t i = 0; i < required.size(); ++i) {
-      params.push_back(Param(expected.at(i)));
-      where += " AND " + QuoteIdentifier(defs_.at(required[i]).Name) + " IS NOT DISTINCT FROM " +
-               ParamMark(kStyle, params.size());
-    }
+    where += Holding(required, expected, params);
     return Conditional("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
                        params, row, wait, what);
   }
@@ -381,12 +377,8 @@ class PgTable final : public TTableDriver {
     for (std::size_t i = 0; i < defs_.size(); ++i)
       params.push_back(i < values.size() ? Param(values[i]) : std::nullopt);
     const std::string sets = Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1);
-    std::string where = Where(key_, keys_.at(Index(row)), params);
-    for (std::size_t i = 0; i < compare.size(); ++i) {
-      params.push_back(Param(expected.at(i)));
-      where += " AND " + QuoteIdentifier(defs_.at(compare[i]).Name) + " IS NOT DISTINCT FROM " +
-               ParamMark(kStyle, params.size());
-    }
+    const std::string where =
+        Where(key_, keys_.at(Index(row)), params) + Holding(compare, expected, params);
     return Conditional("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
                        params, row, wait, what);
   }
@@ -465,6 +457,19 @@ class PgTable final : public TTableDriver {
   }
 
  private:
+  // " AND f1 IS NOT DISTINCT FROM $n ...": the fields `fields` hold `values` (null equals
+  // null), the values appended to `params`.
+  std::string Holding(const std::vector<std::size_t>& fields, const TRecord& values,
+                      std::vector<std::optional<std::string>>& params) const {
+    std::string text;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      params.push_back(Param(values.at(i)));
+      text += " AND " + QuoteIdentifier(defs_.at(fields[i]).Name) + " IS NOT DISTINCT FROM " +
+              ParamMark(kStyle, params.size());
+    }
+    return text;
+  }
+
   // Runs an UPDATE ... RETURNING of one row in a transaction of its own, waiting for the row up
   // to `wait`; when it stored nothing, reads the row as it is now.
   TConditional Conditional(const std::string& update,
