@@ -144,6 +144,12 @@ class TGenerator : public TComponent {
   // any failure the component holds the value, prefix and suffix of its last successful call,
   // so that Undo still hands back the last value it drew.
   virtual TmString Generator();
+  // `Count` consecutive keys of the sequence, drawn in one lock cycle (one commit in
+  // lmTransaction): the overflow rules and events apply at every step as for single draws,
+  // the row stores the last, and nothing is returned before that is stored. A failure returns
+  // none and stores nothing, as Generator. Undo afterwards hands back the last key only.
+  // Exception for a Count below 1; empty while disabled.
+  std::vector<TmString> GenerateBatch(int Count);
   // Hands the last value back to its sequence while nobody has drawn from it since, and
   // returns the value before it; otherwise tells OnUndoFailed (or shows "Can NOT undo!") and
   // returns the current value. Empty while disabled.
@@ -201,8 +207,12 @@ class TGenerator : public TComponent {
   };
   [[nodiscard]] Position SavePosition() const;
   void RestorePosition(const Position& p);
-  // The draw itself, Generator without the restoring on failure.
-  TmString Draw();
+  // Generator and GenerateBatch: Draw, and the position put back on failure.
+  std::vector<TmString> DrawKeys(int count);
+  // The draw itself, of FBatchSize keys into FBatchKeys.
+  void Draw();
+  // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys.
+  void StepBatch();
   // The cycle of lmRowFields: ReadDATA, WriteDATA and Wait until the value is stored.
   void DrawWithRowFields(std::chrono::steady_clock::time_point give_up);
   // lmTransaction: one store transaction a draw, until the value is stored.
@@ -254,6 +264,8 @@ class TGenerator : public TComponent {
   std::int32_t FMaxWait = 30;
   std::chrono::nanoseconds FWaitRound;
   TLockMode FLockMode = TLockMode::lmRowFields;
+  int FBatchSize = 1;                // keys the draw under way hands out
+  std::vector<TmString> FBatchKeys;  // and the keys it stepped through
   // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
   // that the next draw of that sequence can take the row without looking for it first.
   std::string FRowKey;

@@ -556,6 +556,76 @@ TEST_P(LockModeTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
 }
 
 // ------------------------------------------------------------------------------------------
+// Batches
+
+std::vector<std::string> Texts(const std::vector<TmString>& keys) {
+  std::vector<std::string> texts;
+  texts.reserve(keys.size());
+  for (const TmString& k : keys)
+    texts.push_back(k.str());
+  return texts;
+}
+
+TEST_P(LockModeTest, ABatchHandsOutConsecutiveKeysAndStoresTheLast) {
+  for (const std::string& mask : {std::string("K-##"), std::string("K-&&")}) {
+    SCOPED_TRACE(mask);
+    SetUp();
+    auto g = Make(mask);
+    auto other = Make(mask);
+    EXPECT_THAT(Texts(g->GenerateBatch(3)), ElementsAre("K-00", "K-01", "K-02"));  // a new row
+    EXPECT_EQ(Rows().front().suffix, "02");
+    EXPECT_EQ(other->Generator(), "K-03");
+    EXPECT_THAT(Texts(g->GenerateBatch(4)), ElementsAre("K-04", "K-05", "K-06", "K-07"));
+    EXPECT_EQ(Rows().front().suffix, "07");
+    EXPECT_EQ(g->Undo(), "K-06");  // the last key only
+    EXPECT_EQ(other->Generator(), "K-07");
+    EXPECT_THROW(g->GenerateBatch(0), Exception);
+  }
+}
+
+TEST_P(LockModeTest, ABatchCrossingTheEndRestartsOrTellsTheHandler) {
+  struct Case {
+    bool handled;
+    std::vector<std::string> keys;
+    std::string stored;
+  };
+  for (const Case& c :
+       {Case{false, {"04", "05", "00", "01"}, "01"}, Case{true, {"04", "05", "06", "07"}, "07"}}) {
+    SCOPED_TRACE(c.handled ? "handled" : "restarted");
+    SetUp();
+    notices->Clear();
+    auto g = Make("##");
+    g->SetEndValue("05");
+    std::vector<std::string> told;
+    if (c.handled) g->OnOverFlowMask = [&](TObject*, TmString s) { told.push_back(s.str()); };
+    store->OpenTable(kDb, kTable)
+        ->Insert(
+            {0.0, std::string(""), std::string("03"), GetTimeStamp(), 0.0, 0.0, std::string("X")},
+            {});
+    EXPECT_EQ(Texts(g->GenerateBatch(4)), c.keys);
+    EXPECT_EQ(Rows().front().suffix, c.stored);
+    // Told at every step past the end, as single draws would be.
+    const std::vector<std::string> past_end =
+        c.handled ? std::vector<std::string>{"06", "07"} : std::vector<std::string>{};
+    EXPECT_EQ(told, past_end);
+    EXPECT_EQ(notices->Texts().size(), c.handled ? 0U : 1U);
+  }
+}
+
+TEST_P(LockModeTest, ABatchThatCannotBeStoredHandsOutNothing) {
+  auto g = Make("##");
+  g->GenerateBatch(2);  // 00, 01
+  g->SetMaxWait(0);
+  store->FailUpdates(kDb, kTable, {1, 2, 3});
+  EXPECT_THROW(g->GenerateBatch(5), Exception);
+  EXPECT_EQ(Rows().front().suffix, "01");
+  EXPECT_EQ(Rows().front().state, 0);
+  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
+  g->SetMaxWait(30);
+  EXPECT_THAT(Texts(g->GenerateBatch(2)), ElementsAre("02", "03"));
+}
+
+// ------------------------------------------------------------------------------------------
 // Both lock modes on one table
 
 // A transaction steps a digits-only counting part in the store ("##"), any other in the

@@ -10,10 +10,12 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "core/generator.h"
 #include "core/gentable.h"
 #include "core/timestamp.h"
+#include "platform/base/convert.h"
 #include "platform/base/notice.h"
 
 namespace tgen {
@@ -82,15 +84,38 @@ void TGenerator::InitDBIfChanged() {
 
 TmString TGenerator::Generator() {
   if (FDisabled) return {};
+  return DrawKeys(1).back();
+}
+
+std::vector<TmString> TGenerator::GenerateBatch(int Count) {
+  if (Count < 1) throw Exception("A batch holds at least one key, not " + std::to_string(Count));
+  if (FDisabled) return {};
+  return DrawKeys(Count);
+}
+
+std::vector<TmString> TGenerator::DrawKeys(int count) {
   // A failed draw leaves the component where the last successful call left it: the value,
   // and the prefix and suffix that Undo works on. Otherwise an Undo after a time-out would
   // step back from a value that was never handed out.
   const Position before = SavePosition();
+  FBatchSize = count;
   try {
-    return Draw();
+    Draw();
   } catch (...) {
+    FBatchSize = 1;
+    FBatchKeys.clear();
     RestorePosition(before);
     throw;
+  }
+  FBatchSize = 1;
+  return std::exchange(FBatchKeys, {});
+}
+
+void TGenerator::StepBatch() {
+  FBatchKeys.clear();
+  for (int i = 0; i < FBatchSize; ++i) {
+    FGenMask->Increment();
+    FBatchKeys.push_back(FGenMask->GetMskValue());
   }
 }
 
@@ -106,11 +131,18 @@ void TGenerator::RestorePosition(const Position& p) {
   FTblSuffix = p.TblSuffix;
 }
 
-TmString TGenerator::Draw() {
+void TGenerator::Draw() {
   FPrefix = FGenMask->GetPrefix();
   FSuffix = FGenMask->GetSuffix();
-  // Without a counting part there is nothing to store: the value as the prefix made it.
-  if (FSuffix.empty()) return FGenMask->GetMskValue();
+  // Without a counting part there is nothing to store: the values as the prefix makes them.
+  if (FSuffix.empty()) {
+    FBatchKeys = {FGenMask->GetMskValue()};
+    for (int i = 1; i < FBatchSize; ++i) {
+      FGenMask->GetPrefix();
+      FBatchKeys.push_back(FGenMask->GetMskValue());
+    }
+    return;
+  }
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
 
@@ -122,7 +154,7 @@ TmString TGenerator::Draw() {
   FRowKey.clear();
   if (!positioned) {
     if (!LocateRow()) {
-      if (MakeNewRecord()) return FGenMask->GetMskValue();
+      if (MakeNewRecord()) return;
       // Another client may have created the row first; then draw from it like everyone else.
       if (!LocateRow()) throw Exception("Can not generate new record!");
     }
@@ -135,7 +167,6 @@ TmString TGenerator::Draw() {
   } else {
     DrawWithRowFields(give_up);
   }
-  return FGenMask->GetMskValue();
 }
 
 void TGenerator::ThrowBusy() const {
@@ -218,9 +249,11 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const TmString& end = FGenMask->EndValue();
     const std::string last =
         !end.empty() ? end.str() : std::string(FGenMask->GetSuffix().size(), '9');
+    // The highest suffix from which the whole batch still fits before the end.
+    const std::optional<std::string> limit = AddDecimal(last, -FBatchSize);
     const std::string stamp = GetTimeStamp();
-    const std::optional<bool> stepped = TryStore([&] {
-      return FTable->IncrementIf(genfield::Suffix, last, {{genfield::State, 0.0}},
+    const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
+      return FTable->IncrementIf(genfield::Suffix, FBatchSize, *limit, {{genfield::State, 0.0}},
                                  {{genfield::Try, 0.0},
                                   {genfield::Time, stamp},
                                   {genfield::Who, FWho},
@@ -229,9 +262,11 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     });
     if (!stepped) return TStep::kFailed;
     if (*stepped) {
-      FTblSuffix = FTable->FieldByName(genfield::Suffix).AsString();
-      FSuffix = FTblSuffix;
-      FGenMask->SetSuffix(FSuffix);
+      // The engine walks the same steps from the suffix before, for the keys.
+      FSuffix = FTable->FieldByName(genfield::Suffix).AsString();
+      FTblSuffix = AddDecimal(FSuffix.view(), -FBatchSize).value_or("");
+      FGenMask->SetSuffix(FTblSuffix);
+      StepBatch();
       FLastStamp = stamp;
       return TStep::kStored;
     }
@@ -297,7 +332,7 @@ std::string TGenerator::StepFromFetched() {
   CheckStoredSuffix(stored);
   FTblSuffix = stored;
   FGenMask->SetSuffix(FTblSuffix);
-  FGenMask->Increment();
+  StepBatch();
   FSuffix = FGenMask->GetSuffix();
   CheckFits(genfield::Suffix, FSuffix);
   std::string stamp = GetTimeStamp();
@@ -434,7 +469,7 @@ bool TGenerator::ReadDATA() {
 bool TGenerator::WriteDATA() {
   const TmString saved = FSuffix;
   // Stepped before the row is taken, so that an overflow notice never keeps others waiting.
-  FGenMask->Increment();
+  StepBatch();
   FSuffix = FGenMask->GetSuffix();
   try {
     CheckFits(genfield::Suffix, FSuffix);
@@ -478,6 +513,13 @@ bool TGenerator::MakeNewRecord() {
   } catch (const std::exception&) {
     return false;
   }
+  // A new sequence hands out its start first; a batch goes on from there.
+  FBatchKeys = {FGenMask->GetMskValue()};
+  for (int i = 1; i < FBatchSize; ++i) {
+    FGenMask->Increment();
+    FBatchKeys.push_back(FGenMask->GetMskValue());
+  }
+  FSuffix = FGenMask->GetSuffix();
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
   try {

@@ -34,18 +34,33 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-std::optional<std::string> NextDecimal(std::string_view digits) {
-  if (digits.empty()) return std::nullopt;
-  std::string next(digits);
-  if (next.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  for (auto it = next.rbegin(); it != next.rend(); ++it) {
-    if (*it != '9') {
-      ++*it;
-      return next;
-    }
-    *it = '0';
+std::optional<std::string> AddDecimal(std::string_view digits, std::int64_t n) {
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
   }
-  return std::nullopt;  // all nines: no room left
+  // Digit by digit from the right, so that widths beyond 64-bit numbers work too.
+  std::string result(digits);
+  const int sign = n < 0 ? -1 : 1;
+  // The magnitude of n, as decimal digits (the most negative value has no positive twin).
+  std::string amount = std::to_string(n);
+  if (sign < 0) amount.erase(0, 1);
+  int carry = 0;
+  auto a = amount.rbegin();
+  for (auto it = result.rbegin(); it != result.rend(); ++it) {
+    const int add = a != amount.rend() ? *a++ - '0' : 0;
+    int digit = *it - '0' + sign * (add + carry);
+    carry = 0;
+    if (digit > 9) {
+      digit -= 10;
+      carry = 1;
+    } else if (digit < 0) {
+      digit += 10;
+      carry = 1;
+    }
+    *it = static_cast<char>('0' + digit);
+  }
+  if (carry != 0 || a != amount.rend()) return std::nullopt;  // past the width, or below zero
+  return result;
 }
 
 }  // namespace tgen

@@ -22,8 +22,9 @@ std::string FormatNumber(double number);
 // `text` without the blanks (spaces, tabs, line ends) at either end.
 std::string Trim(std::string_view text);
 
-// The decimal text one above `digits`, of the same width ("0099" -> "0100"); nothing when
-// `digits` is empty, holds anything but the digits 0-9, or is all nines.
-std::optional<std::string> NextDecimal(std::string_view digits);
+// The decimal text `n` above `digits` (below, for a negative `n`), of the same width ("0099",
+// 1 -> "0100"); nothing when `digits` is empty or holds anything but the digits 0-9, or when
+// the result would not fit the width or be negative.
+std::optional<std::string> AddDecimal(std::string_view digits, std::int64_t n);
 
 }  // namespace tgen

@@ -34,12 +34,31 @@ TEST(FormatNumber, ShortestTextThatReadsBackExactly) {
   }
 }
 
-TEST(NextDecimal, StepsFixedWidthDigitsAndRefusesTheRest) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"0", "1"}, {"0099", "0100"}, {"1299", "1300"}, {"9", ""}, {"999", ""},
-      {"", ""},   {"1a", ""},       {" 1", ""},       {"-1", ""}};
-  for (const auto& [digits, next] : cases)
-    EXPECT_EQ(NextDecimal(digits).value_or(""), next) << digits;
+TEST(AddDecimal, StepsFixedWidthDigitsAndRefusesTheRest) {
+  const struct {
+    std::string digits;
+    std::int64_t n;
+    std::string sum;  // empty: refused
+  } cases[] = {
+      {"0", 1, "1"},
+      {"0099", 1, "0100"},
+      {"1299", 1, "1300"},
+      {"9", 1, ""},
+      {"999", 1, ""},
+      {"", 1, ""},
+      {"1a", 1, ""},
+      {" 1", 1, ""},
+      {"-1", 1, ""},
+      {"0100", -1, "0099"},
+      {"0100", -100, "0000"},
+      {"0100", -101, ""},
+      {"0000", 250, "0250"},
+      {"9900", 99, "9999"},
+      {"9900", 100, ""},
+      {"99999999999999999990", 9, "99999999999999999999"},  // wider than 64 bits
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(AddDecimal(c.digits, c.n).value_or(""), c.sum) << c.digits << " + " << c.n;
 }
 
 TEST(Trim, DropsBlanksAtBothEnds) {

@@ -304,7 +304,7 @@ bool TTable::PostIfUnchanged(std::string_view compareFields, std::chrono::millis
   return outcome.Stored;
 }
 
-bool TTable::IncrementIf(std::string_view field, const std::string& last,
+bool TTable::IncrementIf(std::string_view field, std::int64_t step, const std::string& limit,
                          const TNamedValues& required, const TNamedValues& values,
                          std::chrono::milliseconds wait) {
   CheckActive();
@@ -326,8 +326,8 @@ bool TTable::IncrementIf(std::string_view field, const std::string& last,
   split(required, required_fields, expected);
   split(values, set_fields, set_values);
   TConditional outcome =
-      driver_->IncrementIf(*row_, FieldByName(field).Index(), last, required_fields, expected,
-                           set_fields, set_values, wait);
+      driver_->IncrementIf(*row_, FieldByName(field).Index(), step, limit, required_fields,
+                           expected, set_fields, set_values, wait);
   current_ = std::move(outcome.Current);
   return outcome.Stored;
 }

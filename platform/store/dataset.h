@@ -122,14 +122,15 @@ class TTable : public TComponent {
   // fetched afresh and the table is in browse mode. ELockTimeout, ECommitUnknown and
   // EDatabaseError leave it in browse mode too.
   bool PostIfUnchanged(std::string_view compareFields, std::chrono::milliseconds wait);
-  // Has the store step the decimal text of `field` up by one, keeping its width, in one
-  // durable commit, when it is all digits sorting below `last` and the `required` fields hold
-  // their values; sets `values` beside it. Waits up to `wait` for another client's edit of the
+  // Has the store add `step` to the decimal text of `field`, keeping its width, in one durable
+  // commit, when it is all digits not above `limit` and the `required` fields hold their
+  // values; sets `values` beside it. Waits up to `wait` for another client's edit of the
   // row. Returns whether it stored; either way the current row is fetched afresh. Browse mode
   // only; fails as PostIfUnchanged.
   using TNamedValues = std::vector<std::pair<std::string_view, TFieldValue>>;
-  bool IncrementIf(std::string_view field, const std::string& last, const TNamedValues& required,
-                   const TNamedValues& values, std::chrono::milliseconds wait);
+  bool IncrementIf(std::string_view field, std::int64_t step, const std::string& limit,
+                   const TNamedValues& required, const TNamedValues& values,
+                   std::chrono::milliseconds wait);
   // Ends an edit or insert without storing it. Never throws: it runs in clean-up paths.
   void Cancel() noexcept;
   // Whether the table declares a unique key made of some of `fieldNames` ("GenID;Prefix"), so

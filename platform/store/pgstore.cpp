@@ -341,26 +341,28 @@ class PgTable final : public TTableDriver {
 
   void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
 
-  TConditional IncrementIf(TRowId row, std::size_t field, const std::string& last,
-                           const std::vector<std::size_t>& required, const TRecord& expected,
-                           const std::vector<std::size_t>& set, const TRecord& values,
-                           std::chrono::milliseconds wait) override {
+  TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
+                           const std::string& limit, const std::vector<std::size_t>& required,
+                           const TRecord& expected, const std::vector<std::size_t>& set,
+                           const TRecord& values, std::chrono::milliseconds wait) override {
     // The server steps the text itself, as a counter row is stepped: the row is held only
     // while the update runs.
     const std::string what = "Cannot store a row of table " + table_;
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
-    std::vector<std::optional<std::string>> params = {std::to_string(last.size())};
-    std::string sets = column + " = lpad((" + column + "::numeric + 1)::text, $1::int, '0')";
+    std::vector<std::optional<std::string>> params = {std::to_string(limit.size()),
+                                                      std::to_string(step)};
+    std::string sets =
+        column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
     for (std::size_t i = 0; i < set.size(); ++i) {
       params.push_back(Param(values.at(i)));
       sets +=
           ", " + QuoteIdentifier(defs_.at(set[i]).Name) + " = " + ParamMark(kStyle, params.size());
     }
     std::string where = Where(key_, keys_.at(Index(row)), params);
-    params.emplace_back("^[0-9]{" + std::to_string(last.size()) + "}$");
+    params.emplace_back("^[0-9]{" + std::to_string(limit.size()) + "}$");
     where += " AND " + column + " ~ " + ParamMark(kStyle, params.size());
-    params.emplace_back(last);
-    where += " AND " + column + " COLLATE \"C\" < " + ParamMark(kStyle, params.size());
+    params.emplace_back(limit);
+    where += " AND " + column + " COLLATE \"C\" <= " + ParamMark(kStyle, params.size());
     where += Holding(required, expected, params);
     return Conditional("UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_,
                        params, row, wait, what);

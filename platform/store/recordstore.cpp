@@ -30,15 +30,17 @@ TConditional TTableDriver::UpdateIf(TRowId row, const std::vector<std::size_t>& 
   return {true, Update(row, values)};
 }
 
-TConditional TTableDriver::IncrementIf(TRowId row, std::size_t field, const std::string& last,
+TConditional TTableDriver::IncrementIf(TRowId row, std::size_t field, std::int64_t step,
+                                       const std::string& limit,
                                        const std::vector<std::size_t>& required,
                                        const TRecord& expected, const std::vector<std::size_t>& set,
                                        const TRecord& values, std::chrono::milliseconds wait) {
   TRecord current = LockWaiting(row, wait);
   const auto* text = std::get_if<std::string>(&current.at(field));
   const std::optional<std::string> next =
-      text != nullptr && *text < last ? NextDecimal(*text) : std::nullopt;
-  if (!next || next->size() != last.size() || !Holds(current, required, expected)) {
+      text != nullptr && text->size() == limit.size() && *text <= limit ? AddDecimal(*text, step)
+                                                                        : std::nullopt;
+  if (!next || !Holds(current, required, expected)) {
     Unlock(row);
     return {false, std::move(current)};
   }

@@ -78,13 +78,14 @@ class TTableDriver {
   virtual TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
                                 const TRecord& expected, const TRecord& values,
                                 std::chrono::milliseconds wait);
-  // Steps the decimal text of field `field` up by one in one durable commit, keeping its
-  // width ("0099" -> "0100"), provided it is all digits and sorts below `last` (digits of the
-  // same width) and the fields `required` hold `expected`; stores `values` into the fields
-  // `set` beside it. The store does the step itself, so the row is held no longer than the
-  // update. Waits up to `wait` for another client's edit of the row to end. Returns whether
-  // it stored and the row as it is after the call; fails as UpdateIf.
-  virtual TConditional IncrementIf(TRowId row, std::size_t field, const std::string& last,
+  // Adds `step` (at least 1) to the decimal text of field `field` in one durable commit,
+  // keeping its width ("0099" -> "0100"), provided it is all digits not above `limit` (digits
+  // of the same width) and the fields `required` hold `expected`; stores `values` into the
+  // fields `set` beside it. The store does the step itself, so the row is held no longer than
+  // the update. Waits up to `wait` for another client's edit of the row to end. Returns
+  // whether it stored and the row as it is after the call; fails as UpdateIf.
+  virtual TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
+                                   const std::string& limit,
                                    const std::vector<std::size_t>& required,
                                    const TRecord& expected, const std::vector<std::size_t>& set,
                                    const TRecord& values, std::chrono::milliseconds wait);

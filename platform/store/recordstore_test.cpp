@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/base/convert.h"
 #include "platform/store/dataset.h"
 #include "platform/store/memorystore.h"
 #include "platform/store/pgstore.h"
@@ -234,8 +235,9 @@ TEST_P(RecordStoreTest, IncrementIfStepsDecimalTextOnlyWhereItMay) {
     t->Edit();
     t->FieldByName("State").SetAsFloat(c.state);
     t->Post();
-    const bool stored = t->IncrementIf("Suffix", c.last, {{"State", 0.0}},
-                                       {{"Who", std::string("ME")}}, std::chrono::seconds(5));
+    const bool stored =
+        t->IncrementIf("Suffix", 1, AddDecimal(c.last, -1).value(), {{"State", 0.0}},
+                       {{"Who", std::string("ME")}}, std::chrono::seconds(5));
     EXPECT_EQ(stored, !c.after.empty());
     EXPECT_EQ(t->FieldByName("Suffix").AsString(), stored ? c.after : c.suffix);
     EXPECT_EQ(t->FieldByName("Who").AsString(), stored ? "ME" : "");
