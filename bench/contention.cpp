@@ -41,7 +41,7 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
 
   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
              [--lock fields,transaction] [--kill-every-ms MS] [--repeat N]
-             [--mask '#######'] [--wait-round-us 100] [--csv FILE] [--dir DIR]
+             [--mask '#######'] [--batch B] [--wait-round-us 100] [--csv FILE] [--dir DIR]
 
   --store          where the tables live; postgresql uses the server named by $TGEN_PG_URI
                    (scripts/with-postgres.sh starts one)
@@ -53,6 +53,7 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
                    this often and replaced; the table gains the throughput under kills
   --repeat         rounds of every measurement, each round measuring every series once;
                    the table shows the medians (default 1)
+  --batch          keys the generator draws per lock cycle (GenerateBatch); 1 draws singly
   --mask           the generator's mask; a digits-only counting part is stepped by the store
                    in lmTransaction, any other by the generator
   --wait-round-us  the generator's WaitRound
@@ -76,6 +77,7 @@ struct Options {
   int wait_round_us = 100;
   int repeat = 1;  // rounds of every measurement; the table shows the medians
   std::string mask = "#######";
+  int batch = 1;  // keys per lock cycle of the generator
   std::string csv;
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
@@ -124,8 +126,14 @@ void DrawWithGenerator(int child, bool separate, Clock::time_point until, const 
   g.InitDB();
   if (g.Disabled()) std::_Exit(3);
   try {
-    while (Clock::now() < until)
-      Emit(fd, g.Generator().str());
+    while (Clock::now() < until) {
+      if (o.batch == 1) {
+        Emit(fd, g.Generator().str());
+      } else {
+        for (const tgen::TmString& key : g.GenerateBatch(o.batch))
+          Emit(fd, key.str());
+      }
+    }
   } catch (const std::exception& e) {
     std::cerr << "child " << child << ": " << e.what() << '\n';
     std::_Exit(3);
@@ -356,6 +364,8 @@ Options ParseOptions(int argc, char** argv) {
         o.locks = ParseList<std::string>(value, [](const std::string& s) { return s; });
       } else if (flag == "--kill-every-ms") {
         o.kill_every_ms = std::stoi(value);
+      } else if (flag == "--batch") {
+        o.batch = std::stoi(value);
       } else if (flag == "--mask") {
         o.mask = value;
       } else if (flag == "--repeat") {
@@ -377,7 +387,7 @@ Options ParseOptions(int argc, char** argv) {
     return l == "fields" || l == "transaction";
   });
   if ((o.store != "sqlite" && o.store != "postgresql") || !locks_known || o.clients.empty() ||
-      o.seconds <= 0 || o.kill_every_ms < 0 || o.repeat < 1) {
+      o.seconds <= 0 || o.kill_every_ms < 0 || o.repeat < 1 || o.batch < 1) {
     usage(2);
   }
   return o;

@@ -52,13 +52,14 @@ struct DrawOptions {
   std::optional<std::string> end;
   std::optional<std::string> proc;
   long long count = 1;
+  long long batch = 1;               // keys drawn per lock cycle
   std::string lock = "transaction";  // or "fields": the generator's LockMode
   std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
 };
 
 // Draws `count` keys with one generator, one a line.
 int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err);
-// One generator driven by commands on `in`: next [N], undo, proc TEXT, who, quit.
+// One generator driven by commands on `in`: next [N], batch N, undo, proc TEXT, who, quit.
 int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 
 struct TableOptions {

@@ -45,6 +45,9 @@ class Progress {
   long long last_ = -1;
 };
 
+// The most keys one lock cycle draws; longer batches are split.
+constexpr long long kMaxBatch = 1000000;
+
 // One generator and the user-procedure text it is given.
 class Client {
  public:
@@ -57,12 +60,21 @@ class Client {
   void SetProc(std::optional<std::string> text) { proc_ = std::move(text); }
   [[nodiscard]] TGenerator& Generator() const { return g_; }
 
-  // Prints `count` keys, one a line, each flushed as soon as it is drawn.
-  void Next(long long count, std::ostream& out, std::ostream& err) {
+  // Prints `count` keys, one a line, drawn `batch` per lock cycle; each batch is printed and
+  // flushed as soon as it is stored.
+  void Next(long long count, std::ostream& out, std::ostream& err, long long batch = 1) {
     Progress progress(count, err);
-    for (long long i = 0; i < count; ++i) {
-      out << g_.Generator() << '\n' << std::flush;
-      progress.Step(i + 1);
+    for (long long done = 0; done < count;) {
+      const auto n = static_cast<int>(std::min({batch, count - done, kMaxBatch}));
+      if (n == 1) {
+        out << g_.Generator() << '\n';
+      } else {
+        for (const TmString& key : g_.GenerateBatch(n))
+          out << key << '\n';
+      }
+      out << std::flush;
+      done += n;
+      progress.Step(done);
     }
   }
 
@@ -79,6 +91,13 @@ class Client {
           long long n = 1;
           if (!(words >> n)) n = 1;
           Next(std::max(n, 1LL), out, err);
+        } else if (command == "batch") {
+          long long n = 0;
+          if (!(words >> n) || n < 1) {
+            err << "genkey: batch needs a number of keys, at least 1\n";
+          } else {
+            Next(n, out, err, n);
+          }
         } else if (command == "undo") {
           out << g_.Undo() << '\n';
         } else if (command == "proc") {
@@ -89,7 +108,7 @@ class Client {
           out << g_.Who() << '\n';
         } else {
           err << "genkey: unknown command '" << command
-              << "' (next [N], undo, proc TEXT, who, quit)\n";
+              << "' (next [N], batch N, undo, proc TEXT, who, quit)\n";
         }
       } catch (const std::exception& e) {
         err << "genkey: " << e.what() << '\n';
@@ -185,7 +204,7 @@ int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
-    client.Next(options.count, out, err);
+    client.Next(options.count, out, err, options.batch);
     return kOk;
   } catch (const std::exception& e) {
     err << "genkey: " << e.what() << '\n';

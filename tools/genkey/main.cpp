@@ -72,6 +72,11 @@ void AddDraw(CLI::App& app, DrawOptions& o) {
   next->add_option("-n,--count", o.count, "How many keys")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  next->add_option("-b,--batch", o.batch,
+                   "Keys drawn per lock cycle: one commit stores a whole batch, and its keys "
+                   "are printed once it is stored")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
   next->footer(
       "On the default alias a missing generator table is created on first use. Keys are printed "
       "one a line as soon as each is drawn.\nThe row is guarded by a store transaction unless "
@@ -81,7 +86,8 @@ void AddDraw(CLI::App& app, DrawOptions& o) {
       "shell", "One generator driven by commands on standard input, for scripts");
   AddDrawOptions(shell, o);
   shell->footer(
-      "Commands, one a line: next [N] (prints N keys), undo (hands the last key back and prints "
+      "Commands, one a line: next [N] (prints N keys), batch N (draws N keys in one lock cycle "
+      "and prints them), undo (hands the last key back and prints "
       "the value before it), proc TEXT (sets the text of the '@' places), who (prints the "
       "generator's identity), quit. Answers are flushed at once; errors go to standard error.");
 }
