@@ -59,6 +59,7 @@ TGenerator::TGenerator(TComponent* AOwner)
 }
 
 TGenerator::~TGenerator() {
+  ReturnCache();
   FTable->Close();
 }
 
@@ -104,6 +105,8 @@ const TPropList& TGenerator::ClassProperties() {
                                       &TGenerator::SetGeneratorType),
           IntegerProperty<TGenerator>("Tag", &TGenerator::Tag, nullptr),
           IntegerProperty<TGenerator>("MaxWait", &TGenerator::MaxWait, &TGenerator::SetMaxWait, 30),
+          IntegerProperty<TGenerator>("CacheSize", &TGenerator::CacheSize,
+                                      &TGenerator::SetCacheSize),
           EnumProperty<TGenerator>("LockMode", "TLockMode", {"lmRowFields", "lmTransaction"},
                                    &TGenerator::LockMode, &TGenerator::SetLockMode,
                                    TLockMode::lmRowFields),
@@ -127,13 +130,36 @@ void TGenerator::SetMaxWait(std::int32_t Value) {
   FMaxWait = Value;
 }
 
+void TGenerator::SetCacheSize(std::int32_t Value) {
+  if (Value < 0) throw Exception("CacheSize must not be negative");
+  if (Value != FCacheSize) ReturnCache();
+  FCacheSize = Value;
+}
+
+void TGenerator::SetGeneratorType(std::int32_t Value) {
+  if (Value != FGeneratorType) ReturnCache();
+  FGeneratorType = Value;
+}
+
+void TGenerator::SetDataBaseName(std::string Value) {
+  if (Value != FDataBaseName) ReturnCache();
+  FDataBaseName = std::move(Value);
+}
+
+void TGenerator::SetTableName(std::string Value) {
+  if (Value != FTableName) ReturnCache();
+  FTableName = std::move(Value);
+}
+
 void TGenerator::SetMask(const std::string& Value) {
+  ReturnCache();
   if (Value.empty()) FDisabled = true;
   FMask = Value;
   FGenMask->ScanMask(FMask);
 }
 
 void TGenerator::SetStartValue(const TmString& Value) {
+  ReturnCache();
   FStartValue.clear();
   if (FGenMask->Count() == 0) return;
   FStartValue = Value;
@@ -142,6 +168,7 @@ void TGenerator::SetStartValue(const TmString& Value) {
 }
 
 void TGenerator::SetEndValue(const TmString& Value) {
+  ReturnCache();
   FEndValue.clear();
   if (Value.empty()) {
     // An end the engine kept would restart the sequence there, repeating keys.

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <random>
 #include <string>
@@ -87,7 +88,7 @@ class TGenerator : public TComponent {
 
   // The GenID of this component's rows in the generator table.
   [[nodiscard]] std::int32_t GeneratorType() const { return FGeneratorType; }
-  void SetGeneratorType(std::int32_t Value) { FGeneratorType = Value; }
+  void SetGeneratorType(std::int32_t Value);
 
   // Always 0 and read-only on a generator (it hides the component's writable tag).
   [[nodiscard]] std::int32_t Tag() const { return FTagValue; }
@@ -96,6 +97,18 @@ class TGenerator : public TComponent {
   // an Exception. Default 30.
   [[nodiscard]] std::int32_t MaxWait() const { return FMaxWait; }
   void SetMaxWait(std::int32_t Value);
+
+  // Keys reserved at a time. 0 (the default, stored in no form) or 1: every key is drawn from
+  // the table. N > 1: a call that finds the cache empty reserves the next N keys in one cycle,
+  // as GenerateBatch does, and hands out the first; the following calls hand out the rest
+  // without touching the table. Keys left when the component goes, or when its mask, bounds,
+  // type, table, cache size or prefix change, go back to the row if nobody drew from it
+  // since, and are lost otherwise: a gap, never a repeat. A sequence that must have no gaps
+  // must not use a cache. Exception for a negative size.
+  [[nodiscard]] std::int32_t CacheSize() const { return FCacheSize; }
+  void SetCacheSize(std::int32_t Value);
+  // Keys reserved and not handed out yet.
+  [[nodiscard]] std::size_t CachedKeys() const { return FCache.Keys.size(); }
 
   // How the row is guarded while a key is drawn or undone; lmRowFields by default.
   [[nodiscard]] TLockMode LockMode() const { return FLockMode; }
@@ -111,9 +124,9 @@ class TGenerator : public TComponent {
   // --- Stored values ------------------------------------------------------------------------
 
   [[nodiscard]] const std::string& DataBaseName() const { return FDataBaseName; }
-  void SetDataBaseName(std::string Value) { FDataBaseName = std::move(Value); }
+  void SetDataBaseName(std::string Value);
   [[nodiscard]] const std::string& TableName() const { return FTableName; }
-  void SetTableName(std::string Value) { FTableName = std::move(Value); }
+  void SetTableName(std::string Value);
 
   // --- State --------------------------------------------------------------------------------
 
@@ -152,8 +165,15 @@ class TGenerator : public TComponent {
   std::vector<TmString> GenerateBatch(int Count);
   // Hands the last value back to its sequence while nobody has drawn from it since, and
   // returns the value before it; otherwise tells OnUndoFailed (or shows "Can NOT undo!") and
-  // returns the current value. Empty while disabled.
+  // returns the current value. With a cache, the last key handed out goes back to the front
+  // of the cache, for the next call, and nothing is written; only keys handed out from the
+  // current reservation can go back (else the refusal, returning nothing). Empty while
+  // disabled.
   virtual TmString Undo();
+  // Gives the reserved keys not handed out back to the row, in one guarded update, when the
+  // row still shows this component's reservation (nobody drew since); otherwise drops them.
+  // Never throws. Called by the changes that end a reservation and by the destructor.
+  void ReturnCache() noexcept;
   // Restarts the sequence: OnNewRecord, or else the engine's reset; then takes the new prefix
   // and suffix from the engine. A handler may restart the engine itself or change nvSuffix,
   // which the engine then takes; a restart that does not fit the mask throws ERestartRefused.
@@ -213,6 +233,10 @@ class TGenerator : public TComponent {
   void Draw();
   // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys.
   void StepBatch();
+  // Generator with a cache: the next reserved key, reserving when there is none.
+  TmString FromCache();
+  // Undo with a cache.
+  TmString UndoFromCache();
   // The cycle of lmRowFields: ReadDATA, WriteDATA and Wait until the value is stored.
   void DrawWithRowFields(std::chrono::steady_clock::time_point give_up);
   // lmTransaction: one store transaction a draw, until the value is stored.
@@ -264,8 +288,24 @@ class TGenerator : public TComponent {
   std::int32_t FMaxWait = 30;
   std::chrono::nanoseconds FWaitRound;
   TLockMode FLockMode = TLockMode::lmRowFields;
-  int FBatchSize = 1;                // keys the draw under way hands out
-  std::vector<TmString> FBatchKeys;  // and the keys it stepped through
+  int FBatchSize = 1;                    // keys the draw under way hands out
+  std::vector<TmString> FBatchKeys;      // and the keys it stepped through,
+  std::vector<TmString> FBatchSuffixes;  // with their suffixes
+  std::int32_t FCacheSize = 0;
+  struct TCacheEntry {
+    TmString Key, Suffix;
+  };
+  // The keys of one reservation, and what tells whether the row still shows it.
+  struct TKeyCache {
+    std::deque<TCacheEntry> Keys;     // reserved, not handed out yet, in order
+    std::vector<TCacheEntry> Handed;  // handed out from this reservation, in order
+    std::int32_t Type = 0;            // the sequence: GenID and prefix
+    TmString Prefix;
+    TmString Before;    // the row's suffix before the reservation; empty for a new row
+    TmString Stored;    // the suffix the reservation stored
+    std::string Stamp;  // and the Time it wrote
+  };
+  TKeyCache FCache;
   // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
   // that the next draw of that sequence can take the row without looking for it first.
   std::string FRowKey;

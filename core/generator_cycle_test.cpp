@@ -626,6 +626,73 @@ TEST_P(LockModeTest, ABatchThatCannotBeStoredHandsOutNothing) {
 }
 
 // ------------------------------------------------------------------------------------------
+// The key cache
+
+TEST_P(LockModeTest, ACacheHandsOutItsReservationWithoutTheTable) {
+  auto g = Make("##");
+  g->SetCacheSize(4);
+  auto other = Make("##");
+  EXPECT_EQ(g->Generator(), "00");  // reserves 00-03
+  EXPECT_EQ(Rows().front().suffix, "03");
+  EXPECT_EQ(other->Generator(), "04");
+  store->FailLocks(kDb, kTable, {1, 2, 3});  // the table is not touched while keys are left
+  store->FailUpdates(kDb, kTable, {1, 2, 3});
+  EXPECT_EQ(g->Generator(), "01");
+  EXPECT_EQ(g->Generator(), "02");
+  EXPECT_EQ(g->Generator(), "03");
+  EXPECT_EQ(g->CachedKeys(), 0U);
+  store->FailLocks(kDb, kTable, {});
+  store->FailUpdates(kDb, kTable, {});
+  EXPECT_EQ(g->Generator(), "05");  // the next reservation: 05-08
+  EXPECT_EQ(Rows().front().suffix, "08");
+}
+
+TEST_P(LockModeTest, UndoPutsAKeyBackAtTheFrontOfTheCache) {
+  auto g = Make("##");
+  g->Generator();  // 00: the row exists
+  g->SetCacheSize(3);
+  EXPECT_EQ(g->Generator(), "01");  // reserves 01-03
+  EXPECT_EQ(g->Generator(), "02");
+  EXPECT_EQ(g->Undo(), "01");
+  EXPECT_EQ(g->Undo(), "00");  // the value before the reservation
+  EXPECT_EQ(g->Undo(), "");    // nothing more of this reservation to give back
+  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
+  EXPECT_EQ(g->Generator(), "01");
+  EXPECT_EQ(g->Generator(), "02");
+  EXPECT_EQ(Rows().front().suffix, "03");  // nothing written by the undos
+}
+
+TEST_P(LockModeTest, KeysLeftInTheCacheGoBackOnlyWhenNobodyDrewSince) {
+  struct Case {
+    const char* name;
+    std::function<void(std::unique_ptr<Client>&)> end;  // what ends the reservation
+    bool other_drew;
+    std::string next;  // what another client draws afterwards
+  };
+  const std::vector<Case> cases = {
+      {"destroyed", [](auto& g) { g.reset(); }, false, "02"},
+      {"destroyed after another drew", [](auto& g) { g.reset(); }, true, "07"},
+      {"end value changed", [](auto& g) { g->SetEndValue("90"); }, false, "02"},
+      {"type changed", [](auto& g) { g->SetGeneratorType(5); }, false, "02"},
+      {"cache size changed", [](auto& g) { g->SetCacheSize(0); }, false, "02"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    auto g = Make("##");
+    g->Generator();  // 00
+    g->SetCacheSize(5);
+    EXPECT_EQ(g->Generator(), "01");  // reserves 01-05
+    auto other = Make("##");
+    if (c.other_drew) {
+      EXPECT_EQ(other->Generator(), "06");
+    }
+    c.end(g);
+    EXPECT_EQ(other->Generator(), c.next);
+  }
+}
+
+// ------------------------------------------------------------------------------------------
 // Both lock modes on one table
 
 // A transaction steps a digits-only counting part in the store ("##"), any other in the

@@ -45,6 +45,7 @@ std::optional<bool> TryStore(const std::function<bool()>& store) {
 // Opening
 
 void TGenerator::InitDB() {
+  ReturnCache();
   SetScreenCursor(crAppStart);
   FRowKey.clear();
   std::string reason;
@@ -84,7 +85,76 @@ void TGenerator::InitDBIfChanged() {
 
 TmString TGenerator::Generator() {
   if (FDisabled) return {};
+  if (FCacheSize > 1 && !FGenMask->GetSuffix().empty()) return FromCache();
   return DrawKeys(1).back();
+}
+
+TmString TGenerator::FromCache() {
+  if (!FCache.Keys.empty() &&
+      (FCache.Type != FGeneratorType || FCache.Prefix != FGenMask->GetPrefix())) {
+    ReturnCache();  // another sequence now
+  }
+  if (FCache.Keys.empty()) {
+    std::vector<TmString> keys = DrawKeys(FCacheSize);
+    FCache = {};
+    FCache.Type = FGeneratorType;
+    FCache.Prefix = FPrefix;
+    FCache.Before = FTblSuffix;
+    FCache.Stored = FSuffix;
+    FCache.Stamp = FLastStamp;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      FCache.Keys.push_back({std::move(keys[i]), FBatchSuffixes.at(i)});
+  }
+  FCache.Handed.push_back(FCache.Keys.front());
+  FCache.Keys.pop_front();
+  return FCache.Handed.back().Key;
+}
+
+TmString TGenerator::UndoFromCache() {
+  if (FCache.Handed.empty()) {
+    UndoFailed();
+    return {};
+  }
+  FCache.Keys.push_front(FCache.Handed.back());
+  FCache.Handed.pop_back();
+  if (!FCache.Handed.empty()) return FCache.Handed.back().Key;
+  if (FCache.Before.empty()) return {};  // the first key of a new sequence
+  FGenMask->SetPrefix(FCache.Prefix);
+  FGenMask->SetSuffix(FCache.Before);
+  return FGenMask->GetMskValue();
+}
+
+void TGenerator::ReturnCache() noexcept {
+  TKeyCache cache = std::exchange(FCache, {});
+  if (cache.Keys.empty()) return;
+  // The row goes back to the last key handed out, so that the next draw gives the first one
+  // kept here. A new sequence's whole reservation cannot go back before its start: lost.
+  const TmString back_to = !cache.Handed.empty() ? cache.Handed.back().Suffix : cache.Before;
+  if (back_to.empty() || !FTable->Active()) return;
+  try {
+    FRowKey.clear();  // the cursor moves
+    if (!FTable->Locate(genfield::KeyFields,
+                        {static_cast<double>(cache.Type), cache.Prefix.str()})) {
+      return;
+    }
+    // Nobody drew since: the row still shows what the reservation stored.
+    if (FTable->FieldByName(genfield::State).AsString() != "0" ||
+        FTable->FieldByName(genfield::Who).AsString() != FWho ||
+        FTable->FieldByName(genfield::Time).AsString() != cache.Stamp ||
+        FTable->FieldByName(genfield::Suffix).AsString() != cache.Stored.str()) {
+      return;
+    }
+    const std::string stamp = GetTimeStamp();
+    FTable->EditUnlocked();
+    FTable->FieldByName(genfield::Suffix).SetAsString(back_to.view());
+    FTable->FieldByName(genfield::Time).SetAsString(stamp);
+    static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
+                                        genfield::Who + ";" + genfield::State;
+    if (FTable->PostIfUnchanged(compared, std::chrono::seconds(FMaxWait))) FLastStamp = stamp;
+  } catch (...) {
+    // Not given back: the keys are a gap in the sequence.
+    FTable->Cancel();
+  }
 }
 
 std::vector<TmString> TGenerator::GenerateBatch(int Count) {
@@ -113,9 +183,11 @@ std::vector<TmString> TGenerator::DrawKeys(int count) {
 
 void TGenerator::StepBatch() {
   FBatchKeys.clear();
+  FBatchSuffixes.clear();
   for (int i = 0; i < FBatchSize; ++i) {
     FGenMask->Increment();
     FBatchKeys.push_back(FGenMask->GetMskValue());
+    FBatchSuffixes.push_back(FGenMask->GetSuffix());
   }
 }
 
@@ -515,9 +587,11 @@ bool TGenerator::MakeNewRecord() {
   }
   // A new sequence hands out its start first; a batch goes on from there.
   FBatchKeys = {FGenMask->GetMskValue()};
+  FBatchSuffixes = {FGenMask->GetSuffix()};
   for (int i = 1; i < FBatchSize; ++i) {
     FGenMask->Increment();
     FBatchKeys.push_back(FGenMask->GetMskValue());
+    FBatchSuffixes.push_back(FGenMask->GetSuffix());
   }
   FSuffix = FGenMask->GetSuffix();
   CheckFits(genfield::Prefix, FPrefix);
@@ -534,6 +608,7 @@ bool TGenerator::MakeNewRecord() {
     FTable->FieldByName(genfield::Who).SetAsString(FWho);
     FTable->Post();
     FLastStamp = stamp;
+    FTblSuffix.clear();  // no row before this one
     return true;
   } catch (const std::exception&) {
     FTable->Cancel();
@@ -570,6 +645,7 @@ void TGenerator::Wait() {
 
 TmString TGenerator::Undo() {
   if (FDisabled) return {};
+  if (FCacheSize > 1 && (!FCache.Handed.empty() || !FCache.Keys.empty())) return UndoFromCache();
   const TmString result = FGenMask->GetMskValue();
   // Free, and last written by this client: nobody drew since (a client that only counted or
   // broke a lock changes neither Who nor Time).
