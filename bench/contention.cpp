@@ -41,7 +41,8 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
 
   contention [--store sqlite|postgresql] [--clients 1,2,4,8] [--seconds 2]
              [--lock fields,transaction] [--kill-every-ms MS] [--repeat N]
-             [--mask '#######'] [--batch B] [--wait-round-us 100] [--csv FILE] [--dir DIR]
+             [--mask '#######'] [--batch B] [--cache N] [--wait-round-us 100]
+             [--csv FILE] [--dir DIR]
 
   --store          where the tables live; postgresql uses the server named by $TGEN_PG_URI
                    (scripts/with-postgres.sh starts one)
@@ -54,6 +55,7 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
   --repeat         rounds of every measurement, each round measuring every series once;
                    the table shows the medians (default 1)
   --batch          keys the generator draws per lock cycle (GenerateBatch); 1 draws singly
+  --cache          the generator's CacheSize: N keys reserved at a time, handed out singly
   --mask           the generator's mask; a digits-only counting part is stepped by the store
                    in lmTransaction, any other by the generator
   --wait-round-us  the generator's WaitRound
@@ -78,6 +80,7 @@ struct Options {
   int repeat = 1;  // rounds of every measurement; the table shows the medians
   std::string mask = "#######";
   int batch = 1;  // keys per lock cycle of the generator
+  int cache = 0;  // its CacheSize
   std::string csv;
   fs::path dir = fs::temp_directory_path() / ("tgen-contention-" + std::to_string(getpid()));
 };
@@ -123,6 +126,7 @@ void DrawWithGenerator(int child, bool separate, Clock::time_point until, const 
   g.SetDataBaseName("Bench");
   g.SetTableName(TableName(o));
   g.SetWaitRound(std::chrono::microseconds(o.wait_round_us));
+  g.SetCacheSize(o.cache);
   g.InitDB();
   if (g.Disabled()) std::_Exit(3);
   try {
@@ -364,6 +368,8 @@ Options ParseOptions(int argc, char** argv) {
         o.locks = ParseList<std::string>(value, [](const std::string& s) { return s; });
       } else if (flag == "--kill-every-ms") {
         o.kill_every_ms = std::stoi(value);
+      } else if (flag == "--cache") {
+        o.cache = std::stoi(value);
       } else if (flag == "--batch") {
         o.batch = std::stoi(value);
       } else if (flag == "--mask") {
@@ -387,7 +393,7 @@ Options ParseOptions(int argc, char** argv) {
     return l == "fields" || l == "transaction";
   });
   if ((o.store != "sqlite" && o.store != "postgresql") || !locks_known || o.clients.empty() ||
-      o.seconds <= 0 || o.kill_every_ms < 0 || o.repeat < 1 || o.batch < 1) {
+      o.seconds <= 0 || o.kill_every_ms < 0 || o.repeat < 1 || o.batch < 1 || o.cache < 0) {
     usage(2);
   }
   return o;

@@ -315,6 +315,7 @@ TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
       keys.insert(k);
   };
   bool blocked = false;  // the stopped client held the row
+  std::string last;      // what the last attempt's clients said, should it come to that
   for (int attempt = 0; attempt < 20 && !blocked; ++attempt) {
     std::vector<std::string> args = draw;
     args.insert(args.end(), {"-n", "1000000"});
@@ -346,6 +347,7 @@ TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
     const ProcessResult held = holder.Wait();
     keep(held);
     keep(rival.Wait());
+    last = "waiter: " + waiter.err + "holder (" + std::to_string(held.exit_code) + "): " + held.err;
     if (!pg_uri.empty()) {
       // Its lost session ends its run with a clear error: it held the row when stopped.
       blocked = held.exit_code == 1;
@@ -354,7 +356,7 @@ TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
       }
     }
   }
-  EXPECT_TRUE(blocked) << "never stopped the holder while it held the row";
+  EXPECT_TRUE(blocked) << "never stopped the holder while it held the row; " << last;
   EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
       << "a key was handed out twice";
 }

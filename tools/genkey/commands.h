@@ -53,6 +53,7 @@ struct DrawOptions {
   std::optional<std::string> proc;
   long long count = 1;
   long long batch = 1;               // keys drawn per lock cycle
+  std::int32_t cache = 0;            // the generator's CacheSize
   std::string lock = "transaction";  // or "fields": the generator's LockMode
   std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
 };

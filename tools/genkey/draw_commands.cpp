@@ -148,6 +148,7 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   g->SetGeneratorType(o.type);
   g->SetLockMode(LockModeOf(o.lock));
   g->SetMaxWait(o.max_wait);
+  g->SetCacheSize(o.cache);
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);
   try {

@@ -85,6 +85,13 @@ void AddDraw(CLI::App& app, DrawOptions& o) {
   CLI::App* shell = app.add_subcommand(
       "shell", "One generator driven by commands on standard input, for scripts");
   AddDrawOptions(shell, o);
+  shell
+      ->add_option("-c,--cache", o.cache,
+                   "Keys the generator reserves at a time and hands out one by one (its "
+                   "CacheSize); keys not handed out when the shell ends go back to the row if "
+                   "nobody drew since, else they are a gap")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   shell->footer(
       "Commands, one a line: next [N] (prints N keys), batch N (draws N keys in one lock cycle "
       "and prints them), undo (hands the last key back and prints "
