@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Measures keys per second of both lock modes against the baselines with bench/contention, on
-# SQLite and on a throw-away PostgreSQL server, and draws them as one SVG chart (gnuplot; on
-# Debian: apt-get install gnuplot-nox).
+# Measures keys per second of both lock modes, and of batches and a cache of 100 keys in
+# lmTransaction, against the baselines with bench/contention, on SQLite and on a throw-away
+# PostgreSQL server, and draws them as one SVG chart (gnuplot; apt-get install gnuplot-nox).
 #
 #   scripts/contention-chart.sh [--build DIR] [--out FILE.svg] [--seconds S] [--clients LIST]
 #                               [--kill-every-ms MS] [--repeat N] [--redraw]
@@ -29,7 +29,7 @@ while [ $# -gt 0 ]; do
     --kill-every-ms) kill_ms=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --redraw) redraw=yes; shift ;;
-    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "contention-chart: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -43,8 +43,16 @@ if [ "$redraw" = no ]; then
   bench="$build/bench/contention"
   [ -x "$bench" ] || { echo "contention-chart: build $bench first" >&2; exit 1; }
   args=(--clients "$clients" --seconds "$seconds" --kill-every-ms "$kill_ms" --repeat "$repeat")
-  "$bench" --store sqlite "${args[@]}" --csv "$base-sqlite.csv"
-  scripts/with-postgres.sh "$bench" --store postgresql "${args[@]}" --csv "$base-postgresql.csv"
+  many=(--clients "$clients" --seconds "$seconds" --repeat "$repeat" --lock transaction)
+  measure() {  # store, then the command's own start (nothing, or the server script)
+    local store=$1
+    shift
+    "$@" "$bench" --store "$store" "${args[@]}" --csv "$base-$store.csv"
+    "$@" "$bench" --store "$store" "${many[@]}" --batch 100 --csv "$base-$store-batch.csv"
+    "$@" "$bench" --store "$store" "${many[@]}" --cache 100 --csv "$base-$store-cache.csv"
+  }
+  measure sqlite
+  measure postgresql scripts/with-postgres.sh
   run=$(cat "$base-run.txt")
   echo "$(date +%F), $machine, median of $repeat runs of ${seconds} s" > "$base-run.txt"
 fi
@@ -62,6 +70,12 @@ for store in sqlite postgresql; do
         if (store == "postgresql") print $3, $7 > (dir "/" key "-nextval.dat")
       }
     }' "$base-$store.csv"
+  for kind in batch cache; do
+    [ -f "$base-$store-$kind.csv" ] || continue
+    awk -F, -v file="$data/$store" -v kind="$kind" 'NR > 1 {
+        print $3, $5 > (file "-" $2 "-" kind ".dat")
+      }' "$base-$store-$kind.csv"
+  done
 done
 
 run=$(cat "$base-run.txt")
@@ -69,6 +83,8 @@ panel() {  # store, sequences, title
   local d="$data/$1-$2"
   local plots="'$d-fields.dat' w lp t 'generator, lmRowFields', '$d-transaction.dat' w lp t 'generator, lmTransaction', '$d-killed.dat' w lp dt 2 t 'lmTransaction, a client SIGKILLed every ${kill_ms} ms', '$d-counter.dat' w lp t 'counter row (UPDATE ... RETURNING)'"
   [ -f "$d-nextval.dat" ] && plots="$plots, '$d-nextval.dat' w lp t 'nextval()'"
+  [ -f "$d-batch.dat" ] && plots="$plots, '$d-batch.dat' w lp t 'lmTransaction, batches of 100'"
+  [ -f "$d-cache.dat" ] && plots="$plots, '$d-cache.dat' w lp t 'lmTransaction, a cache of 100'"
   echo "set title '$3'; plot $plots"
 }
 gnuplot <<EOF

@@ -300,6 +300,70 @@ TEST_P(GenkeyDrawTest, KilledClientsOfBothModesNeverRepeatAKey) {
   }
 }
 
+// Batches and caches from several processes, mixed with single draws in both lock modes, on
+// one sequence: no key twice, each batch's keys consecutive; then a client killed with a full
+// cache: its keys are lost, never handed out again.
+TEST_P(GenkeyDrawTest, BatchesAndCachesFromSeveralProcessesNeverRepeat) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  const std::vector<std::string> draw = {"--alias", "Shop", "--mask", "B#####"};
+  const auto args = [&](std::vector<std::string> a) {
+    a.insert(a.begin() + 1, draw.begin(), draw.end());
+    return Args(a);
+  };
+  struct Client {
+    std::vector<std::string> args;
+    std::size_t batch;  // the keys printed come in consecutive runs this long
+  };
+  const std::vector<Client> mix = {
+      {{"next", "-n", "280", "--batch", "7", "--lock", "transaction"}, 7},
+      {{"next", "-n", "280", "--batch", "5", "--lock", "fields"}, 5},
+      {{"next", "-n", "100", "--lock", "fields"}, 1},
+      {{"next", "-n", "100", "--lock", "transaction"}, 1},
+      {{"shell", "--cache", "20", "--lock", "transaction"}, 1},
+      {{"shell", "--cache", "20", "--lock", "fields"}, 1},
+  };
+  std::vector<std::unique_ptr<Process>> clients;
+  for (const Client& c : mix) {
+    clients.push_back(std::make_unique<Process>(args(c.args)));
+    if (c.args[0] == "shell") clients.back()->Send("next 150\nquit\n");
+  }
+  std::multiset<std::string> keys;
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    const ProcessResult r = clients[i]->Wait();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<std::string> drawn = Lines(r.out);
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+      keys.insert(drawn[k]);
+      if (k % mix[i].batch != 0) {
+        EXPECT_EQ(std::stoi(drawn[k].substr(1)), std::stoi(drawn[k - 1].substr(1)) + 1)
+            << "a batch with a hole: " << drawn[k - 1] << ", " << drawn[k];
+      }
+    }
+  }
+  EXPECT_EQ(keys.size(), 280U + 280U + 100U + 100U + 150U + 150U);
+
+  // A client killed with most of its cache left: those keys are a gap for good.
+  Process cached(args({"shell", "--cache", "50", "--lock", "transaction"}));
+  cached.Send("next 3\n");
+  for (int i = 0; i < 3; ++i) {
+    const std::optional<std::string> key = cached.ReadLine(std::chrono::seconds(60));
+    ASSERT_TRUE(key.has_value());
+    keys.insert(*key);
+  }
+  cached.Kill(SIGKILL);
+  for (const std::string& k : Lines(cached.Wait().out))
+    keys.insert(k);
+  for (const char* lock : {"fields", "transaction"}) {
+    const ProcessResult r = Genkey({"next", "--alias", "Shop", "--mask", "B#####", "-n", "60",
+                                    "--batch", "6", "--lock", lock});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string& k : Lines(r.out))
+      keys.insert(k);
+  }
+  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
+      << "a key was handed out twice";
+}
+
 // A client stopped (SIGSTOP) while it holds the row in a transaction holds nobody up for
 // longer than their MaxWait: on a server its session is ended and the others go on; on a file
 // the others give up with a clear error. Nothing repeats once it resumes. Two clients draw
