@@ -203,6 +203,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   g->SetEndValue("B99");
   g->SetGeneratorType(3);
   g->SetLockMode(TLockMode::lmTransaction);
+  g->SetCacheSize(50);
   g->GetUserPrefixes = std::any_cast<TGenProcEvent>(*module.FindMethod("Prefixes"));
   g->OnUndoFailed = std::any_cast<TGOverFlowEvent>(*module.FindMethod("Overflow"));
   g->SetDataBaseName("");
@@ -220,6 +221,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
             "    StartValue = 'A01'\n"
             "    EndValue = 'B99'\n"
             "    GeneratorType = 3\n"
+            "    CacheSize = 50\n"
             "    LockMode = lmTransaction\n"
             "    GetUserPrefixes = Prefixes\n"
             "    OnUndoFailed = Overflow\n"
@@ -239,6 +241,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   EXPECT_EQ(h.EndValue(), "B99");
   EXPECT_EQ(h.GeneratorType(), 3);
   EXPECT_EQ(h.LockMode(), TLockMode::lmTransaction);
+  EXPECT_EQ(h.CacheSize(), 50);
   EXPECT_EQ(h.DataBaseName(), "");
   EXPECT_EQ(h.TableName(), "KEYS \xC4\xC1.DB");
   EXPECT_EQ(h.GetUserPrefixes.Name(), "Prefixes");
