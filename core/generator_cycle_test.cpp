@@ -675,6 +675,12 @@ TEST_P(LockModeTest, KeysLeftInTheCacheGoBackOnlyWhenNobodyDrewSince) {
       {"end value changed", [](auto& g) { g->SetEndValue("90"); }, false, "02"},
       {"type changed", [](auto& g) { g->SetGeneratorType(5); }, false, "02"},
       {"cache size changed", [](auto& g) { g->SetCacheSize(0); }, false, "02"},
+      {"cache size changed, then an undo",
+       [](auto& g) {
+         g->SetCacheSize(0);
+         EXPECT_EQ(g->Undo(), "00");  // hands back 01, the last key handed out
+       },
+       false, "01"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -150,7 +150,15 @@ void TGenerator::ReturnCache() noexcept {
     FTable->FieldByName(genfield::Time).SetAsString(stamp);
     static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
                                         genfield::Who + ";" + genfield::State;
-    if (FTable->PostIfUnchanged(compared, std::chrono::seconds(FMaxWait))) FLastStamp = stamp;
+    if (FTable->PostIfUnchanged(compared, std::chrono::seconds(FMaxWait))) {
+      // As if the keys kept had never been reserved: an Undo now hands back the last one
+      // handed out.
+      FLastStamp = stamp;
+      FGenMask->SetPrefix(cache.Prefix);
+      FGenMask->SetSuffix(back_to);
+      FPrefix = cache.Prefix;
+      FSuffix = back_to;
+    }
   } catch (...) {
     // Not given back: the keys are a gap in the sequence.
     FTable->Cancel();
