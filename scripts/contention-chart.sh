@@ -53,9 +53,10 @@ if [ "$redraw" = no ]; then
   }
   measure sqlite
   measure postgresql scripts/with-postgres.sh
-  run=$(cat "$base-run.txt")
+  machine="$(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
   echo "$(date +%F), $machine, median of $repeat runs of ${seconds} s" > "$base-run.txt"
 fi
+run=$(cat "$base-run.txt")
 
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
@@ -78,7 +79,6 @@ for store in sqlite postgresql; do
   done
 done
 
-run=$(cat "$base-run.txt")
 panel() {  # store, sequences, title
   local d="$data/$1-$2"
   local plots="'$d-fields.dat' w lp t 'generator, lmRowFields', '$d-transaction.dat' w lp t 'generator, lmTransaction', '$d-killed.dat' w lp dt 2 t 'lmTransaction, a client SIGKILLed every ${kill_ms} ms', '$d-counter.dat' w lp t 'counter row (UPDATE ... RETURNING)'"

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "platform/store/session.h"
@@ -60,6 +61,21 @@ class Connection {
   void Exec(const std::string& sql, const std::string& what) {
     const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
+  }
+
+  // Exec for one statement without results that runs often (BEGIN, COMMIT): prepared once
+  // per connection.
+  void ExecCached(const std::string& sql, const std::string& what) {
+    const int rc = Run(sql);
+    if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
+  }
+
+  // Runs one statement without results, prepared once per connection; its result code.
+  int Run(const std::string& sql) {
+    sqlite3_stmt* stmt = Cached(sql);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
   }
 
   Stmt Prepare(const std::string& sql) {
@@ -221,9 +237,9 @@ class SqliteTable final : public TTableDriver {
   }
 
   TRecord Lock(TRowId row) override {
-    conn_.Exec("BEGIN IMMEDIATE", "Cannot edit a row of table " + conn_.label());
+    conn_.ExecCached("BEGIN IMMEDIATE", "Cannot edit a row of table " + conn_.label());
     try {
-      return Fetch(row);
+      return Remember(row, Fetch(row));
     } catch (...) {
       conn_.Rollback();
       throw;
@@ -233,7 +249,7 @@ class SqliteTable final : public TTableDriver {
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
     // The write lock is the whole file's: wait for it under a busy timeout of `wait`.
     sqlite3_busy_timeout(conn_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-    const int rc = sqlite3_exec(conn_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    const int rc = conn_.Run("BEGIN IMMEDIATE");
     sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
     if ((rc & 0xFF) == SQLITE_BUSY) {
       throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
@@ -241,7 +257,7 @@ class SqliteTable final : public TTableDriver {
     }
     if (rc != SQLITE_OK) Fail(conn_.get(), rc, "Cannot edit a row of table " + conn_.label());
     try {
-      return Fetch(row);
+      return Remember(row, Fetch(row));
     } catch (...) {
       conn_.Rollback();
       throw;
@@ -250,26 +266,45 @@ class SqliteTable final : public TTableDriver {
 
   TRecord Update(TRowId row, const TRecord& values) override {
     try {
-      const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " +
-                                   Assignments(defs_, AllFields(defs_.size()), ", ", kStyle, 1) +
-                                   " WHERE rowid = " + ParamMark(kStyle, defs_.size() + 1)));
+      const std::string what = "Cannot store a row of table " + conn_.label();
+      // Only the fields that differ from the row as Lock fetched it are written: a field of an
+      // index left alone keeps the index's pages out of the commit.
+      std::vector<std::size_t> fields;
       for (std::size_t i = 0; i < defs_.size(); ++i) {
-        Bind(conn_, stmt.get(), static_cast<int>(i + 1),
-             i < values.size() ? values[i] : TFieldValue{});
+        const TFieldValue& value = i < values.size() ? values[i] : TFieldValue{};
+        if (!locked_ || locked_->first != row || locked_->second.at(i) != value)
+          fields.push_back(i);
       }
-      Bind(conn_, stmt.get(), static_cast<int>(defs_.size() + 1), static_cast<double>(row));
-      const int rc = sqlite3_step(stmt.get());
-      if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot store a row of table " + conn_.label());
-      TRecord stored = Fetch(row);
-      conn_.Exec("COMMIT", "Cannot store a row of table " + conn_.label());
-      return stored;
+      TLocated stored{row, locked_ && locked_->first == row ? locked_->second : TRecord{}};
+      if (!fields.empty()) {
+        // The row as stored comes back with the update itself.
+        const Used stmt(conn_.Cached(
+            "UPDATE " + sql_table_ + " SET " + Assignments(defs_, fields, ", ", kStyle, 1) +
+            " WHERE rowid = " + ParamMark(kStyle, fields.size() + 1) + " RETURNING rowid, " +
+            ColumnList(defs_, AllFields(defs_.size()))));
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+          Bind(conn_, stmt.get(), static_cast<int>(k + 1),
+               fields[k] < values.size() ? values[fields[k]] : TFieldValue{});
+        }
+        Bind(conn_, stmt.get(), static_cast<int>(fields.size() + 1), static_cast<double>(row));
+        if (!Step(stmt.get(), stored, what)) {
+          throw EDatabaseError("The row of table " + conn_.label() + " was deleted");
+        }
+      }
+      locked_.reset();
+      conn_.ExecCached("COMMIT", what);
+      return std::move(stored.Values);
     } catch (...) {
+      locked_.reset();
       conn_.Rollback();
       throw;
     }
   }
 
-  void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
+  void Unlock(TRowId /*row*/) noexcept override {
+    locked_.reset();
+    conn_.Rollback();
+  }
 
   std::vector<TLocated> ReadAll() override {
     Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
@@ -287,7 +322,7 @@ class SqliteTable final : public TTableDriver {
     }
     // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
     // client can add the same key between the look and the insert.
-    conn_.Exec("BEGIN IMMEDIATE", "Cannot add a row to table " + conn_.label());
+    conn_.ExecCached("BEGIN IMMEDIATE", "Cannot add a row to table " + conn_.label());
     try {
       if (!key.empty()) {
         TRecord key_values;
@@ -305,7 +340,7 @@ class SqliteTable final : public TTableDriver {
       if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot add a row to table " + conn_.label());
       const TRowId row = sqlite3_last_insert_rowid(conn_.get());
       TLocated stored{row, Fetch(row)};
-      conn_.Exec("COMMIT", "Cannot add a row to table " + conn_.label());
+      conn_.ExecCached("COMMIT", "Cannot add a row to table " + conn_.label());
       return stored;
     } catch (...) {
       conn_.Rollback();
@@ -327,6 +362,12 @@ class SqliteTable final : public TTableDriver {
     return true;
   }
 
+  // Keeps the row a Lock fetched, for the Update that follows.
+  TRecord Remember(TRowId row, TRecord values) {
+    locked_.emplace(row, values);
+    return values;
+  }
+
   TRecord Fetch(TRowId row) {
     const Used stmt(conn_.Cached(select_ + " WHERE rowid = ?1"));
     Bind(conn_, stmt.get(), 1, static_cast<double>(row));
@@ -342,6 +383,7 @@ class SqliteTable final : public TTableDriver {
   std::string sql_table_;  // and quoted
   std::vector<TFieldDef> defs_;
   std::string select_;
+  std::optional<std::pair<TRowId, TRecord>> locked_;  // the row as the last Lock fetched it
 };
 
 bool IsSqliteFile(const fs::path& path) {
