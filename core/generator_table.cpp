@@ -103,7 +103,7 @@ TmString TGenerator::FromCache() {
     FCache.Stored = FSuffix;
     FCache.Stamp = FLastStamp;
     for (std::size_t i = 0; i < keys.size(); ++i)
-      FCache.Keys.push_back({std::move(keys[i]), FBatchSuffixes.at(i)});
+      FCache.Keys.push_back({keys[i], FBatchSuffixes.at(i)});
   }
   FCache.Handed.push_back(FCache.Keys.front());
   FCache.Keys.pop_front();
