@@ -301,6 +301,62 @@ class SqliteTable final : public TTableDriver {
     }
   }
 
+  TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
+                           const std::string& limit, const std::vector<std::size_t>& required,
+                           const TRecord& expected, const std::vector<std::size_t>& set,
+                           const TRecord& values, std::chrono::milliseconds wait) override {
+    // Wider texts than 64-bit integers hold are stepped the general way.
+    if (limit.size() > 18) {
+      return TTableDriver::IncrementIf(row, field, step, limit, required, expected, set, values,
+                                       wait);
+    }
+    // One statement in a transaction of its own, as a counter row is stepped.
+    const std::string column = QuoteIdentifier(defs_.at(field).Name);
+    std::string sql = "UPDATE " + sql_table_ + " SET " + column + " = printf('%0*d', ?1, CAST(" +
+                      column + " AS INTEGER) + ?2)";
+    int next = 5;  // ?3 rowid, ?4 limit
+    for (const std::size_t f : set)
+      sql += ", " + QuoteIdentifier(defs_.at(f).Name) + " = ?" + std::to_string(next++);
+    sql += " WHERE rowid = ?3 AND length(" + column + ") = ?1 AND " + column +
+           " NOT GLOB '*[^0-9]*' AND " + column + " <= ?4";
+    for (const std::size_t f : required)
+      sql += " AND " + QuoteIdentifier(defs_.at(f).Name) + " IS ?" + std::to_string(next++);
+    sql += " RETURNING rowid, " + ColumnList(defs_, AllFields(defs_.size()));
+    const std::string what = "Cannot store a row of table " + conn_.label();
+    TLocated stored;
+    int rc = 0;
+    {
+      const Used stmt(conn_.Cached(sql));
+      sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(limit.size()));
+      sqlite3_bind_int64(stmt.get(), 2, step);
+      sqlite3_bind_int64(stmt.get(), 3, row);
+      Bind(conn_, stmt.get(), 4, limit);
+      int index = 5;
+      for (const TFieldValue& v : values)
+        Bind(conn_, stmt.get(), index++, v);
+      for (const TFieldValue& v : expected)
+        Bind(conn_, stmt.get(), index++, v);
+      sqlite3_busy_timeout(conn_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+      rc = sqlite3_step(stmt.get());
+      sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
+      if (rc == SQLITE_ROW) {
+        stored.Row = sqlite3_column_int64(stmt.get(), 0);
+        for (std::size_t i = 0; i < defs_.size(); ++i)
+          stored.Values.push_back(Column(stmt.get(), static_cast<int>(i + 1)));
+        // The statement commits when it runs to its end: only then is the key stored.
+        const int end = sqlite3_step(stmt.get());
+        if (end != SQLITE_DONE) Fail(conn_.get(), end, what);
+      }
+    }
+    if ((rc & 0xFF) == SQLITE_BUSY) {
+      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
+                         std::to_string(wait.count()) + " ms");
+    }
+    if (rc == SQLITE_ROW) return {true, std::move(stored.Values)};
+    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+    return {false, Fetch(row)};
+  }
+
   void Unlock(TRowId /*row*/) noexcept override {
     locked_.reset();
     conn_.Rollback();
