@@ -701,94 +701,86 @@ TEST_P(LockModeTest, KeysLeftInTheCacheGoBackOnlyWhenNobodyDrewSince) {
 // ------------------------------------------------------------------------------------------
 // Both lock modes on one table
 
-// A transaction steps a digits-only counting part in the store ("##"), any other in the
-// generator ("&&": digits come first there, so both masks see the same values).
-const std::vector<std::string> kTransactionMasks = {"##", "&&"};
-
-TEST_F(CycleTest, ATransactionWaitsForALiveRowFieldHolderAndCountsItsTries) {
-  mode = TLockMode::lmTransaction;
-  for (const std::string& mask : kTransactionMasks) {
-    SCOPED_TRACE(mask);
-    SetUp();
-    auto g = Make(mask);
-    EXPECT_EQ(g->Generator(), "00");
-    SetOnlyRow({0, 0, 1, "", "04", GetTimeStamp(), "HOLDER"});
-    int waited = 0;
-    g->on_wait = [&](Client&) {
-      EXPECT_EQ(Rows().front().tries, ++waited);  // each attempt counted in the row
-      if (waited == 3) SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "HOLDER"});  // done
-    };
-    EXPECT_EQ(g->Generator(), "06");
-    EXPECT_EQ(waited, 3);
-    const Row r = Rows().front();
-    EXPECT_EQ(r.state, 0);
-    EXPECT_EQ(r.tries, 0);
-    EXPECT_EQ(r.who, g->Who());
-  }
-}
-
-TEST_F(CycleTest, ABrokenRowFieldLockLeavesItsHolderNothingToStore) {
-  for (const std::string& mask : kTransactionMasks) {
-    SCOPED_TRACE(mask);
-    mode = TLockMode::lmRowFields;
-    SetUp();
-    auto holder = Make(mask);
-    holder->Generator();  // 00
+// lmTransaction alone. A transaction steps a digits-only counting part in the store ("##"),
+// any other in the generator ("&&": digits come first there, so both see the same values).
+class TransactionTest : public CycleTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
     mode = TLockMode::lmTransaction;
-    auto breaker = Make(mask);
-    std::vector<std::string> keys;
-    bool broken = false;
-    holder->after_read = [&](Client&, bool held) {
-      if (!held || broken) return;
-      broken = true;
-      // While the holder has the row, its lock counts as stale and a transaction draws over it.
-      Row r = Rows().front();
-      r.tries = 11;
-      SetOnlyRow(r);
-      keys.push_back(breaker->Generator().str());
-    };
-    keys.push_back(holder->Generator().str());
+    CycleTest::SetUp();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Masks, TransactionTest, ::testing::Values("##", "&&"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                           return p.param[0] == '#' ? "Digits" : "Letters";
+                         });
+
+TEST_P(TransactionTest, ATransactionWaitsForALiveRowFieldHolderAndCountsItsTries) {
+  auto g = Make(GetParam());
+  EXPECT_EQ(g->Generator(), "00");
+  SetOnlyRow({0, 0, 1, "", "04", GetTimeStamp(), "HOLDER"});
+  int waited = 0;
+  g->on_wait = [&](Client&) {
+    EXPECT_EQ(Rows().front().tries, ++waited);  // each attempt counted in the row
+    if (waited == 3) SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "HOLDER"});  // done
+  };
+  EXPECT_EQ(g->Generator(), "06");
+  EXPECT_EQ(waited, 3);
+  const Row r = Rows().front();
+  EXPECT_EQ(r.state, 0);
+  EXPECT_EQ(r.tries, 0);
+  EXPECT_EQ(r.who, g->Who());
+}
+
+TEST_P(TransactionTest, ABrokenRowFieldLockLeavesItsHolderNothingToStore) {
+  mode = TLockMode::lmRowFields;
+  auto holder = Make(GetParam());
+  holder->Generator();  // 00
+  mode = TLockMode::lmTransaction;
+  auto breaker = Make(GetParam());
+  std::vector<std::string> keys;
+  bool broken = false;
+  holder->after_read = [&](Client&, bool held) {
+    if (!held || broken) return;
+    broken = true;
+    // While the holder has the row, its lock counts as stale and a transaction draws over it.
+    Row r = Rows().front();
+    r.tries = 11;
+    SetOnlyRow(r);
     keys.push_back(breaker->Generator().str());
-    EXPECT_THAT(keys, ElementsAre("01", "02", "03"));
-    EXPECT_EQ(Rows().front().state, 0);
-  }
+  };
+  keys.push_back(holder->Generator().str());
+  keys.push_back(breaker->Generator().str());
+  EXPECT_THAT(keys, ElementsAre("01", "02", "03"));
+  EXPECT_EQ(Rows().front().state, 0);
 }
 
-TEST_F(CycleTest, ATransactionWhoseCommitFailsTriesAgain) {
-  mode = TLockMode::lmTransaction;
-  for (const std::string& mask : kTransactionMasks) {
-    SCOPED_TRACE(mask);
-    SetUp();
-    auto g = Make(mask);
-    auto other = Make(mask);
-    g->Generator();      // 00
-    other->Generator();  // 01: g's view of the row is old
-    store->FailUpdates(kDb, kTable, {1, 2});
-    EXPECT_EQ(g->Generator(), "02");
-    EXPECT_EQ(g->waits, 2);  // a pause after each failed store
-    EXPECT_EQ(Rows().front().suffix, "02");
-    EXPECT_EQ(other->Generator(), "03");
-  }
+TEST_P(TransactionTest, ATransactionWhoseCommitFailsTriesAgain) {
+  auto g = Make(GetParam());
+  auto other = Make(GetParam());
+  g->Generator();      // 00
+  other->Generator();  // 01: g's view of the row is old
+  store->FailUpdates(kDb, kTable, {1, 2});
+  EXPECT_EQ(g->Generator(), "02");
+  EXPECT_EQ(g->waits, 2);  // a pause after each failed store
+  EXPECT_EQ(Rows().front().suffix, "02");
+  EXPECT_EQ(other->Generator(), "03");
 }
 
-TEST_F(CycleTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
-  mode = TLockMode::lmTransaction;
-  for (const std::string& mask : kTransactionMasks) {
-    SCOPED_TRACE(mask);
-    SetUp();
-    auto g = Make(mask);
-    g->Generator();                        // 00
-    store->LoseCommits(kDb, kTable, {1});  // 01 is stored, but the client cannot know it
-    try {
-      g->Generator();
-      ADD_FAILURE();
-    } catch (const ECommitUnknown& e) {
-      EXPECT_NE(e.Message().find("no key was handed out"), std::string::npos) << e.Message();
-    }
-    EXPECT_EQ(g->GenMask().GetMskValue(), "00");
-    EXPECT_EQ(g->Generator(), "02");  // a gap, never a repeat
-    EXPECT_EQ(g->Undo(), "01");
+TEST_P(TransactionTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
+  auto g = Make(GetParam());
+  g->Generator();                        // 00
+  store->LoseCommits(kDb, kTable, {1});  // 01 is stored, but the client cannot know it
+  try {
+    g->Generator();
+    ADD_FAILURE();
+  } catch (const ECommitUnknown& e) {
+    EXPECT_NE(e.Message().find("no key was handed out"), std::string::npos) << e.Message();
   }
+  EXPECT_EQ(g->GenMask().GetMskValue(), "00");
+  EXPECT_EQ(g->Generator(), "02");  // a gap, never a repeat
+  EXPECT_EQ(g->Undo(), "01");
 }
 
 TEST_F(CycleTest, BothModesDrawingAtOnceNeverRepeatOrSkipAKey) {

@@ -148,9 +148,7 @@ void TGenerator::ReturnCache() noexcept {
     FTable->EditUnlocked();
     FTable->FieldByName(genfield::Suffix).SetAsString(back_to.view());
     FTable->FieldByName(genfield::Time).SetAsString(stamp);
-    static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
-                                        genfield::Who + ";" + genfield::State;
-    if (FTable->PostIfUnchanged(compared, std::chrono::seconds(FMaxWait))) {
+    if (FTable->PostIfUnchanged(genfield::WriteFields, std::chrono::seconds(FMaxWait))) {
       // As if the keys kept had never been reserved: an Undo now hands back the last one
       // handed out.
       FLastStamp = stamp;
@@ -318,9 +316,6 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
 }
 
 TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, bool optimistic) {
-  // The fields that tell whether the row is still as this client last saw it.
-  static const std::string compared = std::string(genfield::Suffix) + ";" + genfield::Time + ";" +
-                                      genfield::Who + ";" + genfield::State;
   if (FGenMask->DecimalSuffix()) {
     // A counting part of digits only steps as a counter does: the store steps it itself, and
     // holds the row no longer than its own update, however busy the sequence. At the end of
@@ -359,7 +354,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     FTable->EditUnlocked();
     const std::string stamp = StepFromFetched();
     const std::optional<bool> stored =
-        TryStore([&] { return FTable->PostIfUnchanged(compared, wait); });
+        TryStore([&] { return FTable->PostIfUnchanged(genfield::WriteFields, wait); });
     if (!stored) return TStep::kFailed;
     if (!*stored) return TStep::kChanged;
     FLastStamp = stamp;

@@ -25,6 +25,8 @@ inline constexpr const char* State = "State";
 inline constexpr const char* Who = "Who";
 // The key that selects a sequence's row, as Locate takes it.
 inline constexpr const char* KeyFields = "GenID;Prefix";
+// The fields that tell whether a row is still as a client last wrote or saw it.
+inline constexpr const char* WriteFields = "Suffix;Time;Who;State";
 // The order in which the tools show a row.
 inline constexpr std::array<const char*, 7> ListOrder = {GenID, Prefix, Suffix, State,
                                                          Who,   Try,    Time};

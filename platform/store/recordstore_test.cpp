@@ -109,6 +109,12 @@ class RecordStoreTest : public ::testing::TestWithParam<std::string> {
     t->FieldByName("State").SetAsFloat(0);
     t->Post();
   }
+  // A cursor of its own standing on the row (id, prefix).
+  std::unique_ptr<TTable> At(double id, const std::string& prefix) {
+    auto t = store->Cursor();
+    if (!t->Locate("GenID;Prefix", {id, prefix})) ADD_FAILURE() << "no row " << id << prefix;
+    return t;
+  }
   std::unique_ptr<Store> store;
 };
 
@@ -140,10 +146,8 @@ TEST_P(RecordStoreTest, LocatesByTheWholeExactKey) {
 
 TEST_P(RecordStoreTest, EditKeepsOtherClientsOutUntilPostOrCancel) {
   AddRow(1, "P", "000");
-  auto a = store->Cursor();
-  auto b = store->Cursor();
-  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("P")}));
-  ASSERT_TRUE(b->Locate("GenID;Prefix", {1.0, std::string("P")}));
+  auto a = At(1.0, "P");
+  auto b = At(1.0, "P");
 
   a->Edit();
   a->FieldByName("Suffix").SetAsString("001");
@@ -165,10 +169,8 @@ TEST_P(RecordStoreTest, EditKeepsOtherClientsOutUntilPostOrCancel) {
 // gets the row, as the holder stored it, as soon as the holder lets go.
 TEST_P(RecordStoreTest, EditWaitingQueuesBehindTheHolder) {
   AddRow(1, "W", "000");
-  auto a = store->Cursor();
-  auto b = store->Cursor();
-  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("W")}));
-  ASSERT_TRUE(b->Locate("GenID;Prefix", {1.0, std::string("W")}));
+  auto a = At(1.0, "W");
+  auto b = At(1.0, "W");
   a->Edit();
   EXPECT_THROW(b->EditWaiting(std::chrono::milliseconds(50)), ELockTimeout);
   EXPECT_EQ(b->State(), TDataSetState::dsBrowse);
@@ -187,10 +189,8 @@ TEST_P(RecordStoreTest, EditWaitingQueuesBehindTheHolder) {
 // what the cursor last fetched, and otherwise brings the row as it is now.
 TEST_P(RecordStoreTest, PostIfUnchangedStoresOnlyWhatNobodyChangedSince) {
   AddRow(1, "C", "000");
-  auto a = store->Cursor();
-  auto b = store->Cursor();
-  ASSERT_TRUE(a->Locate("GenID;Prefix", {1.0, std::string("C")}));
-  ASSERT_TRUE(b->Locate("GenID;Prefix", {1.0, std::string("C")}));
+  auto a = At(1.0, "C");
+  auto b = At(1.0, "C");
   const auto step = [](TTable& t, const std::string& suffix) {
     t.EditUnlocked();
     t.FieldByName("Suffix").SetAsString(suffix);
@@ -230,8 +230,7 @@ TEST_P(RecordStoreTest, IncrementIfStepsDecimalTextOnlyWhereItMay) {
     const Case& c = cases[i];
     SCOPED_TRACE(c.suffix + " below " + c.last);
     AddRow(static_cast<double>(i), "I", c.suffix);
-    auto t = store->Cursor();
-    ASSERT_TRUE(t->Locate("GenID;Prefix", {static_cast<double>(i), std::string("I")}));
+    auto t = At(static_cast<double>(i), "I");
     t->Edit();
     t->FieldByName("State").SetAsFloat(c.state);
     t->Post();
@@ -292,8 +291,7 @@ TEST_P(RecordStoreTest, KeyFieldsAreCheckedWhetherOrNotTheTableDeclaresThem) {
 TEST_P(RecordStoreTest, BytesAndNumbersComeBackAsStored) {
   const std::string bytes("\xC0\xFF'\"\x01 end", 9);
   AddRow(-7, bytes, "Z");
-  auto t = store->Cursor();
-  ASSERT_TRUE(t->Locate("GenID;Prefix", {-7.0, bytes}));
+  auto t = At(-7.0, bytes);
   EXPECT_EQ(t->FieldByName("Prefix").AsString(), bytes);
   EXPECT_EQ(t->FieldByName("GenID").AsInteger(), -7);
   EXPECT_EQ(t->FieldByName("GenID").AsString(), "-7");
