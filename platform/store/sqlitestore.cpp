@@ -311,18 +311,7 @@ class SqliteTable final : public TTableDriver {
                                        wait);
     }
     // One statement in a transaction of its own, as a counter row is stepped.
-    const std::string column = QuoteIdentifier(defs_.at(field).Name);
-    std::string sql = "UPDATE " + sql_table_ + " SET " + column + " = printf('%0*d', ?1, CAST(" +
-                      column + " AS INTEGER) + ?2)";
-    int next = 5;  // ?3 rowid, ?4 limit
-    for (const std::size_t f : set)
-      sql += ", " + QuoteIdentifier(defs_.at(f).Name) + " = ?" + std::to_string(next++);
-    sql += " WHERE rowid = ?3 AND length(" + column + ") = ?1 AND " + column +
-           " NOT GLOB '*[^0-9]*' AND " + column + " <= ?4";
-    for (const std::size_t f : required)
-      sql += " AND " + QuoteIdentifier(defs_.at(f).Name) + " IS ?" + std::to_string(next++);
-    sql += " RETURNING rowid, " + ColumnList(defs_, AllFields(defs_.size()));
-    const std::string what = "Cannot store a row of table " + conn_.label();
+    const std::string& sql = IncrementSql(field, required, set);
     TLocated stored;
     int rc = 0;
     {
@@ -341,11 +330,12 @@ class SqliteTable final : public TTableDriver {
       sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
       if (rc == SQLITE_ROW) {
         stored.Row = sqlite3_column_int64(stmt.get(), 0);
+        stored.Values.reserve(defs_.size());
         for (std::size_t i = 0; i < defs_.size(); ++i)
           stored.Values.push_back(Column(stmt.get(), static_cast<int>(i + 1)));
         // The statement commits when it runs to its end: only then is the key stored.
         const int end = sqlite3_step(stmt.get());
-        if (end != SQLITE_DONE) Fail(conn_.get(), end, what);
+        if (end != SQLITE_DONE) Fail(conn_.get(), end, StoreFailed());
       }
     }
     if ((rc & 0xFF) == SQLITE_BUSY) {
@@ -353,7 +343,7 @@ class SqliteTable final : public TTableDriver {
                          std::to_string(wait.count()) + " ms");
     }
     if (rc == SQLITE_ROW) return {true, std::move(stored.Values)};
-    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, StoreFailed());
     return {false, Fetch(row)};
   }
 
@@ -405,6 +395,29 @@ class SqliteTable final : public TTableDriver {
   }
 
  private:
+  std::string StoreFailed() const { return "Cannot store a row of table " + conn_.label(); }
+
+  // ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of `set`, then those of `required`.
+  const std::string& IncrementSql(std::size_t field, const std::vector<std::size_t>& required,
+                                  const std::vector<std::size_t>& set) {
+    IncrementShape shape{field, required, set};
+    if (!increment_sql_.empty() && shape == increment_shape_) return increment_sql_;
+    const std::string column = QuoteIdentifier(defs_.at(field).Name);
+    std::string sql = "UPDATE " + sql_table_ + " SET " + column + " = printf('%0*d', ?1, CAST(" +
+                      column + " AS INTEGER) + ?2)";
+    int next = 5;
+    for (const std::size_t f : set)
+      sql += ", " + QuoteIdentifier(defs_.at(f).Name) + " = ?" + std::to_string(next++);
+    sql += " WHERE rowid = ?3 AND length(" + column + ") = ?1 AND " + column +
+           " NOT GLOB '*[^0-9]*' AND " + column + " <= ?4";
+    for (const std::size_t f : required)
+      sql += " AND " + QuoteIdentifier(defs_.at(f).Name) + " IS ?" + std::to_string(next++);
+    sql += " RETURNING rowid, " + ColumnList(defs_, AllFields(defs_.size()));
+    increment_shape_ = std::move(shape);
+    increment_sql_ = std::move(sql);
+    return increment_sql_;
+  }
+
   // Reads one row of `stmt` (rowid first); false when there is none.
   bool Step(sqlite3_stmt* stmt, TLocated& out, const std::string& what) {
     const int rc = sqlite3_step(stmt);
@@ -440,6 +453,17 @@ class SqliteTable final : public TTableDriver {
   std::vector<TFieldDef> defs_;
   std::string select_;
   std::optional<std::pair<TRowId, TRecord>> locked_;  // the row as the last Lock fetched it
+
+  // The text of IncrementIf's statement for the last shape asked for: a generator asks for the
+  // same one on every draw, and building it anew costs more than the rest of the call.
+  struct IncrementShape {
+    std::size_t field = 0;
+    std::vector<std::size_t> required;
+    std::vector<std::size_t> set;
+    bool operator==(const IncrementShape&) const = default;
+  };
+  IncrementShape increment_shape_;
+  std::string increment_sql_;
 };
 
 bool IsSqliteFile(const fs::path& path) {
