@@ -163,6 +163,18 @@ class TGenerator : public TComponent {
   // none and stores nothing, as Generator. Undo afterwards hands back the last key only.
   // Exception for a Count below 1; empty while disabled.
   std::vector<TmString> GenerateBatch(int Count);
+  // The next key of the sequence, drawn inside `Transaction`: a transaction that the
+  // application holds on its own connection (TSqliteTransaction, TPgTransaction) to the
+  // database that holds the generator table TableName. The row is taken and stepped there as
+  // in lmTransaction, and nothing is committed here: when the application commits, its
+  // records and the step are stored as one; when it rolls back, the key goes back to its
+  // sequence, so that a sequence drawn only this way has no gaps. The row stays locked until
+  // the transaction ends (every other client of the sequence waits for it, up to its
+  // MaxWait). The key cache is not used, and the component's own draws are left as they were
+  // (Undo still hands back what Generator drew). Empty while disabled; throws as Generator,
+  // "Bad table format" for a table of another layout, and ETransactionLost when the
+  // transaction can go no further.
+  TmString GenerateIn(TAppTransaction& Transaction);
   // Hands the last value back to its sequence while nobody has drawn from it since, and
   // returns the value before it; otherwise tells OnUndoFailed (or shows "Can NOT undo!") and
   // returns the current value. With a cache, the last key handed out goes back to the front

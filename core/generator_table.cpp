@@ -34,6 +34,8 @@ std::optional<bool> TryStore(const std::function<bool()>& store) {
     throw;
   } catch (const ECommitUnknown&) {
     throw;
+  } catch (const ETransactionLost&) {
+    throw;
   } catch (const EDatabaseError&) {
     return std::nullopt;
   }
@@ -169,6 +171,45 @@ std::vector<TmString> TGenerator::GenerateBatch(int Count) {
   return DrawKeys(Count);
 }
 
+TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
+  if (FDisabled) return {};
+  auto inside = std::make_unique<TTable>();
+  inside->SetTableName(FTableName);
+  inside->SetOpener([&Transaction](const std::string& /*alias*/, const std::string& table) {
+    return Transaction.OpenTable(table);
+  });
+  inside->Open();
+  if (const std::string problems = GeneratorTableProblems(*inside); !problems.empty())
+    throw Exception("Bad table format: " + problems);
+
+  // The draw of lmTransaction, on the cursor inside the transaction; the component's own
+  // cursor, and the value, prefix, suffix and Time that its Undo works from, stay as they were.
+  struct Saved {
+    TGenerator& g;
+    Position position;
+    TLockMode mode;
+    std::string row_key, last_stamp;
+    bool contended;
+    ~Saved() {
+      g.RestorePosition(position);
+      g.FLockMode = mode;
+      g.FRowKey = std::move(row_key);
+      g.FLastStamp = std::move(last_stamp);
+      g.FContended = contended;
+    }
+  } saved{*this,      SavePosition(), FLockMode, std::exchange(FRowKey, {}),
+          FLastStamp, FContended};
+  FLockMode = TLockMode::lmTransaction;
+  FContended = false;
+  std::swap(FTable, inside);
+  struct SwapBack {
+    std::unique_ptr<TTable>& own;
+    std::unique_ptr<TTable>& other;
+    ~SwapBack() { std::swap(own, other); }
+  } swap_back{FTable, inside};
+  return DrawKeys(1).back();
+}
+
 std::vector<TmString> TGenerator::DrawKeys(int count) {
   // A failed draw leaves the component where the last successful call left it: the value,
   // and the prefix and suffix that Undo works on. Otherwise an Undo after a time-out would
@@ -225,6 +266,7 @@ void TGenerator::Draw() {
   CheckFits(genfield::Suffix, FSuffix);
 
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
+  FTable->SetWaitLimit(std::chrono::seconds(FMaxWait));
   // In lmTransaction the cursor may stand on this sequence's row from the last draw already:
   // the row is then taken at once, and looked for only when it is gone.
   const std::string key = std::to_string(FGeneratorType) + '\x1f' + FPrefix.str();
@@ -613,6 +655,13 @@ bool TGenerator::MakeNewRecord() {
     FLastStamp = stamp;
     FTblSuffix.clear();  // no row before this one
     return true;
+  } catch (const ELockTimeout&) {
+    // Another client adds the same row and has not finished.
+    FTable->Cancel();
+    ThrowBusy();
+  } catch (const ETransactionLost&) {
+    FTable->Cancel();
+    throw;
   } catch (const std::exception&) {
     FTable->Cancel();
     return false;

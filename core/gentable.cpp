@@ -58,4 +58,8 @@ void CreateGeneratorTable(TStoreDriver& store, const std::string& location,
   store.CreateTable(location, table, GeneratorFields(), GeneratorKey());
 }
 
+void CreateGeneratorTable(TAppTransaction& transaction, const std::string& table) {
+  transaction.CreateTable(table, GeneratorFields(), GeneratorKey());
+}
+
 }  // namespace tgen

@@ -53,5 +53,8 @@ std::optional<std::string> CreateDefaultGeneratorTable(const std::string& alias,
                                                        const std::string& table);
 void CreateGeneratorTable(TStoreDriver& store, const std::string& location,
                           const std::string& table);
+// Inside the application's transaction, in its own database (for keys drawn with GenerateIn):
+// committed with that transaction.
+void CreateGeneratorTable(TAppTransaction& transaction, const std::string& table);
 
 }  // namespace tgen

@@ -9,6 +9,7 @@
 //      +- EKeyViolation        a new row whose key another row holds already
 //      +- ECommitUnknown       a commit that may or may not have been stored
 //      +- ELockTimeout         a row that stayed in another client's edit for the time allowed
+//      +- ETransactionLost     the application's transaction can go no further: roll it back
 #pragma once
 
 #include <exception>
@@ -76,6 +77,14 @@ class ECommitUnknown : public EDatabaseError {
 // A row stayed in another client's edit for as long as the caller was willing to wait; nothing
 // was read or stored. The message names the table.
 class ELockTimeout : public EDatabaseError {
+ public:
+  using EDatabaseError::EDatabaseError;
+};
+
+// The transaction that the application holds for a draw inside it (TAppTransaction) can go no
+// further: its connection was lost, or a statement before the draw failed it. Trying again
+// inside it is of no use; the application rolls it back and starts anew.
+class ETransactionLost : public EDatabaseError {
  public:
   using EDatabaseError::EDatabaseError;
 };

@@ -254,6 +254,11 @@ std::vector<TRecord> TTable::ReadAll() {
   return rows;
 }
 
+void TTable::SetWaitLimit(std::chrono::milliseconds limit) {
+  CheckActive();
+  driver_->SetWaitLimit(limit);
+}
+
 void TTable::Insert() {
   CheckActive();
   Cancel();

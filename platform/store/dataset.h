@@ -131,6 +131,9 @@ class TTable : public TComponent {
   bool IncrementIf(std::string_view field, std::int64_t step, const std::string& limit,
                    const TNamedValues& required, const TNamedValues& values,
                    std::chrono::milliseconds wait);
+  // How long a call may wait for other clients or the server before it fails (see
+  // TTableDriver::SetWaitLimit); only while open.
+  void SetWaitLimit(std::chrono::milliseconds limit);
   // Ends an edit or insert without storing it. Never throws: it runs in clean-up paths.
   void Cancel() noexcept;
   // Whether the table declares a unique key made of some of `fieldNames` ("GenID;Prefix"), so

@@ -1,6 +1,11 @@
 #include "platform/store/pgstore.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string_view>
 
 #include <algorithm>
 #include <array>
@@ -16,8 +21,12 @@ namespace tgen {
 
 namespace {
 
+// Closes a connection this store opened; one the application lent it stays open.
 struct ConnCloser {
-  void operator()(PGconn* c) const { PQfinish(c); }
+  bool owned = true;
+  void operator()(PGconn* c) const {
+    if (owned) PQfinish(c);
+  }
 };
 struct ResultClearer {
   void operator()(PGresult* r) const { PQclear(r); }
@@ -29,6 +38,10 @@ constexpr const char* kTimeouts[][2] = {{"connect_timeout", "5"},  {"keepalives"
                                         {"keepalives_idle", "5"},  {"keepalives_interval", "2"},
                                         {"keepalives_count", "3"}, {"tcp_user_timeout", "10000"}};
 
+// How long a call waits for the server unless a draw says otherwise (the generator's default
+// MaxWait).
+constexpr std::chrono::milliseconds kDefaultLimit = std::chrono::seconds(30);
+
 constexpr const char* kIdleInTransaction = "SET idle_in_transaction_session_timeout = 5000";
 
 // A message of the server or of libpq, without its line end.
@@ -36,31 +49,72 @@ std::string Trimmed(const char* message) {
   return Trim(message != nullptr ? message : "");
 }
 
+// What the server said besides its results while the store worked on a connection: warnings
+// are kept for the call under way (a commit that comes with one may not be durable
+// everywhere, see Commit), and everything else is dropped, so that nothing reaches standard
+// error behind the program's back. Kept apart from the connection so that its address stays
+// the same when the connection moves.
+struct NoticeLog {
+  std::string warning;  // the first warning of the call under way, or empty
+};
+
+void ReceiveNotice(void* arg, const PGresult* notice) {
+  auto* log = static_cast<NoticeLog*>(arg);
+  const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+  if (severity == nullptr || std::string_view(severity) != "WARNING" || !log->warning.empty())
+    return;
+  log->warning = Trimmed(PQresultErrorField(notice, PG_DIAG_MESSAGE_PRIMARY));
+}
+
+// One client's connection to the server: its own, or one that the application lent for a
+// draw inside the transaction it holds on it. No call waits without bound: a statement still
+// unanswered after the connection's limit is cancelled, and then it fails as a lock time-out,
+// or, for a commit, as a commit whose outcome is unknown.
 class Connection {
  public:
   explicit Connection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
 
+  // The application's connection, inside the transaction it holds on it: what would begin or
+  // commit a transaction of this store's own begins or releases a savepoint instead, statements
+  // are not prepared (the names could meet the application's), and the connection's notice
+  // handling stays the application's.
+  explicit Connection(PGconn* lent) : conn_(lent, ConnCloser{false}), lent_(true) {
+    if (PQstatus(lent) != CONNECTION_OK)
+      throw ETransactionLost("The connection to the server was lost");
+  }
+
+  [[nodiscard]] bool lent() const { return lent_; }
+
+  // How long a call may wait for the server before it is cancelled.
+  void SetLimit(std::chrono::milliseconds limit) { limit_ = limit; }
+
   // Runs one statement with text parameters (null for SQL NULL); throws on failure.
-  // `commits`: the statement runs in a transaction of its own, which a lost connection leaves
-  // in doubt (ECommitUnknown).
+  // `commits`: the statement runs in a transaction of its own, which a lost connection or a
+  // cancelled wait for a standby leaves in doubt (ECommitUnknown).
   Result Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
               const std::string& what, bool commits = false) {
-    if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
+    Start();
     std::vector<const char*> values;
     std::vector<int> lengths;
-    for (const auto& p : params) {
-      values.push_back(p ? p->data() : nullptr);
-      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    Pack(params, values, lengths);
+    PGconn* c = conn_.get();
+    const int sent =
+        lent_ ? PQsendQueryParams(c, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                                  values.data(), lengths.data(), nullptr, 0)
+              : PQsendQueryPrepared(c, Prepared(sql, params.size(), what).c_str(),
+                                    static_cast<int>(params.size()), values.data(),
+                                    lengths.data(), nullptr, 0);
+    Result r = sent == 1 ? Next() : nullptr;
+    while (r) {  // the rest, up to the end of the statement's results
+      Result extra = Next();
+      if (!extra) break;
     }
-    const std::string& name = Prepared(sql, params.size(), what);
-    Result r(PQexecPrepared(conn_.get(), name.c_str(), static_cast<int>(params.size()),
-                            values.data(), lengths.data(), nullptr, 0));
-    if (Succeeded(r.get())) return r;
-    if (commits && PQstatus(conn_.get()) != CONNECTION_OK) {
-      throw ECommitUnknown(what +
-                           ": the connection was lost during COMMIT; whether it was stored is "
-                           "unknown");
+    if (Succeeded(r.get())) {
+      Note(sql);
+      if (commits) CheckCommitted(what);
+      return r;
     }
+    if (commits && PQstatus(c) != CONNECTION_OK) throw Unknown(what);
     Throw(r.get(), what);
   }
 
@@ -75,89 +129,215 @@ class Connection {
   // unknown (ECommitUnknown).
   std::vector<Result> Pipeline(const std::vector<Statement>& statements, const std::string& what,
                                bool commits) {
-    if (PQstatus(conn_.get()) != CONNECTION_OK) Connect();
+    Start();
     std::vector<const std::string*> names;
-    names.reserve(statements.size());
-    for (const Statement& s : statements)
-      names.push_back(&Prepared(s.sql, s.params.size(), what));
+    if (!lent_) {
+      names.reserve(statements.size());
+      for (const Statement& s : statements)
+        names.push_back(&Prepared(s.sql, s.params.size(), what));
+    }
     PGconn* c = conn_.get();
     bool sent = PQenterPipelineMode(c) == 1;
-    auto name = names.begin();
-    for (const Statement& s : statements) {
-      if (!sent) break;
+    for (std::size_t i = 0; sent && i < statements.size(); ++i) {
+      const Statement& s = statements[i];
       std::vector<const char*> values;
       std::vector<int> lengths;
-      for (const auto& p : s.params) {
-        values.push_back(p ? p->data() : nullptr);
-        lengths.push_back(p ? static_cast<int>(p->size()) : 0);
-      }
-      sent = PQsendQueryPrepared(c, (*name++)->c_str(), static_cast<int>(s.params.size()),
-                                 values.data(), lengths.data(), nullptr, 0) == 1;
+      Pack(s.params, values, lengths);
+      const int n = static_cast<int>(s.params.size());
+      sent = (lent_ ? PQsendQueryParams(c, s.sql.c_str(), n, nullptr, values.data(),
+                                        lengths.data(), nullptr, 0)
+                    : PQsendQueryPrepared(c, names[i]->c_str(), n, values.data(),
+                                          lengths.data(), nullptr, 0)) == 1;
     }
     sent = sent && PQpipelineSync(c) == 1;
     std::vector<Result> results;
     bool complete = sent;
     for (std::size_t i = 0; complete && i < statements.size(); ++i) {
-      Result r(PQgetResult(c));
+      Result r = Next();
       complete = r != nullptr && PQstatus(c) == CONNECTION_OK;
       while (complete) {  // the rest of this statement's results, up to its end mark
-        Result extra(PQgetResult(c));
+        Result extra = Next();
         if (!extra) break;
         complete = PQstatus(c) == CONNECTION_OK;
       }
       results.push_back(std::move(r));
     }
     if (complete) {
-      const Result sync(PQgetResult(c));
+      const Result sync = Next();
       complete = sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC;
     }
     if (!complete || PQexitPipelineMode(c) != 1 || PQstatus(c) != CONNECTION_OK) {
-      conn_.reset();  // the next call connects afresh
-      if (commits && sent) {
-        throw ECommitUnknown(what +
-                             ": the connection was lost during COMMIT; whether it was stored is "
-                             "unknown");
-      }
+      if (!lent_) conn_.reset();  // the next call connects afresh
+      if (commits && sent) throw Unknown(what);
+      if (lent_) throw ETransactionLost(what + ": the connection to the server was lost");
       throw EDatabaseError(what + ": the connection to the server was lost");
+    }
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      if (Succeeded(results[i].get())) Note(statements[i].sql);
     }
     for (const Result& r : results) {
       if (!Succeeded(r.get()) && PQresultStatus(r.get()) != PGRES_PIPELINE_ABORTED) {
         Throw(r.get(), what);
       }
     }
+    if (commits) CheckCommitted(what);
     return results;
   }
 
-  // Commits; a connection lost on the way leaves the outcome unknown, and says so.
+  // What begins and ends a unit of this store's work: a transaction of its own, or a savepoint
+  // inside the application's.
+  [[nodiscard]] const char* BeginText() const { return lent_ ? "SAVEPOINT tgen_draw" : "BEGIN"; }
+  [[nodiscard]] const char* CommitText() const {
+    return lent_ ? "RELEASE SAVEPOINT tgen_draw" : "COMMIT";
+  }
+
+  // Runs `sql` as one unit of work: in a transaction of its own (autocommit), or inside the
+  // application's transaction in a savepoint, so that a failure leaves that transaction as it
+  // was.
+  Result Atomic(const std::string& sql, const std::vector<std::optional<std::string>>& params,
+                const std::string& what) {
+    if (!lent_) return Exec(sql, params, what, true);
+    std::vector<Result> r =
+        Pipeline({{BeginText(), {}}, {sql, params}, {CommitText(), {}}}, what, false);
+    return std::move(r[1]);
+  }
+
+  // Ends a unit of work that BeginText began; a connection lost on the way leaves the outcome
+  // unknown, and says so.
   void Commit(const std::string& what) {
-    Result r(PQexec(conn_.get(), "COMMIT"));
-    if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) return;
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-      throw ECommitUnknown(what +
-                           ": the connection was lost during COMMIT; whether it was "
-                           "stored is unknown");
-    }
-    throw EDatabaseError(what + ": " + Trimmed(PQresultErrorMessage(r.get())));
+    Exec(CommitText(), {}, what, !lent_);
   }
 
   // Sets how long a statement waits for a row lock, for the rest of the session, in whole
-  // seconds (rounded up, at least one), so that draws in a row send it once.
+  // seconds (rounded up, at least one), so that draws in a row send it once; a call waits a
+  // second longer than that before it is cancelled. Inside the application's transaction the
+  // session is the application's: only the call's own limit applies.
   void SetLockTimeout(std::chrono::milliseconds wait, const std::string& what) {
     const auto seconds = std::max<std::int64_t>((wait.count() + 999) / 1000, 1);
+    if (lent_) {
+      limit_ = std::max(wait, std::chrono::milliseconds(1));
+      return;
+    }
+    limit_ = std::chrono::seconds(seconds + 1);
     if (PQstatus(conn_.get()) == CONNECTION_OK && seconds == lock_timeout_s_) return;
     Exec("SELECT set_config('lock_timeout', $1, false)", {std::to_string(seconds) + "s"}, what);
     lock_timeout_s_ = seconds;
   }
 
+  // Undoes the unit of work under way, if any; never throws.
   void Rollback() noexcept {
-    if (conn_ && PQstatus(conn_.get()) == CONNECTION_OK &&
-        PQpipelineStatus(conn_.get()) == PQ_PIPELINE_OFF &&
-        PQtransactionStatus(conn_.get()) != PQTRANS_IDLE) {
-      PQclear(PQexec(conn_.get(), "ROLLBACK"));
+    PGconn* c = conn_.get();
+    if (c == nullptr || PQstatus(c) != CONNECTION_OK || PQpipelineStatus(c) != PQ_PIPELINE_OFF ||
+        PQtransactionStatus(c) == PQTRANS_IDLE) {
+      return;
     }
+    if (!lent_) {
+      PQclear(PQexec(c, "ROLLBACK"));
+      return;
+    }
+    // Inside the application's transaction: back to the savepoint, if this store's work left
+    // one open; a statement naming a savepoint that is not there would fail the application's
+    // transaction.
+    if (!unit_open_) return;
+    unit_open_ = false;
+    const Result back(PQexec(c, "ROLLBACK TO SAVEPOINT tgen_draw"));
+    if (PQresultStatus(back.get()) == PGRES_COMMAND_OK)
+      PQclear(PQexec(c, "RELEASE SAVEPOINT tgen_draw"));
   }
 
  private:
+  // Keeps track of whether a unit of work is open after `sql` succeeded.
+  void Note(const std::string& sql) {
+    if (sql == BeginText()) unit_open_ = true;
+    if (sql == CommitText()) unit_open_ = false;
+  }
+
+  static void Pack(const std::vector<std::optional<std::string>>& params,
+                   std::vector<const char*>& values, std::vector<int>& lengths) {
+    values.reserve(params.size());
+    lengths.reserve(params.size());
+    for (const auto& p : params) {
+      values.push_back(p ? p->data() : nullptr);
+      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    }
+  }
+
+  // Readies the connection for a call: connected, no warning or cancel from an earlier call,
+  // and the call's deadline.
+  void Start() {
+    if (lent_) {
+      const PGconn* c = conn_.get();
+      if (PQstatus(c) != CONNECTION_OK)
+        throw ETransactionLost("The connection to the server was lost");
+      if (PQtransactionStatus(c) == PQTRANS_INERROR) {
+        throw ETransactionLost(
+            "The transaction failed before this statement; it must be rolled back");
+      }
+    } else if (!conn_ || PQstatus(conn_.get()) != CONNECTION_OK) {
+      Connect();
+    }
+    notices_->warning.clear();
+    cancelled_ = false;
+    deadline_ = std::chrono::steady_clock::now() + limit_;
+  }
+
+  // The next result of the call under way, waiting for it up to the call's deadline; after
+  // that the server is asked to cancel the statement, and its answer is waited for (a server
+  // that is gone is noticed by the connection's keep-alives).
+  Result Next() {
+    PGconn* c = conn_.get();
+    while (PQisBusy(c) == 1) {
+      if (PQconsumeInput(c) != 1) break;  // the connection broke: PQgetResult says so
+      if (PQisBusy(c) != 1) break;
+      int timeout = -1;
+      if (!cancelled_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+          Cancel();
+          continue;
+        }
+        timeout = static_cast<int>(std::min<std::int64_t>(left.count() + 1, 1 << 30));
+      }
+      pollfd ready{PQsocket(c), POLLIN, 0};
+      if (::poll(&ready, 1, timeout) < 0 && errno != EINTR) break;
+    }
+    return Result(PQgetResult(c));
+  }
+
+  void Cancel() {
+    cancelled_ = true;
+    PGcancel* cancel = PQgetCancel(conn_.get());
+    if (cancel == nullptr) return;
+    std::array<char, 256> error{};
+    PQcancel(cancel, error.data(), static_cast<int>(error.size()));
+    PQfreeCancel(cancel);
+  }
+
+  // A commit that the server reported done is durable only where the server could wait for
+  // it: one whose wait was cancelled (by this client's limit, or by the server, which then
+  // warns "canceling wait for synchronous replication") is committed on this server but
+  // perhaps not on its synchronous standby, which a failover makes the primary. Such a commit
+  // counts as one whose outcome is unknown.
+  void CheckCommitted(const std::string& what) const {
+    if (cancelled_) {
+      throw ECommitUnknown(what + ": the server did not confirm the commit within " +
+                           std::to_string(limit_.count()) +
+                           " ms (a standby it waits for may be gone); whether it was stored "
+                           "is unknown");
+    }
+    if (!notices_->warning.empty()) {
+      throw ECommitUnknown(what + ": the server reported the commit with a warning (" +
+                           notices_->warning + "); whether it was stored everywhere is unknown");
+    }
+  }
+
+  [[nodiscard]] static ECommitUnknown Unknown(const std::string& what) {
+    return ECommitUnknown(what +
+                          ": the connection to the server was lost during COMMIT; whether it was "
+                          "stored is unknown");
+  }
+
   // The name of `sql` prepared on this connection, preparing it on first use: the server
   // parses and plans each statement once per connection, not once per call.
   const std::string& Prepared(const std::string& sql, std::size_t params, const std::string& what) {
@@ -183,10 +363,16 @@ class Connection {
         Trimmed(r != nullptr ? PQresultErrorMessage(r) : PQerrorMessage(conn_.get()));
     if (code == "23505") throw EKeyViolation(what + ": key violation (" + reason + ")");
     if (code == "55P03") throw ELockTimeout(what + ": " + reason);
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
-      throw EDatabaseError(what + ": the connection to the server was lost (" +
-                           Trimmed(PQerrorMessage(conn_.get())) + ")");
+    if (code == "57014" && cancelled_) {
+      throw ELockTimeout(what + ": no answer within " + std::to_string(limit_.count()) + " ms");
     }
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+      const std::string lost = what + ": the connection to the server was lost (" +
+                               Trimmed(PQerrorMessage(conn_.get())) + ")";
+      if (lent_) throw ETransactionLost(lost);
+      throw EDatabaseError(lost);
+    }
+    if (lent_ && code == "25P02") throw ETransactionLost(what + ": " + reason);
     throw EDatabaseError(what + ": " + reason);
   }
 
@@ -211,6 +397,7 @@ class Connection {
       conn_.reset();
       throw EDatabaseError("Cannot connect to " + HidePassword(conninfo_) + ": " + reason);
     }
+    PQsetNoticeReceiver(conn_.get(), ReceiveNotice, notices_.get());
     // A client that stops while it holds a row (its transaction idle: stopped, or hung) is
     // disconnected by the server, so that its lock never outlives it for long. Not every
     // server or pooler takes the setting; then a stopped holder keeps its lock until it
@@ -220,6 +407,12 @@ class Connection {
 
   std::string conninfo_;
   std::unique_ptr<PGconn, ConnCloser> conn_;
+  bool lent_ = false;
+  std::unique_ptr<NoticeLog> notices_ = std::make_unique<NoticeLog>();
+  std::chrono::milliseconds limit_ = kDefaultLimit;
+  std::chrono::steady_clock::time_point deadline_;
+  bool cancelled_ = false;                       // the call under way had to be cancelled
+  bool unit_open_ = false;                       // BeginText succeeded, CommitText did not yet
   std::int64_t lock_timeout_s_ = 0;              // as last set on this connection
   std::map<std::string, std::string> prepared_;  // SQL text -> statement name
 };
@@ -259,8 +452,8 @@ class PgTable final : public TTableDriver {
  public:
   static constexpr TParamStyle kStyle = TParamStyle::Dollar;
 
-  PgTable(const std::string& conninfo, const std::string& table)
-      : conn_(conninfo), table_(table), sql_table_(QuoteIdentifier(table)) {
+  PgTable(Connection conn, const std::string& table)
+      : conn_(std::move(conn)), table_(table), sql_table_(QuoteIdentifier(table)) {
     Result cols = conn_.Exec(
         "SELECT column_name, data_type, character_maximum_length FROM information_schema.columns "
         "WHERE table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
@@ -328,8 +521,8 @@ class PgTable final : public TTableDriver {
       // The update and its commit in one round trip.
       const std::vector<Result> r = conn_.Pipeline(
           {{"UPDATE " + sql_table_ + " SET " + sets + where + " RETURNING " + columns_, params},
-           {"COMMIT", {}}},
-          "Cannot store a row of table " + table_, true);
+           {conn_.CommitText(), {}}},
+          "Cannot store a row of table " + table_, !conn_.lent());
       if (PQntuples(r[0].get()) == 0)
         throw EDatabaseError("The row of table " + table_ + " was deleted");
       return Row(r[0].get(), 0);
@@ -340,6 +533,8 @@ class PgTable final : public TTableDriver {
   }
 
   void Unlock(TRowId /*row*/) noexcept override { conn_.Rollback(); }
+
+  void SetWaitLimit(std::chrono::milliseconds limit) override { conn_.SetLimit(limit); }
 
   TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
                            const std::string& limit, const std::vector<std::size_t>& required,
@@ -394,7 +589,7 @@ class PgTable final : public TTableDriver {
       given.push_back(i);
     }
     const std::string what = "Cannot add a row to table " + table_;
-    conn_.Exec("BEGIN", {}, what);
+    conn_.Exec(conn_.BeginText(), {}, what);
     try {
       if (!key.empty()) {
         // Clients adding one key at once take turns on a lock named by the table and the key,
@@ -479,7 +674,7 @@ class PgTable final : public TTableDriver {
                            std::chrono::milliseconds wait, const std::string& what) {
     try {
       conn_.SetLockTimeout(wait, what);
-      const Result r = conn_.Exec(update, params, what, true);
+      const Result r = conn_.Atomic(update, params, what);
       if (PQntuples(r.get()) == 1) return {true, Row(r.get(), 0)};
       std::vector<std::optional<std::string>> key_params;
       const Result now =
@@ -506,7 +701,7 @@ class PgTable final : public TTableDriver {
     try {
       if (wait) conn_.SetLockTimeout(*wait, what);
       const std::vector<Result> r = conn_.Pipeline(
-          {{"BEGIN", {}},
+          {{conn_.BeginText(), {}},
            {select_ + where + (wait ? " FOR UPDATE" : " FOR UPDATE NOWAIT"), params}},
           what, false);
       if (PQntuples(r.back().get()) == 0)
@@ -567,7 +762,7 @@ class PgTable final : public TTableDriver {
 std::unique_ptr<TTableDriver> TPgDriver::OpenTable(const std::string& location,
                                                    const std::string& table) {
   CheckTableName(table);
-  return std::make_unique<PgTable>(location, table);
+  return std::make_unique<PgTable>(Connection(location), table);
 }
 
 std::vector<std::string> TPgDriver::TableNames(const std::string& location) {
@@ -591,6 +786,68 @@ void TPgDriver::CreateTable(const std::string& location, const std::string& tabl
 
 std::string TPgDriver::DisplayUri(const std::string& /*scheme*/, const std::string& location) {
   return HidePassword(location);
+}
+
+TPgTransaction::TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait)
+    : conn_(conn), wait_(wait) {
+  const std::string what = "Cannot begin a transaction";
+  if (conn_ == nullptr) throw EDatabaseError(what + ": no PostgreSQL connection");
+  if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
+    throw EDatabaseError(what + ": the connection is inside a transaction already");
+  Connection c(conn_);
+  c.SetLimit(wait_);
+  c.Exec("BEGIN", {}, what);
+  active_ = true;
+}
+
+TPgTransaction::~TPgTransaction() {
+  Rollback();
+}
+
+std::unique_ptr<TTableDriver> TPgTransaction::OpenTable(const std::string& table) {
+  CheckActive();
+  CheckTableName(table);
+  return std::make_unique<PgTable>(Connection(conn_), table);
+}
+
+void TPgTransaction::CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
+                                 const std::vector<std::size_t>& unique_key) {
+  CheckActive();
+  CheckTableName(table);
+  Connection c(conn_);
+  c.SetLimit(wait_);
+  c.Atomic(CreateTableSql(table, fields, unique_key), {}, "Cannot create table " + table);
+}
+
+void TPgTransaction::Commit() {
+  CheckActive();
+  Connection c(conn_);
+  c.SetLimit(wait_);
+  const std::string what = "Cannot commit the transaction";
+  if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+    Rollback();
+    throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
+  }
+  active_ = false;
+  // The server must not cut the commit's wait for a standby short by itself: it would report
+  // the commit done without saying so on this connection, whose notices are the
+  // application's. Only this client's own limit cancels the wait, and then knows it.
+  const std::vector<Result> r =
+      c.Pipeline({{"SET LOCAL statement_timeout = 0", {}}, {"COMMIT", {}}}, what, true);
+  // A transaction that a failed statement had ended answers COMMIT with ROLLBACK.
+  if (std::string_view(PQcmdStatus(r[1].get())) == "ROLLBACK")
+    throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
+}
+
+void TPgTransaction::Rollback() noexcept {
+  if (!active_) return;
+  active_ = false;
+  if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
+    PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+void TPgTransaction::CheckActive() const {
+  if (!active_) throw EDatabaseError("The transaction has ended");
 }
 
 void RegisterPgStore(TSession* session) {

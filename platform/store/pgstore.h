@@ -10,11 +10,14 @@
 // appear in messages.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/store/recordstore.h"
+
+struct pg_conn;
 
 namespace tgen {
 
@@ -31,6 +34,40 @@ class TPgDriver final : public TStoreDriver {
   void CreateTable(const std::string& location, const std::string& table,
                    const std::vector<TFieldDef>& fields,
                    const std::vector<std::size_t>& unique_key) override;
+};
+
+// The application's own transaction on its libpq connection `conn` (a PGconn*), for drawing keys
+// whose steps commit or roll back with the application's records (gap-free sequences). The
+// constructor sends BEGIN (the connection must be outside a transaction); the destructor rolls
+// back unless Commit came first. Use the default isolation, READ COMMITTED: under stricter ones a
+// draw that meets another client's step fails with a serialization error.
+//
+// A draw inside takes its sequence's row with the row lock, held until the transaction ends:
+// every other client of that sequence waits meanwhile, so keep the transaction short. Each
+// draw runs in a savepoint, so that a draw that fails (a lock wait longer than MaxWait) leaves
+// the transaction usable. No call waits for the server longer than `wait` (the commit
+// included): a commit still unconfirmed then is cancelled and reported as ECommitUnknown, since
+// it may have been stored on the server but not on its synchronous standby. The connection stays
+// the application's: it is not closed, its settings and notice handling stay as they are, and
+// nothing is prepared on it.
+class TPgTransaction final : public TAppTransaction {
+ public:
+  explicit TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait = std::chrono::seconds(30));
+  ~TPgTransaction() override;
+
+  std::unique_ptr<TTableDriver> OpenTable(const std::string& table) override;
+  void CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
+                   const std::vector<std::size_t>& unique_key) override;
+  void Commit() override;
+  void Rollback() noexcept override;
+  [[nodiscard]] bool Active() const override { return active_; }
+
+ private:
+  void CheckActive() const;
+
+  pg_conn* conn_;
+  std::chrono::milliseconds wait_;
+  bool active_ = false;
 };
 
 // Makes `session` (by default the process's) open PostgreSQL aliases. Safe to repeat.

@@ -98,6 +98,41 @@ class TTableDriver {
   [[nodiscard]] virtual std::vector<std::vector<std::size_t>> UniqueKeys() = 0;
   // Every row, in the order the store keeps them.
   virtual std::vector<TLocated> ReadAll() = 0;
+  // How long any later call may wait for other clients or for the server (a commit that waits
+  // for a standby, say) before it fails: ELockTimeout, or ECommitUnknown for a commit. Calls
+  // that take their own `wait` keep it. By default the store's own bounds apply.
+  virtual void SetWaitLimit(std::chrono::milliseconds /*limit*/) {}
+};
+
+// A transaction that the application holds on a database connection of its own
+// (TSqliteTransaction, TPgTransaction). A generator table opened through it is read and written
+// inside that transaction: a row taken stays taken until the transaction ends, and every change
+// commits or rolls back with the application's own records, when the application says so.
+// Ends with a rollback unless committed. Not thread-safe.
+class TAppTransaction {
+ public:
+  TAppTransaction() = default;
+  TAppTransaction(const TAppTransaction&) = delete;
+  TAppTransaction& operator=(const TAppTransaction&) = delete;
+  virtual ~TAppTransaction() = default;
+
+  // A driver for `table` in the transaction's database that works inside it: Lock and
+  // LockWaiting take the row until the transaction ends; Update, UpdateIf, IncrementIf and
+  // Insert write without committing. A statement of the driver that fails leaves the
+  // transaction as it was before that statement. EDatabaseError when the transaction has ended.
+  virtual std::unique_ptr<TTableDriver> OpenTable(const std::string& table) = 0;
+  // Creates a table as TStoreDriver::CreateTable does, inside the transaction.
+  virtual void CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
+                           const std::vector<std::size_t>& unique_key) = 0;
+  // Commits everything done in the transaction, the application's records and the keys drawn
+  // for them, as one. ECommitUnknown when the outcome is unknown (the connection broke during
+  // the commit, or a server had to be told to stop waiting for it); EDatabaseError when it was
+  // refused, which rolls everything back.
+  virtual void Commit() = 0;
+  // Rolls everything back: every key drawn inside goes back to its sequence. Never throws.
+  virtual void Rollback() noexcept = 0;
+  // Whether the transaction is still open (neither committed nor rolled back).
+  [[nodiscard]] virtual bool Active() const = 0;
 };
 
 // A kind of store, named by the scheme of an alias URI ("sqlite", "memory", ...).

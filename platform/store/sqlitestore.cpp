@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -22,8 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Closes a connection this store opened; one the application lent it stays open.
 struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  bool owned = true;
+  void operator()(sqlite3* db) const {
+    if (owned) sqlite3_close_v2(db);
+  }
 };
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -34,8 +40,9 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // The reason of the last failure on `db`, with what was being done.
 [[noreturn]] void Fail(sqlite3* db, int rc, const std::string& what) {
   const std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  if ((rc & 0xFF) == SQLITE_CONSTRAINT &&
-      (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)) {
+  // A connection the application lent may report only primary result codes.
+  const int code = db != nullptr ? sqlite3_extended_errcode(db) : rc;
+  if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY) {
     throw EKeyViolation(what + ": key violation (" + reason + ")");
   }
   throw EDatabaseError(what + ": " + reason);
@@ -54,7 +61,13 @@ class Connection {
     sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout.count()));
   }
 
+  // A connection the application lent, inside the transaction it holds on it: BEGIN, COMMIT
+  // and ROLLBACK are the application's, and its settings stay as they are.
+  Connection(sqlite3* lent, const std::string& table_label)
+      : db_(lent, DbCloser{false}), label_(table_label), lent_(true) {}
+
   [[nodiscard]] sqlite3* get() const { return db_.get(); }
+  [[nodiscard]] bool lent() const { return lent_; }
   [[nodiscard]] std::chrono::milliseconds busy_timeout() const { return busy_timeout_; }
   [[nodiscard]] const std::string& label() const { return label_; }
 
@@ -96,9 +109,29 @@ class Connection {
     return stmt;
   }
 
-  // Ends an open transaction without storing; never throws.
+  // Begins a write transaction, and commits it: on a lent connection the application's
+  // transaction holds the write lock already, and commits when the application says so.
+  void Begin(const std::string& what) {
+    if (!lent_) ExecCached("BEGIN IMMEDIATE", what);
+  }
+  void Commit(const std::string& what) {
+    if (!lent_) ExecCached("COMMIT", what);
+  }
+
+  // Runs `step` with the busy timeout `wait` instead of the connection's own; a lent
+  // connection holds the write lock already and keeps its own.
+  int WithBusyTimeout(std::chrono::milliseconds wait, const std::function<int()>& step) {
+    if (lent_) return step();
+    sqlite3_busy_timeout(db_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+    const int rc = step();
+    sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout_.count()));
+    return rc;
+  }
+
+  // Ends an open transaction without storing; never throws. A statement that failed on a lent
+  // connection undid itself; the application's transaction stays open.
   void Rollback() noexcept {
-    if (sqlite3_get_autocommit(db_.get()) == 0) {
+    if (!lent_ && sqlite3_get_autocommit(db_.get()) == 0) {
       sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
   }
@@ -107,7 +140,8 @@ class Connection {
   Db db_;
   std::map<std::string, Stmt> cache_;  // finalized before the connection closes
   std::string label_;
-  std::chrono::milliseconds busy_timeout_;
+  std::chrono::milliseconds busy_timeout_{0};
+  bool lent_ = false;
 };
 
 // Resets a cached statement when its use ends, so that no read stays open.
@@ -174,6 +208,7 @@ class SqliteTable final : public TTableDriver {
  public:
   static constexpr TParamStyle kStyle = TParamStyle::Question;
 
+  // A table file of an alias, on a connection of its own.
   SqliteTable(const std::string& path, const std::string& table,
               std::chrono::milliseconds busy_timeout)
       : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
@@ -182,7 +217,23 @@ class SqliteTable final : public TTableDriver {
     }
     // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
     conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
-    raw_name_ = SoleTable(conn_);
+    ReadLayout(SoleTable(conn_));
+  }
+
+  // The table `table` of the application's database, inside the transaction it holds.
+  SqliteTable(sqlite3* lent, const std::string& table) : conn_(lent, table) {
+    ReadLayout(table);
+    if (defs_.empty()) throw EDatabaseError("Table " + table + " does not exist");
+  }
+
+  ~SqliteTable() override { conn_.Rollback(); }
+  SqliteTable(const SqliteTable&) = delete;
+  SqliteTable& operator=(const SqliteTable&) = delete;
+
+ private:
+  void ReadLayout(const std::string& table) {
+    const std::string& label = conn_.label();
+    raw_name_ = table;
     sql_table_ = QuoteIdentifier(raw_name_);
     Stmt info = conn_.Prepare("SELECT name, type FROM pragma_table_info(?1)");
     Bind(conn_, info.get(), 1, raw_name_);
@@ -193,14 +244,11 @@ class SqliteTable final : public TTableDriver {
       defs_.push_back(
           FieldDefFromDeclaredType(name != nullptr ? name : "", type != nullptr ? type : ""));
     }
-    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + table);
+    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + label);
     select_ = "SELECT rowid, " + ColumnList(defs_, AllFields(defs_.size())) + " FROM " + sql_table_;
   }
 
-  ~SqliteTable() override { conn_.Rollback(); }
-  SqliteTable(const SqliteTable&) = delete;
-  SqliteTable& operator=(const SqliteTable&) = delete;
-
+ public:
   std::vector<TFieldDef> FieldDefs() override { return defs_; }
 
   std::optional<TLocated> Locate(const std::vector<std::size_t>& fields,
@@ -237,7 +285,7 @@ class SqliteTable final : public TTableDriver {
   }
 
   TRecord Lock(TRowId row) override {
-    conn_.ExecCached("BEGIN IMMEDIATE", "Cannot edit a row of table " + conn_.label());
+    conn_.Begin("Cannot edit a row of table " + conn_.label());
     try {
       return Remember(row, Fetch(row));
     } catch (...) {
@@ -248,9 +296,8 @@ class SqliteTable final : public TTableDriver {
 
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
     // The write lock is the whole file's: wait for it under a busy timeout of `wait`.
-    sqlite3_busy_timeout(conn_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-    const int rc = conn_.Run("BEGIN IMMEDIATE");
-    sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
+    const int rc =
+        conn_.lent() ? SQLITE_OK : conn_.WithBusyTimeout(wait, [&] { return conn_.Run("BEGIN IMMEDIATE"); });
     if ((rc & 0xFF) == SQLITE_BUSY) {
       throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
                          std::to_string(wait.count()) + " ms");
@@ -292,7 +339,7 @@ class SqliteTable final : public TTableDriver {
         }
       }
       locked_.reset();
-      conn_.ExecCached("COMMIT", what);
+      conn_.Commit(what);
       return std::move(stored.Values);
     } catch (...) {
       locked_.reset();
@@ -325,9 +372,7 @@ class SqliteTable final : public TTableDriver {
         Bind(conn_, stmt.get(), index++, v);
       for (const TFieldValue& v : expected)
         Bind(conn_, stmt.get(), index++, v);
-      sqlite3_busy_timeout(conn_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-      rc = sqlite3_step(stmt.get());
-      sqlite3_busy_timeout(conn_.get(), static_cast<int>(conn_.busy_timeout().count()));
+      rc = conn_.WithBusyTimeout(wait, [&] { return sqlite3_step(stmt.get()); });
       if (rc == SQLITE_ROW) {
         stored.Row = sqlite3_column_int64(stmt.get(), 0);
         stored.Values.reserve(defs_.size());
@@ -368,7 +413,7 @@ class SqliteTable final : public TTableDriver {
     }
     // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
     // client can add the same key between the look and the insert.
-    conn_.ExecCached("BEGIN IMMEDIATE", "Cannot add a row to table " + conn_.label());
+    conn_.Begin("Cannot add a row to table " + conn_.label());
     try {
       if (!key.empty()) {
         TRecord key_values;
@@ -386,7 +431,7 @@ class SqliteTable final : public TTableDriver {
       if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot add a row to table " + conn_.label());
       const TRowId row = sqlite3_last_insert_rowid(conn_.get());
       TLocated stored{row, Fetch(row)};
-      conn_.ExecCached("COMMIT", "Cannot add a row to table " + conn_.label());
+      conn_.Commit("Cannot add a row to table " + conn_.label());
       return stored;
     } catch (...) {
       conn_.Rollback();
@@ -540,6 +585,73 @@ void TSqliteDriver::CreateTable(const std::string& location, const std::string& 
     throw EDatabaseError("Cannot create table " + table + " in " + location + ": " +
                          std::strerror(error));
   }
+}
+
+TSqliteTransaction::TSqliteTransaction(sqlite3* db, std::chrono::milliseconds wait) : db_(db) {
+  if (db_ == nullptr) throw EDatabaseError("Cannot begin a transaction: no SQLite connection");
+  // The write lock now, so that no draw inside waits for it and no other writer can come
+  // between a read and a write of the transaction. The connection's own busy timeout stays as
+  // the application set it; the wait for other writers is bounded here.
+  const auto give_up = std::chrono::steady_clock::now() + wait;
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) break;
+    if ((rc & 0xFF) != SQLITE_BUSY) {
+      Fail(db_, rc, "Cannot begin a transaction");
+    }
+    if (std::chrono::steady_clock::now() >= give_up) {
+      throw ELockTimeout("Cannot begin a transaction: another client kept the database for " +
+                         std::to_string(wait.count()) + " ms");
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+  }
+  active_ = true;
+}
+
+TSqliteTransaction::~TSqliteTransaction() {
+  Rollback();
+}
+
+std::unique_ptr<TTableDriver> TSqliteTransaction::OpenTable(const std::string& table) {
+  CheckActive();
+  CheckTableName(table);
+  return std::make_unique<SqliteTable>(db_, table);
+}
+
+void TSqliteTransaction::CreateTable(const std::string& table,
+                                     const std::vector<TFieldDef>& fields,
+                                     const std::vector<std::size_t>& unique_key) {
+  CheckActive();
+  CheckTableName(table);
+  const int rc = sqlite3_exec(db_, CreateTableSql(table, fields, unique_key).c_str(), nullptr,
+                              nullptr, nullptr);
+  if (rc != SQLITE_OK) Fail(db_, rc, "Cannot create table " + table);
+}
+
+void TSqliteTransaction::Commit() {
+  CheckActive();
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    active_ = false;
+    return;
+  }
+  // A commit that failed left nothing stored: roll the rest back too, so that the connection
+  // is free for the application's next transaction.
+  const std::string reason = sqlite3_errmsg(db_);
+  Rollback();
+  throw EDatabaseError("Cannot commit the transaction: " + reason);
+}
+
+void TSqliteTransaction::Rollback() noexcept {
+  if (!active_) return;
+  active_ = false;
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TSqliteTransaction::CheckActive() const {
+  if (!active_) throw EDatabaseError("The transaction has ended");
 }
 
 void RegisterSqliteStore(TSession* session) {

@@ -16,6 +16,8 @@
 
 #include "platform/store/recordstore.h"
 
+struct sqlite3;
+
 namespace tgen {
 
 class TSession;
@@ -35,6 +37,36 @@ class TSqliteDriver final : public TStoreDriver {
 
  private:
   std::chrono::milliseconds busy_timeout_;
+};
+
+// The application's own transaction on its SQLite connection `db`, for drawing keys whose steps
+// commit or roll back with the application's records (gap-free sequences). The constructor
+// begins it with BEGIN IMMEDIATE, waiting up to `wait` while another client writes to the
+// database (ELockTimeout after); the destructor rolls back unless Commit came first.
+//
+// The generator table must be a table of that same database (CreateTable makes one), not a table
+// file of an alias: a commit is atomic across the tables of one database file, but not across
+// attached files in write-ahead-log mode. The connection stays the application's: it is neither
+// closed nor reconfigured here. While the transaction is open it holds the database's write lock,
+// so every other writer waits: keep it short.
+class TSqliteTransaction final : public TAppTransaction {
+ public:
+  explicit TSqliteTransaction(sqlite3* db,
+                              std::chrono::milliseconds wait = std::chrono::seconds(30));
+  ~TSqliteTransaction() override;
+
+  std::unique_ptr<TTableDriver> OpenTable(const std::string& table) override;
+  void CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
+                   const std::vector<std::size_t>& unique_key) override;
+  void Commit() override;
+  void Rollback() noexcept override;
+  [[nodiscard]] bool Active() const override { return active_; }
+
+ private:
+  void CheckActive() const;
+
+  sqlite3* db_;
+  bool active_ = false;
 };
 
 // Makes `session` (by default the process's) open "sqlite:" aliases. Safe to repeat.

@@ -1,0 +1,335 @@
+// Keys drawn inside the application's own transaction: they commit and roll back with the
+// application's records, so that a sequence drawn only this way has no gaps. Real processes on
+// a real SQLite file and a real PostgreSQL server, killed clients among them.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/generator.h"
+#include "core/stores.h"
+#include "platform/base/notice.h"
+#include "platform/store/pgstore.h"
+#include "platform/store/sqlitestore.h"
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kMask = "INV-####";
+
+// The application's own database: an invoice table whose numbers are keys, and the generator
+// table beside it. One connection per process.
+class AppDb {
+ public:
+  AppDb() = default;
+  AppDb(const AppDb&) = delete;
+  AppDb& operator=(const AppDb&) = delete;
+  virtual ~AppDb() = default;
+  virtual std::unique_ptr<TAppTransaction> Begin(std::chrono::milliseconds wait) = 0;
+  // Runs SQL in the transaction under way (or alone); false when it failed.
+  virtual bool Run(const std::string& sql) = 0;
+  // The committed invoice numbers, in order.
+  virtual std::vector<std::string> Numbers() = 0;
+
+  void AddInvoice(const std::string& number) {
+    ASSERT_TRUE(Run("INSERT INTO invoice (number) VALUES ('" + number + "')"));
+  }
+};
+
+class SqliteApp final : public AppDb {
+ public:
+  explicit SqliteApp(const std::string& path) {
+    sqlite3_open(path.c_str(), &db_);
+    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr, nullptr,
+                 nullptr);
+  }
+  ~SqliteApp() override { sqlite3_close(db_); }
+  std::unique_ptr<TAppTransaction> Begin(std::chrono::milliseconds wait) override {
+    return std::make_unique<TSqliteTransaction>(db_, wait);
+  }
+  bool Run(const std::string& sql) override {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  std::vector<std::string> Numbers() override {
+    std::vector<std::string> numbers;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db_, "SELECT number FROM invoice ORDER BY number", -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      numbers.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    return numbers;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class PgApp final : public AppDb {
+ public:
+  explicit PgApp(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  }
+  ~PgApp() override { PQfinish(conn_); }
+  std::unique_ptr<TAppTransaction> Begin(std::chrono::milliseconds wait) override {
+    return std::make_unique<TPgTransaction>(conn_, wait);
+  }
+  bool Run(const std::string& sql) override {
+    PGresult* r = PQexec(conn_, sql.c_str());
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    return ok;
+  }
+  std::vector<std::string> Numbers() override {
+    std::vector<std::string> numbers;
+    PGresult* r = PQexec(conn_, "SELECT number FROM invoice ORDER BY number");
+    for (int i = 0; i < PQntuples(r); ++i)
+      numbers.emplace_back(PQgetvalue(r, i, 0));
+    PQclear(r);
+    return numbers;
+  }
+  [[nodiscard]] int BackendPid() const { return PQbackendPID(conn_); }
+
+ private:
+  PGconn* conn_;
+};
+
+// The first `n` keys of the mask's sequence, in order.
+std::vector<std::string> FirstKeys(int n) {
+  std::vector<std::string> keys;
+  for (int i = 1; i <= n; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "INV-%04d", i);
+    keys.emplace_back(key);
+  }
+  return keys;
+}
+
+// A fresh application database of the store the test is given, with its invoice table and a
+// generator table GENTBL made inside one transaction, and the alias App on the same database
+// for clients that draw the ordinary way.
+class GapFreeTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    UseStandardStores();
+    dir_ = fs::path(::testing::TempDir()) / ("gapfree-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    setenv("TGEN_ALIASES", (dir_ / "aliases").c_str(), 1);
+    if (Sqlite()) {
+      place_ = (dir_ / "app.db").string();
+    } else {
+      const char* server = std::getenv("TGEN_PG_URI");
+      if (server == nullptr) GTEST_SKIP() << "no PostgreSQL server (run under with-postgres.sh)";
+      // A database of its own, so that tests run side by side.
+      static int databases = 0;
+      database_ = "gapfree_" + std::to_string(::getpid()) + "_" + std::to_string(++databases);
+      ASSERT_TRUE(PgApp(server).Run("CREATE DATABASE " + database_));
+      const std::string uri = server;
+      place_ = uri.substr(0, uri.rfind('/') + 1) + database_;
+      std::ofstream(dir_ / "aliases") << "App = " << place_ << "\n";
+    }
+    const std::unique_ptr<AppDb> db = Open();
+    const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
+    ASSERT_TRUE(db->Run("CREATE TABLE invoice (number VARCHAR(20) PRIMARY KEY)"));
+    CreateGeneratorTable(*tx, "GENTBL");
+    tx->Commit();
+  }
+  void TearDown() override {
+    if (!database_.empty())
+      PgApp(std::getenv("TGEN_PG_URI")).Run("DROP DATABASE " + database_ + " WITH (FORCE)");
+    unsetenv("TGEN_ALIASES");
+    fs::remove_all(dir_);
+  }
+
+  [[nodiscard]] static bool Sqlite() { return std::string(GetParam()) == "sqlite"; }
+  [[nodiscard]] std::unique_ptr<AppDb> Open() const {
+    if (Sqlite()) return std::make_unique<SqliteApp>(place_);
+    return std::make_unique<PgApp>(place_);
+  }
+  static std::unique_ptr<TGenerator> Invoices(int max_wait = 5) {
+    auto g = std::make_unique<TGenerator>();
+    g->SetMask(kMask);
+    g->SetStartValue(TmString("0001"));
+    g->SetTableName("GENTBL");
+    g->SetMaxWait(max_wait);
+    return g;
+  }
+  // One record with its number in one transaction, committed or rolled back.
+  static std::string Record(AppDb& db, TGenerator& g, bool commit) {
+    const std::unique_ptr<TAppTransaction> tx = db.Begin(std::chrono::seconds(10));
+    const std::string number = g.GenerateIn(*tx).str();
+    db.AddInvoice(number);
+    if (commit) {
+      tx->Commit();
+    } else {
+      tx->Rollback();
+    }
+    return number;
+  }
+
+  fs::path dir_;
+  std::string place_;     // the SQLite file or the PostgreSQL connection string
+  std::string database_;  // a PostgreSQL database made for the test
+};
+
+TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {
+  const std::unique_ptr<AppDb> db = Open();
+  const std::unique_ptr<TGenerator> g = Invoices();
+  EXPECT_EQ(Record(*db, *g, true), "INV-0001");
+  EXPECT_EQ(Record(*db, *g, false), "INV-0002");
+  EXPECT_EQ(Record(*db, *g, false), "INV-0002");
+  {
+    // A transaction that ends without a word rolls back as well.
+    const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
+    EXPECT_EQ(g->GenerateIn(*tx).str(), "INV-0002");
+  }
+  EXPECT_EQ(Record(*db, *g, true), "INV-0002");
+  EXPECT_EQ(db->Numbers(), FirstKeys(2));
+
+  // A transaction that has ended, or that a failed statement ended, draws nothing.
+  const std::unique_ptr<TAppTransaction> ended = db->Begin(std::chrono::seconds(5));
+  ended->Commit();
+  EXPECT_THROW(g->GenerateIn(*ended), EDatabaseError);
+  EXPECT_THROW(ended->Commit(), EDatabaseError);
+  if (!Sqlite()) {
+    const std::unique_ptr<TAppTransaction> failed = db->Begin(std::chrono::seconds(5));
+    EXPECT_FALSE(db->Run("SELECT 1 / 0"));
+    EXPECT_THROW(g->GenerateIn(*failed), ETransactionLost);
+    EXPECT_THROW(failed->Commit(), EDatabaseError);
+  }
+  EXPECT_EQ(Record(*db, *g, true), "INV-0003");
+}
+
+TEST_P(GapFreeTest, AHeldRowIsWaitedForNoLongerThanMaxWait) {
+  const std::unique_ptr<AppDb> holder = Open();
+  const std::unique_ptr<AppDb> other = Open();
+  const std::unique_ptr<TGenerator> g = Invoices(1);
+  const std::unique_ptr<TAppTransaction> held = holder->Begin(std::chrono::seconds(5));
+  EXPECT_EQ(g->GenerateIn(*held).str(), "INV-0001");
+  if (Sqlite()) {
+    // The whole database is the holder's until it ends.
+    EXPECT_THROW(other->Begin(std::chrono::milliseconds(300)), ELockTimeout);
+  } else {
+    const std::unique_ptr<TAppTransaction> waiting = other->Begin(std::chrono::seconds(5));
+    const std::unique_ptr<TGenerator> rival = Invoices(1);
+    try {
+      rival->GenerateIn(*waiting);
+      ADD_FAILURE() << "a draw went past the held row";
+    } catch (const Exception& e) {
+      EXPECT_NE(e.Message().find("stayed busy for 1 seconds"), std::string::npos) << e.Message();
+    }
+    // The failed draw left the waiting transaction usable.
+    other->AddInvoice("OTHER-1");
+    waiting->Commit();
+  }
+  held->Rollback();
+  EXPECT_EQ(Record(*other, *g, true), "INV-0001");
+}
+
+// Four processes insert invoices, each numbered inside the transaction that inserts it, and
+// roll back one in three; on PostgreSQL a fifth draws the ordinary way meanwhile. The
+// committed numbers are exactly the first keys of the sequence: no gap, no repeat.
+TEST_P(GapFreeTest, ProcessesRollingBackOneInThreeLeaveNoGap) {
+  constexpr int kProcesses = 4;
+  constexpr int kRecords = 15;
+  const fs::path ordinary = dir_ / "ordinary";
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses + (Sqlite() ? 0 : 1); ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid > 0) {
+      children.push_back(pid);
+      continue;
+    }
+    int status = 0;
+    try {
+      const std::unique_ptr<TGenerator> g = Invoices(20);
+      if (p == kProcesses) {
+        g->SetDataBaseName("App");
+        g->SetLockMode(TLockMode::lmTransaction);
+        g->InitDB();
+        std::ofstream out(ordinary);
+        for (int i = 0; i < kRecords; ++i)
+          out << g->Generator().str() << '\n';
+      } else {
+        const std::unique_ptr<AppDb> db = Open();
+        for (int i = 0; i < kRecords; ++i)
+          Record(*db, *g, i % 3 != 2);
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "client %d: %s\n", p, e.what());
+      status = 1;
+    }
+    std::_Exit(status);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::vector<std::string> numbers = Open()->Numbers();
+  int expected = kProcesses * (kRecords - kRecords / 3);
+  if (!Sqlite()) {
+    std::ifstream in(ordinary);
+    for (std::string key; std::getline(in, key);)
+      numbers.push_back(key);
+    expected += kRecords;
+  }
+  std::sort(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers, FirstKeys(expected));
+}
+
+TEST_P(GapFreeTest, AProcessKilledInsideItsTransactionLeavesNoGapAndNoLock) {
+  const std::unique_ptr<TGenerator> g = Invoices(5);
+  {
+    const std::unique_ptr<AppDb> db = Open();
+    Record(*db, *g, true);
+  }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::unique_ptr<AppDb> db = Open();
+    const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
+    const std::string number = Invoices()->GenerateIn(*tx).str();
+    db->AddInvoice(number);
+    const std::string line = number + "\n";
+    if (write(ready[1], line.data(), line.size()) < 0) std::_Exit(2);
+    pause();  // killed here, with the row and the invoice uncommitted
+    std::_Exit(1);
+  }
+  close(ready[1]);
+  char buffer[32] = {};
+  ASSERT_GT(read(ready[0], buffer, sizeof buffer - 1), 0);
+  close(ready[0]);
+  EXPECT_EQ(std::string(buffer), "INV-0002\n");
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  // The dead client's transaction is gone with it: its number is drawn again, within MaxWait.
+  const std::unique_ptr<AppDb> db = Open();
+  EXPECT_EQ(Record(*db, *g, true), "INV-0002");
+  EXPECT_EQ(db->Numbers(), FirstKeys(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, GapFreeTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& param_info) { return std::string(param_info.param); });
+
+}  // namespace
+}  // namespace tgen
