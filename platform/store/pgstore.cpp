@@ -829,13 +829,9 @@ void TPgTransaction::Commit() {
     throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
   }
   active_ = false;
-  // The server must not cut the commit's wait for a standby short by itself: it would report
-  // the commit done without saying so on this connection, whose notices are the
-  // application's. Only this client's own limit cancels the wait, and then knows it.
-  const std::vector<Result> r =
-      c.Pipeline({{"SET LOCAL statement_timeout = 0", {}}, {"COMMIT", {}}}, what, true);
+  const Result r = c.Exec("COMMIT", {}, what, true);
   // A transaction that a failed statement had ended answers COMMIT with ROLLBACK.
-  if (std::string_view(PQcmdStatus(r[1].get())) == "ROLLBACK")
+  if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
     throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
 }
 
