@@ -197,8 +197,7 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
       g.FLastStamp = std::move(last_stamp);
       g.FContended = contended;
     }
-  } saved{*this,      SavePosition(), FLockMode, std::exchange(FRowKey, {}),
-          FLastStamp, FContended};
+  } saved{*this, SavePosition(), FLockMode, std::exchange(FRowKey, {}), FLastStamp, FContended};
   FLockMode = TLockMode::lmTransaction;
   FContended = false;
   std::swap(FTable, inside);

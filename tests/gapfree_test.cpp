@@ -55,7 +55,7 @@ class SqliteApp final : public AppDb {
  public:
   explicit SqliteApp(const std::string& path) {
     sqlite3_open(path.c_str(), &db_);
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, 100);
     sqlite3_exec(db_, "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL", nullptr, nullptr,
                  nullptr);
   }
@@ -83,7 +83,8 @@ class SqliteApp final : public AppDb {
 class PgApp final : public AppDb {
  public:
   explicit PgApp(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
   }
   ~PgApp() override { PQfinish(conn_); }
   std::unique_ptr<TAppTransaction> Begin(std::chrono::milliseconds wait) override {

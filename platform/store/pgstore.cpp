@@ -98,12 +98,11 @@ class Connection {
     std::vector<int> lengths;
     Pack(params, values, lengths);
     PGconn* c = conn_.get();
-    const int sent =
-        lent_ ? PQsendQueryParams(c, sql.c_str(), static_cast<int>(params.size()), nullptr,
-                                  values.data(), lengths.data(), nullptr, 0)
-              : PQsendQueryPrepared(c, Prepared(sql, params.size(), what).c_str(),
-                                    static_cast<int>(params.size()), values.data(),
-                                    lengths.data(), nullptr, 0);
+    const int sent = lent_ ? PQsendQueryParams(c, sql.c_str(), static_cast<int>(params.size()),
+                                               nullptr, values.data(), lengths.data(), nullptr, 0)
+                           : PQsendQueryPrepared(c, Prepared(sql, params.size(), what).c_str(),
+                                                 static_cast<int>(params.size()), values.data(),
+                                                 lengths.data(), nullptr, 0);
     Result r = sent == 1 ? Next() : nullptr;
     while (r) {  // the rest, up to the end of the statement's results
       Result extra = Next();
@@ -144,10 +143,10 @@ class Connection {
       std::vector<int> lengths;
       Pack(s.params, values, lengths);
       const int n = static_cast<int>(s.params.size());
-      sent = (lent_ ? PQsendQueryParams(c, s.sql.c_str(), n, nullptr, values.data(),
-                                        lengths.data(), nullptr, 0)
-                    : PQsendQueryPrepared(c, names[i]->c_str(), n, values.data(),
-                                          lengths.data(), nullptr, 0)) == 1;
+      sent = (lent_ ? PQsendQueryParams(c, s.sql.c_str(), n, nullptr, values.data(), lengths.data(),
+                                        nullptr, 0)
+                    : PQsendQueryPrepared(c, names[i]->c_str(), n, values.data(), lengths.data(),
+                                          nullptr, 0)) == 1;
     }
     sent = sent && PQpipelineSync(c) == 1;
     std::vector<Result> results;
@@ -204,9 +203,7 @@ class Connection {
 
   // Ends a unit of work that BeginText began; a connection lost on the way leaves the outcome
   // unknown, and says so.
-  void Commit(const std::string& what) {
-    Exec(CommitText(), {}, what, !lent_);
-  }
+  void Commit(const std::string& what) { Exec(CommitText(), {}, what, !lent_); }
 
   // Sets how long a statement waits for a row lock, for the rest of the session, in whole
   // seconds (rounded up, at least one), so that draws in a row send it once; a call waits a

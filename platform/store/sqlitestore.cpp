@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <thread>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "platform/store/session.h"
@@ -296,8 +296,9 @@ class SqliteTable final : public TTableDriver {
 
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
     // The write lock is the whole file's: wait for it under a busy timeout of `wait`.
-    const int rc =
-        conn_.lent() ? SQLITE_OK : conn_.WithBusyTimeout(wait, [&] { return conn_.Run("BEGIN IMMEDIATE"); });
+    const int rc = conn_.lent()
+                       ? SQLITE_OK
+                       : conn_.WithBusyTimeout(wait, [&] { return conn_.Run("BEGIN IMMEDIATE"); });
     if ((rc & 0xFF) == SQLITE_BUSY) {
       throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
                          std::to_string(wait.count()) + " ms");
@@ -620,8 +621,7 @@ std::unique_ptr<TTableDriver> TSqliteTransaction::OpenTable(const std::string& t
   return std::make_unique<SqliteTable>(db_, table);
 }
 
-void TSqliteTransaction::CreateTable(const std::string& table,
-                                     const std::vector<TFieldDef>& fields,
+void TSqliteTransaction::CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
                                      const std::vector<std::size_t>& unique_key) {
   CheckActive();
   CheckTableName(table);

@@ -42,7 +42,8 @@ class TSqliteDriver final : public TStoreDriver {
 // The application's own transaction on its SQLite connection `db`, for drawing keys whose steps
 // commit or roll back with the application's records (gap-free sequences). The constructor
 // begins it with BEGIN IMMEDIATE, waiting up to `wait` while another client writes to the
-// database (ELockTimeout after); the destructor rolls back unless Commit came first.
+// database (ELockTimeout after; the connection's own busy timeout, as the application set it,
+// comes first); the destructor rolls back unless Commit came first.
 //
 // The generator table must be a table of that same database (CreateTable makes one), not a table
 // file of an alias: a commit is atomic across the tables of one database file, but not across
