@@ -184,7 +184,7 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
 
   // The draw of lmTransaction, on the cursor inside the transaction; the component's own
   // cursor, and the value, prefix, suffix and Time that its Undo works from, stay as they were.
-  struct Saved {
+  struct Saved {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
     TGenerator& g;
     Position position;
     TLockMode mode;
@@ -201,7 +201,7 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
   FLockMode = TLockMode::lmTransaction;
   FContended = false;
   std::swap(FTable, inside);
-  struct SwapBack {
+  struct SwapBack {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
     std::unique_ptr<TTable>& own;
     std::unique_ptr<TTable>& other;
     ~SwapBack() { std::swap(own, other); }

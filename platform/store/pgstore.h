@@ -49,11 +49,13 @@ class TPgDriver final : public TStoreDriver {
 // included): a commit still unconfirmed then is cancelled and reported as ECommitUnknown, since
 // it may have been stored on the server but not on its synchronous standby. The connection stays
 // the application's: it is not closed, its settings and notice handling stay as they are, and
-// nothing is prepared on it.
+// nothing is prepared on it. It must outlive the transaction object.
 class TPgTransaction final : public TAppTransaction {
  public:
   explicit TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait = std::chrono::seconds(30));
   ~TPgTransaction() override;
+  TPgTransaction(const TPgTransaction&) = delete;
+  TPgTransaction& operator=(const TPgTransaction&) = delete;
 
   std::unique_ptr<TTableDriver> OpenTable(const std::string& table) override;
   void CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,

@@ -63,8 +63,8 @@ class Connection {
 
   // A connection the application lent, inside the transaction it holds on it: BEGIN, COMMIT
   // and ROLLBACK are the application's, and its settings stay as they are.
-  Connection(sqlite3* lent, const std::string& table_label)
-      : db_(lent, DbCloser{false}), label_(table_label), lent_(true) {}
+  Connection(sqlite3* lent, std::string table_label)
+      : db_(lent, DbCloser{false}), label_(std::move(table_label)), lent_(true) {}
 
   [[nodiscard]] sqlite3* get() const { return db_.get(); }
   [[nodiscard]] bool lent() const { return lent_; }
@@ -441,7 +441,9 @@ class SqliteTable final : public TTableDriver {
   }
 
  private:
-  std::string StoreFailed() const { return "Cannot store a row of table " + conn_.label(); }
+  [[nodiscard]] std::string StoreFailed() const {
+    return "Cannot store a row of table " + conn_.label();
+  }
 
   // ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of `set`, then those of `required`.
   const std::string& IncrementSql(std::size_t field, const std::vector<std::size_t>& required,

@@ -48,13 +48,15 @@ class TSqliteDriver final : public TStoreDriver {
 // The generator table must be a table of that same database (CreateTable makes one), not a table
 // file of an alias: a commit is atomic across the tables of one database file, but not across
 // attached files in write-ahead-log mode. The connection stays the application's: it is neither
-// closed nor reconfigured here. While the transaction is open it holds the database's write lock,
+// closed nor reconfigured here, and must outlive the transaction object. While the transaction is open it holds the database's write lock,
 // so every other writer waits: keep it short.
 class TSqliteTransaction final : public TAppTransaction {
  public:
   explicit TSqliteTransaction(sqlite3* db,
                               std::chrono::milliseconds wait = std::chrono::seconds(30));
   ~TSqliteTransaction() override;
+  TSqliteTransaction(const TSqliteTransaction&) = delete;
+  TSqliteTransaction& operator=(const TSqliteTransaction&) = delete;
 
   std::unique_ptr<TTableDriver> OpenTable(const std::string& table) override;
   void CreateTable(const std::string& table, const std::vector<TFieldDef>& fields,
