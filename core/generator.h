@@ -321,6 +321,12 @@ class TGenerator : public TComponent {
   // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
   // that the next draw of that sequence can take the row without looking for it first.
   std::string FRowKey;
+  // The cursor that GenerateIn drew on last, kept for the next transaction on the same
+  // connection (TAppTransaction::Reusable), with the row it stands on.
+  std::unique_ptr<TTable> FInside;
+  std::string FInsideConnection;
+  std::string FInsideTable;
+  std::string FInsideRowKey;
   // While the row is held in lmTransaction, the overflow notice waits for the commit, so that a
   // message box never keeps the others out of the row.
   bool FDeferNotice = false;

@@ -7,6 +7,7 @@
 // row as Edit fetched it, inside that edit, so that two clients can never both believe they
 // hold a row, and a client whose lock was broken stores nothing.
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -173,14 +174,26 @@ std::vector<TmString> TGenerator::GenerateBatch(int Count) {
 
 TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
   if (FDisabled) return {};
-  auto inside = std::make_unique<TTable>();
-  inside->SetTableName(FTableName);
-  inside->SetOpener([&Transaction](const std::string& /*alias*/, const std::string& table) {
-    return Transaction.OpenTable(table);
-  });
-  inside->Open();
-  if (const std::string problems = GeneratorTableProblems(*inside); !problems.empty())
-    throw Exception("Bad table format: " + problems);
+  // A cursor from an earlier transaction on the same connection serves again; otherwise the
+  // table is opened inside this one and its layout checked.
+  const std::string connection = Transaction.Reusable();
+  if (!Transaction.Active()) throw EDatabaseError("The transaction has ended");
+  if (!FInside || connection.empty() || connection != FInsideConnection ||
+      FInsideTable != FTableName) {
+    FInside.reset();
+    FInsideRowKey.clear();
+    auto inside = std::make_unique<TTable>();
+    inside->SetTableName(FTableName);
+    inside->SetOpener([&Transaction](const std::string& /*alias*/, const std::string& table) {
+      return Transaction.OpenTable(table);
+    });
+    inside->Open();
+    if (const std::string problems = GeneratorTableProblems(*inside); !problems.empty())
+      throw Exception("Bad table format: " + problems);
+    FInside = std::move(inside);
+    FInsideConnection = connection;
+    FInsideTable = FTableName;
+  }
 
   // The draw of lmTransaction, on the cursor inside the transaction; the component's own
   // cursor, and the value, prefix, suffix and Time that its Undo works from, stay as they were.
@@ -188,24 +201,33 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
     TGenerator& g;
     Position position;
     TLockMode mode;
-    std::string row_key, last_stamp;
+    std::string last_stamp;
     bool contended;
     ~Saved() {
       g.RestorePosition(position);
       g.FLockMode = mode;
-      g.FRowKey = std::move(row_key);
       g.FLastStamp = std::move(last_stamp);
       g.FContended = contended;
     }
-  } saved{*this, SavePosition(), FLockMode, std::exchange(FRowKey, {}), FLastStamp, FContended};
+  } saved{*this, SavePosition(), FLockMode, FLastStamp, FContended};
   FLockMode = TLockMode::lmTransaction;
   FContended = false;
-  std::swap(FTable, inside);
-  struct SwapBack {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
-    std::unique_ptr<TTable>& own;
-    std::unique_ptr<TTable>& other;
-    ~SwapBack() { std::swap(own, other); }
-  } swap_back{FTable, inside};
+  struct Swapped {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
+    TGenerator& g;
+    Swapped(TGenerator& generator) : g(generator) {
+      Swap();
+    }  // NOLINT(google-explicit-constructor)
+    ~Swapped() {
+      Swap();
+      // Kept only when it may serve again and nothing went wrong; otherwise let go now, while
+      // the application's connection is surely open.
+      if (g.FInsideConnection.empty() || std::uncaught_exceptions() > 0) g.FInside.reset();
+    }
+    void Swap() {
+      std::swap(g.FTable, g.FInside);
+      std::swap(g.FRowKey, g.FInsideRowKey);
+    }
+  } swapped{*this};
   return DrawKeys(1).back();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <string_view>
 
 #include <algorithm>
@@ -223,6 +224,9 @@ class Connection {
 
   // Undoes the unit of work under way, if any; never throws.
   void Rollback() noexcept {
+    // A lent connection may be closed by now, between two draws: touch it only with work of
+    // this store's own under way.
+    if (lent_ && !unit_open_) return;
     PGconn* c = conn_.get();
     if (c == nullptr || PQstatus(c) != CONNECTION_OK || PQpipelineStatus(c) != PQ_PIPELINE_OFF ||
         PQtransactionStatus(c) == PQTRANS_IDLE) {
@@ -837,6 +841,11 @@ void TPgTransaction::Rollback() noexcept {
   active_ = false;
   if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
     PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+std::string TPgTransaction::Reusable() const {
+  return std::to_string(reinterpret_cast<std::uintptr_t>(conn_)) + ':' +  // NOLINT: an identity
+         std::to_string(PQbackendPID(conn_));
 }
 
 void TPgTransaction::CheckActive() const {

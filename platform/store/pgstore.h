@@ -63,6 +63,8 @@ class TPgTransaction final : public TAppTransaction {
   void Commit() override;
   void Rollback() noexcept override;
   [[nodiscard]] bool Active() const override { return active_; }
+  // The connection and the server process behind it.
+  [[nodiscard]] std::string Reusable() const override;
 
  private:
   void CheckActive() const;

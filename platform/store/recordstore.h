@@ -133,6 +133,12 @@ class TAppTransaction {
   virtual void Rollback() noexcept = 0;
   // Whether the transaction is still open (neither committed nor rolled back).
   [[nodiscard]] virtual bool Active() const = 0;
+  // Names the connection and its session on the server, when a driver that OpenTable returned
+  // may also serve later transactions that give the same name (saving the look at the table's
+  // layout): then it stays usable for as long as the connection is open, and its destruction
+  // touches the connection only while a statement of its own is under way. Empty when every
+  // transaction opens its tables afresh.
+  [[nodiscard]] virtual std::string Reusable() const { return {}; }
 };
 
 // A kind of store, named by the scheme of an alias URI ("sqlite", "memory", ...).
