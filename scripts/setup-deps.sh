@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev                     # the embedded generator table store
   libpq-dev                          # generator tables on a PostgreSQL server
   postgresql                         # a throw-away server for the tests and benchmarks
+  postgresql-15-auto-failover pg-auto-failover-cli  # a primary with a synchronous standby
   util-linux                         # setpriv, to test a table another user cannot write
   qt6-base-dev qt6-base-dev-tools    # the dialogs (Qt Widgets, uic, moc, QTest)
   libgtest-dev libgmock-dev          # unit tests

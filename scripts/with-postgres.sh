@@ -5,10 +5,24 @@
 #   TGEN_PG_URI      connection string of an empty database "tgen"
 #   TGEN_PG_RESTART  a command that restarts the server (for tests of lost connections)
 # The cluster stores bytes as they are (SQL_ASCII), so Windows-1251 keys survive.
+#
+# With --formation, a pg_auto_failover formation on loopback instead: a monitor, a primary and
+# its synchronous standby, with health checks and time-outs tuned so that a failover takes
+# seconds. COMMAND then sees:
+#   TGEN_PG_URI       both nodes, with target_session_attrs=read-write (the primary, whichever)
+#   TGEN_PG_FAILOVER  a command for a planned failover; returns once the other node is primary
+#   TGEN_PG_CRASH     a command that SIGKILLs the primary node (its keeper and its server)
+#   TGEN_PG_REJOIN    a command that restarts a crashed node and waits until it is a standby
+#   TGEN_PG_STATE     a command that shows the formation's state
 set -euo pipefail
 
+formation=""
+if [ "${1:-}" = "--formation" ]; then
+  formation=yes
+  shift
+fi
 if [ $# -eq 0 ]; then
-  echo "usage: $0 COMMAND [ARG...]" >&2
+  echo "usage: $0 [--formation] COMMAND [ARG...]" >&2
   exit 2
 fi
 
@@ -24,6 +38,10 @@ as_server=()
 if [ "$(id -u)" -eq 0 ]; then
   chown postgres: "$dir"
   as_server=(runuser -u postgres --)
+fi
+
+if [ -n "$formation" ]; then
+  exec "$(dirname "$0")/pg-formation.sh" "$dir" "$bin" "$@"
 fi
 
 stop() {

@@ -46,8 +46,22 @@ constexpr std::chrono::milliseconds kDefaultLimit = std::chrono::seconds(30);
 constexpr const char* kIdleInTransaction = "SET idle_in_transaction_session_timeout = 5000";
 
 // A message of the server or of libpq, without its line end.
+// A message of the server or of libpq on one line: libpq puts each host it tried of a
+// multi-host connection string on a line of its own, with hints indented below.
 std::string Trimmed(const char* message) {
-  return Trim(message != nullptr ? message : "");
+  const std::string text = Trim(message != nullptr ? message : "");
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') {
+      line += text[i] == '\t' ? ' ' : text[i];
+      continue;
+    }
+    while (i + 1 < text.size() && (text[i + 1] == '\t' || text[i + 1] == ' '))
+      ++i;
+    line += "; ";
+  }
+  return line;
 }
 
 // What the server said besides its results while the store worked on a connection: warnings

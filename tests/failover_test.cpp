@@ -1,0 +1,200 @@
+// Drawing keys while the PostgreSQL primary fails over to its synchronous standby, planned and
+// by a crash, in both lock modes: real processes on a real pg_auto_failover formation, which
+// `scripts/with-postgres.sh --formation` starts (the tests skip without it).
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "core/generator.h"
+#include "core/gentable.h"
+#include "platform/base/notice.h"
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kClients = 4;
+
+// Lines of a file, without their ends.
+std::vector<std::string> Lines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// Swallows the generator's notices ("System is busy", ...) in the clients.
+class QuietSink final : public NoticeSink {
+ public:
+  int MessageBox(std::string_view, std::string_view, unsigned) override { return IDOK; }
+  void ShowMessage(std::string_view) override {}
+};
+
+// One client: draws until `stop` exists, writing each key handed out to `keys` at once, and
+// each failed draw's message to `errors`; it goes on after a failure, as an application would.
+[[noreturn]] void Client(TLockMode mode, const std::string& table, const fs::path& keys,
+                         const fs::path& errors, const fs::path& stop) {
+  const ScopedNoticeSink quiet(std::make_shared<QuietSink>());
+  std::FILE* out = std::fopen(keys.c_str(), "w");
+  std::FILE* err = std::fopen(errors.c_str(), "w");
+  TGenerator g;
+  g.SetMask("F-########");
+  g.SetDataBaseName("Formation");
+  g.SetTableName(table);
+  g.SetLockMode(mode);
+  g.SetMaxWait(30);
+  g.InitDB();
+  if (g.Disabled()) std::_Exit(3);
+  while (!fs::exists(stop)) {
+    try {
+      // A lost connection fails the draw under way; the next one connects again.
+      const std::string key = g.Generator().str();
+      if (key.empty()) throw Exception("an empty key");
+      std::fprintf(out, "%s\n", key.c_str());
+      std::fflush(out);
+    } catch (const std::exception& e) {
+      std::fprintf(err, "%s\n", e.what());
+      std::fflush(err);
+      usleep(100000);
+    }
+  }
+  std::_Exit(0);
+}
+
+// A pg_auto_failover formation's primary and standby on loopback, the alias Formation on it.
+class FailoverTest : public ::testing::TestWithParam<std::tuple<TLockMode, bool>> {
+ protected:
+  void SetUp() override {
+    if (std::getenv("TGEN_PG_FAILOVER") == nullptr)
+      GTEST_SKIP() << "no formation (run under scripts/with-postgres.sh --formation)";
+    dir_ = fs::path(::testing::TempDir()) / ("failover-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    setenv("TGEN_ALIASES", (dir_ / "aliases").c_str(), 1);
+    std::ofstream(dir_ / "aliases") << "Formation = " << std::getenv("TGEN_PG_URI") << "\n";
+    const auto [mode, crash] = GetParam();
+    table_ = std::string("GEN_") + (mode == TLockMode::lmTransaction ? "TX" : "RF") +
+             (crash ? "_CRASH" : "_PLANNED");
+    CreateGeneratorTable("Formation", table_);
+  }
+  void TearDown() override {
+    unsetenv("TGEN_ALIASES");
+    fs::remove_all(dir_);
+  }
+
+  static int Run(const char* variable) {
+    return std::system(std::getenv(variable));  // NOLINT(concurrency-mt-unsafe): one thread
+  }
+
+  // The row's suffix as the primary holds it now.
+  [[nodiscard]] std::string StoredSuffix() const {
+    PGconn* c = PQconnectdb(std::getenv("TGEN_PG_URI"));
+    PGresult* r =
+        PQexec(c, ("SELECT \"Suffix\" FROM \"" + table_ + "\" WHERE \"GenID\" = 0").c_str());
+    std::string suffix = PQntuples(r) == 1 ? PQgetvalue(r, 0, 0) : "";
+    PQclear(r);
+    PQfinish(c);
+    return suffix;
+  }
+
+  fs::path dir_;
+  std::string table_;
+};
+
+TEST_P(FailoverTest, ClientsGoOnWithEveryKeyDistinct) {
+  const auto [mode, crash] = GetParam();
+  const fs::path stop = dir_ / "stop";
+  std::vector<pid_t> clients;
+  for (int c = 0; c < kClients; ++c) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      Client(mode, table_, dir_ / ("keys-" + std::to_string(c)),
+             dir_ / ("errors-" + std::to_string(c)), stop);
+    }
+    clients.push_back(pid);
+  }
+  const auto drawn = [&](int c) { return Lines(dir_ / ("keys-" + std::to_string(c))).size(); };
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::vector<std::size_t> before;
+  for (int c = 0; c < kClients; ++c)
+    before.push_back(drawn(c));
+  const auto failover_start = Clock::now();
+  ASSERT_EQ(Run(crash ? "TGEN_PG_CRASH" : "TGEN_PG_FAILOVER"), 0);
+  // Every client goes on: it draws keys after the failover, within the time a failover takes.
+  const auto give_up = Clock::now() + std::chrono::seconds(60);
+  std::vector<std::size_t> at_failover;
+  for (int c = 0; c < kClients; ++c)
+    at_failover.push_back(drawn(c));
+  bool all_on = false;
+  while (!all_on && Clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    all_on = true;
+    for (int c = 0; c < kClients; ++c)
+      all_on = all_on && drawn(c) >= at_failover[static_cast<std::size_t>(c)] + 20;
+  }
+  const double pause = std::chrono::duration<double>(Clock::now() - failover_start).count();
+  std::ofstream(stop) << "";
+  for (const pid_t pid : clients)
+    waitpid(pid, nullptr, 0);
+  if (crash) {
+    EXPECT_EQ(Run("TGEN_PG_REJOIN"), 0);
+  }
+
+  std::vector<std::string> keys;
+  std::set<std::string> errors;
+  for (int c = 0; c < kClients; ++c) {
+    const std::vector<std::string> mine = Lines(dir_ / ("keys-" + std::to_string(c)));
+    EXPECT_GT(mine.size(), before[static_cast<std::size_t>(c)]) << "client " << c;
+    keys.insert(keys.end(), mine.begin(), mine.end());
+    for (const std::string& e : Lines(dir_ / ("errors-" + std::to_string(c))))
+      errors.insert(e);
+  }
+  EXPECT_TRUE(all_on) << "not every client drew again within 60 s of the failover";
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "a key was repeated";
+  // The promoted server's row stands at or past every key handed out.
+  ASSERT_FALSE(keys.empty());
+  EXPECT_GE(StoredSuffix(), keys.back().substr(2));
+  // Failures say what happened in the system's words, never a raw server text alone.
+  for (const std::string& e : errors) {
+    EXPECT_TRUE(e.rfind("Can not generate", 0) == 0 || e.rfind("Cannot ", 0) == 0 ||
+                e.rfind("Error while opening", 0) == 0)
+        << e;
+  }
+  std::cout << "[ figures  ] " << table_ << ": " << keys.size() << " keys, all distinct; "
+            << "drawing went on " << pause << " s after the failover began; " << errors.size()
+            << " distinct failure messages\n";
+  for (const std::string& e : errors)
+    std::cout << "[ failure  ] " << e << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formation, FailoverTest,
+    ::testing::Combine(::testing::Values(TLockMode::lmTransaction, TLockMode::lmRowFields),
+                       ::testing::Bool()),
+    [](const auto& param_info) {
+      return std::string(std::get<0>(param_info.param) == TLockMode::lmTransaction ? "Transaction"
+                                                                                   : "RowFields") +
+             (std::get<1>(param_info.param) ? "Crash" : "Planned");
+    });
+
+}  // namespace
+}  // namespace tgen
