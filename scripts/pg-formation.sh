@@ -160,18 +160,38 @@ for _ in \$(seq 1 300); do
 done
 wait_for 10 "the crashed node's return" has_secondary
 SCRIPT
+cat >"$dir/quorum" <<SCRIPT
+#!/usr/bin/env bash
+# true: the standby confirms every commit (synchronous); false: it follows on its own time.
+set -e
+$(declare -f state primary psql_on wait_for)
+$(declare -p as_server dir bin ports)
+p=\$(primary)
+for n in 1 2; do
+  "\${as_server[@]}" pg_autoctl set node replication-quorum "\$1" --pgdata "$dir/node\$n" \
+    >>"$dir/quorum.log" 2>&1 || true
+done
+want=""
+[ "\$1" = true ] && want=x
+applied() {
+  names=\$(psql_on "\${ports[\$((p - 1))]}" postgres postgres "SHOW synchronous_standby_names")
+  [ -n "\$want" ] && [ -n "\$names" ] || { [ -z "\$want" ] && [ -z "\$names" ]; }
+}
+wait_for 30 "the change of the standby's quorum" applied
+SCRIPT
 cat >"$dir/state" <<SCRIPT
 #!/usr/bin/env bash
 $(declare -p as_server)
 "\${as_server[@]}" pg_autoctl show state --pgdata "$dir/monitor"
 SCRIPT
-chmod +x "$dir/failover" "$dir/crash" "$dir/rejoin" "$dir/state"
+chmod +x "$dir/failover" "$dir/crash" "$dir/rejoin" "$dir/quorum" "$dir/state"
 
 export TGEN_PG_URI="postgresql://postgres@127.0.0.1:${ports[0]},127.0.0.1:${ports[1]}/tgen?target_session_attrs=read-write"
 export TGEN_PG_FAILOVER="$dir/failover"
 export TGEN_PG_CRASH="$dir/crash"
 export TGEN_PG_REJOIN="$dir/rejoin"
 export TGEN_PG_STATE="$dir/state"
+export TGEN_PG_QUORUM="$dir/quorum"
 set +e
 "$@"
 status=$?

@@ -14,6 +14,8 @@
 #   TGEN_PG_CRASH     a command that SIGKILLs the primary node (its keeper and its server)
 #   TGEN_PG_REJOIN    a command that restarts a crashed node and waits until it is a standby
 #   TGEN_PG_STATE     a command that shows the formation's state
+#   TGEN_PG_QUORUM    true|false: the standby confirms every commit (synchronous, the start),
+#                     or replicates in its own time (asynchronous)
 set -euo pipefail
 
 formation=""
