@@ -42,6 +42,27 @@ std::optional<bool> TryStore(const std::function<bool()>& store) {
   }
 }
 
+// Rethrows the exception under way; a store's failure that ended a draw is told in the draw's
+// words: what happened, and that the caller got nothing. The failures that say so already, and
+// those a caller tells apart by their type, go on as they are.
+[[noreturn]] void RethrowDrawFailure() {
+  try {
+    throw;
+  } catch (const ELockTimeout&) {
+    throw;
+  } catch (const ECommitUnknown&) {
+    throw;
+  } catch (const ETransactionLost&) {
+    throw;
+  } catch (const EKeyViolation&) {
+    throw;
+  } catch (const EDatabaseError& e) {
+    if (e.Message().rfind("Can not generate", 0) == 0) throw;
+    throw EDatabaseError("Can not generate a new value: " + e.Message() +
+                         "; no key was handed out");
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -243,7 +264,7 @@ std::vector<TmString> TGenerator::DrawKeys(int count) {
     FBatchSize = 1;
     FBatchKeys.clear();
     RestorePosition(before);
-    throw;
+    RethrowDrawFailure();
   }
   FBatchSize = 1;
   return std::exchange(FBatchKeys, {});
