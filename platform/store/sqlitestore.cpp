@@ -208,16 +208,18 @@ class SqliteTable final : public TTableDriver {
  public:
   static constexpr TParamStyle kStyle = TParamStyle::Question;
 
-  // A table file of an alias, on a connection of its own.
+  // A table of an alias, on a connection of its own: the one table of a table file, or (`named`)
+  // the table of that name in a database file of many.
   SqliteTable(const std::string& path, const std::string& table,
-              std::chrono::milliseconds busy_timeout)
+              std::chrono::milliseconds busy_timeout, bool named = false)
       : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
     if (sqlite3_db_readonly(conn_.get(), "main") == 1) {
       throw EDatabaseError("Table " + table + " is read-only (" + path + ")");
     }
     // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
     conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
-    ReadLayout(SoleTable(conn_));
+    ReadLayout(named ? table : SoleTable(conn_));
+    if (defs_.empty()) throw EDatabaseError("Table " + table + " does not exist in " + path);
   }
 
   // The table `table` of the application's database, inside the transaction it holds.
@@ -528,6 +530,9 @@ std::unique_ptr<TTableDriver> TSqliteDriver::OpenTable(const std::string& locati
   CheckTableName(table);
   const fs::path path = fs::path(location) / table;
   std::error_code ec;
+  if (fs::is_regular_file(location, ec) && IsSqliteFile(location)) {
+    return std::make_unique<SqliteTable>(location, table, busy_timeout_, true);
+  }
   if (!fs::is_directory(location, ec)) {
     throw EDatabaseError("The alias directory " + location + " does not exist");
   }
@@ -541,6 +546,16 @@ std::vector<std::string> TSqliteDriver::TableNames(const std::string& location) 
   std::error_code ec;
   // A folder not made yet holds no tables: the default alias has none until its first table.
   if (!fs::exists(location, ec) && !ec) return {};
+  if (fs::is_regular_file(location, ec) && IsSqliteFile(location)) {
+    Connection c(location, SQLITE_OPEN_READONLY, location, busy_timeout_);
+    Stmt stmt = c.Prepare(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+        "ESCAPE '\\' ORDER BY name");
+    std::vector<std::string> names;
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+      names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+    return names;
+  }
   if (!fs::is_directory(location, ec)) {
     throw EDatabaseError("The alias directory " + location + " is not a directory");
   }
@@ -559,6 +574,12 @@ void TSqliteDriver::CreateTable(const std::string& location, const std::string& 
                                 const std::vector<std::size_t>& unique_key) {
   CheckTableName(table);
   std::error_code ec;
+  if (fs::is_regular_file(location, ec) && IsSqliteFile(location)) {
+    // A table among the others of a database file, in its journal mode.
+    Connection c(location, SQLITE_OPEN_READWRITE, table, busy_timeout_);
+    c.Exec(CreateTableSql(table, fields, unique_key), "Cannot create table " + table);
+    return;
+  }
   fs::create_directories(location, ec);
   if (ec)
     throw EDatabaseError("Cannot create the alias directory " + location + ": " + ec.message());

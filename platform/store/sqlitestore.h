@@ -1,5 +1,6 @@
 // The SQLite store: an alias is a directory, and each table is a file in it, named as the
-// table (GENTBL.DB), holding one SQL table.
+// table (GENTBL.DB), holding one SQL table; or an alias is a database file of an application,
+// and its tables are the SQL tables in it.
 //
 // Every cursor has its own connection. Edit is an immediate write transaction, which keeps
 // every other client out of the table until Post or Cancel; a client that finds the table
