@@ -15,6 +15,7 @@ packages=(
   libgtest-dev libgmock-dev          # unit tests
   libbenchmark-dev                   # benchmarks
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
+  dpkg-dev help2man lintian          # the Debian package: dependencies, man pages, its check
 )
 
 missing=()
