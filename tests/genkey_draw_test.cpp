@@ -561,6 +561,78 @@ TEST_P(GenkeyDrawTest, ServerRestartEndsInClearErrorsAndNoRepeatedKey) {
       << "a key was handed out twice";
 }
 
+// Sequences move in and out whole: a file is checked and written in one commit or refused,
+// a killed import leaves the table as it was, round trips keep every byte, and drawing goes
+// on from an imported suffix.
+TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "INV-####", "-n", "3"}).exit_code, 0);
+  const auto exported = [&](const std::string& alias) {
+    const ProcessResult r = Genkey({"table", "export", "--alias", alias, "--format", "csv"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+  };
+  const std::string before = exported("Shop");
+  const std::string header = "GenID,Prefix,Suffix,State,Who,Try,Time\r\n";
+  std::ofstream(dir / "old.csv") << header << "5,\xC0\xE1-,0041,1,20261201080000000,3,"
+                                 << "20261201080000001\r\n0,INV-,0100,0,,0,\r\n";
+  // A conflict refuses the whole file, also its new sequence.
+  ProcessResult r =
+      Genkey({"table", "import", "--alias", "Shop", "--format", "csv", (dir / "old.csv").string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("refuse GenID 0 prefix 'INV-' suffix '0100' (the table holds suffix "
+                       "'0002')"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(exported("Shop"), before);
+  r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace",
+              (dir / "old.csv").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("1 added, 1 replaced; 1 held in the file came in free"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "INV-####"}).out, "INV-0101\n");
+  EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--type", "5", "--mask", "\xC0\xE1-####"}).out,
+            "\xC0\xE1-0042\n");
+
+  // A round trip through another store, and back to a file: the same bytes.
+  std::ofstream(dir / "aliases", std::ios::app) << "Local = sqlite:local\n";
+  const std::string all = exported("Shop");
+  std::ofstream(dir / "all.csv", std::ios::binary) << all;
+  r = Genkey(
+      {"table", "import", "--alias", "Local", "--format", "csv", (dir / "all.csv").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(exported("Local"), all);
+
+  // An import killed while it writes leaves the table as it was.
+  {
+    std::ofstream big(dir / "big.csv", std::ios::binary);
+    big << header;
+    for (int i = 0; i < 60000; ++i)
+      big << 1000 + i << ",P,0001,0,,0,\r\n";
+  }
+  const std::string kept = exported("Shop");
+  testing::Process importer(
+      Args({"table", "import", "--alias", "Shop", "--format", "csv", (dir / "big.csv").string()}));
+  // Killed once the write is under way: the table file's log grows, or the server inserts.
+  const auto writing = [&] {
+    if (pg_uri.empty()) {
+      std::error_code ec;
+      return fs::file_size(dir / "shop" / "GENTBL.DB-wal", ec) > 200000 && !ec;
+    }
+    const ProcessResult q = testing::RunProcess(
+        {"/usr/bin/psql", "-Atq", pg_uri, "-c",
+         "SELECT count(*) FROM pg_stat_activity WHERE query LIKE 'INSERT INTO%'"});
+    return q.out != "0\n";
+  };
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!writing() && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  importer.Kill(SIGKILL);
+  const ProcessResult killed = importer.Wait();
+  EXPECT_EQ(killed.exit_code, 128 + SIGKILL) << "the import ended before it was killed";
+  EXPECT_EQ(exported("Shop"), kept);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, GenkeyDrawTest, ::testing::Values("sqlite", "postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 

@@ -254,6 +254,15 @@ std::vector<TRecord> TTable::ReadAll() {
   return rows;
 }
 
+void TTable::WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
+                       const std::vector<TRecord>& replace) {
+  CheckActive();
+  if (state_ != TDataSetState::dsBrowse)
+    throw EDatabaseError("Table " + tableName_ + ": rows are written in browse mode only");
+  row_.reset();
+  driver_->WriteRows(FieldIndexes(keyFields), add, replace);
+}
+
 void TTable::SetWaitLimit(std::chrono::milliseconds limit) {
   CheckActive();
   driver_->SetWaitLimit(limit);

@@ -144,6 +144,40 @@ class MemoryCursor final : public TTableDriver {
     return rows;
   }
 
+  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+                 const std::vector<TRecord>& replace) override {
+    const std::lock_guard lock(store_->mutex_);
+    const auto same_key = [&](const TRecord& a, const TRecord& b) {
+      return std::all_of(key.begin(), key.end(), [&](std::size_t f) { return a.at(f) == b.at(f); });
+    };
+    // Everything is checked before anything is written: all or none.
+    std::vector<TRowId> targets;
+    for (const TRecord& r : replace) {
+      const auto found = std::find_if(table_->rows.begin(), table_->rows.end(),
+                                      [&](const auto& entry) { return same_key(entry.second, r); });
+      if (found == table_->rows.end()) Fail("overwrite a row: the row is gone");
+      targets.push_back(found->first);
+    }
+    for (std::size_t i = 0; i < add.size(); ++i) {
+      const bool taken =
+          std::any_of(table_->rows.begin(), table_->rows.end(),
+                      [&](const auto& entry) { return same_key(entry.second, add[i]); }) ||
+          std::any_of(add.begin(), add.begin() + static_cast<std::ptrdiff_t>(i),
+                      [&](const TRecord& before) { return same_key(before, add[i]); });
+      if (taken)
+        throw EKeyViolation("Cannot add a row to table " + table_->name + ": key violation");
+    }
+    for (std::size_t i = 0; i < replace.size(); ++i) {
+      table_->rows[targets[i]] = replace[i];
+      table_->rows[targets[i]].resize(table_->fields.size());
+    }
+    for (const TRecord& r : add) {
+      TRecord record = r;
+      record.resize(table_->fields.size());
+      table_->rows[table_->next_row++] = record;
+    }
+  }
+
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     const std::lock_guard lock(store_->mutex_);
     if (Injected(table_->inserts, table_->fail_inserts)) Fail("add a row: injected fault");

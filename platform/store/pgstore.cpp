@@ -635,6 +635,49 @@ class PgTable final : public TTableDriver {
     }
   }
 
+  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+                 const std::vector<TRecord>& replace) override {
+    const std::string what = "Cannot write the rows of table " + table_;
+    conn_.Exec(conn_.BeginText(), {}, what);
+    try {
+      // Nobody adds a row meanwhile: the table is this transaction's until it ends.
+      conn_.Exec("LOCK TABLE " + sql_table_ + " IN SHARE ROW EXCLUSIVE MODE", {}, what);
+      const std::vector<std::size_t> all = AllFields(defs_.size());
+      for (const TRecord& r : replace) {
+        std::vector<std::optional<std::string>> params;
+        for (std::size_t f = 0; f < defs_.size(); ++f)
+          params.push_back(f < r.size() ? Param(r[f]) : std::nullopt);
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(r.at(f));
+        const std::string where = Where(key, key_values, params);
+        const Result done = conn_.Exec(
+            "UPDATE " + sql_table_ + " SET " + Assignments(defs_, all, ", ", kStyle, 1) + where,
+            params, what);
+        if (std::string_view(PQcmdTuples(done.get())) != "1")
+          throw EDatabaseError(what + ": a row to overwrite is gone");
+      }
+      for (const TRecord& r : add) {
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(r.at(f));
+        std::vector<std::optional<std::string>> key_params;
+        const Result found = conn_.Exec(
+            "SELECT 1 FROM " + sql_table_ + Where(key, key_values, key_params) + " LIMIT 1",
+            key_params, what);
+        if (PQntuples(found.get()) > 0) throw EKeyViolation(what + ": key violation");
+        std::vector<std::optional<std::string>> params;
+        for (std::size_t f = 0; f < defs_.size(); ++f)
+          params.push_back(f < r.size() ? Param(r[f]) : std::nullopt);
+        conn_.Exec(InsertSql(sql_table_, defs_, all, kStyle), params, what);
+      }
+      conn_.Commit(what);
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
   std::vector<std::vector<std::size_t>> UniqueKeys() override {
     Result r = conn_.Exec(
         "SELECT i.indexrelid, a.attname FROM pg_index i JOIN pg_class c ON c.oid = i.indrelid "

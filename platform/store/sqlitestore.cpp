@@ -409,6 +409,47 @@ class SqliteTable final : public TTableDriver {
     return rows;
   }
 
+  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+                 const std::vector<TRecord>& replace) override {
+    const std::string what = "Cannot write the rows of table " + conn_.label();
+    // The write lock covers the whole file: nobody adds or changes a row meanwhile, and a
+    // process killed before the commit leaves the file as it was.
+    conn_.Begin(what);
+    try {
+      const std::vector<std::size_t> all = AllFields(defs_.size());
+      const std::string match = " WHERE " + Assignments(defs_, key, " AND ", kStyle, 1);
+      for (const TRecord& r : replace) {
+        Stmt stmt = conn_.Prepare("UPDATE " + sql_table_ + " SET " +
+                                  Assignments(defs_, all, ", ", kStyle, key.size() + 1) + match);
+        int index = 1;
+        for (const std::size_t f : key)
+          Bind(conn_, stmt.get(), index++, r.at(f));
+        for (std::size_t f = 0; f < defs_.size(); ++f)
+          Bind(conn_, stmt.get(), index++, f < r.size() ? r[f] : TFieldValue{});
+        const int rc = sqlite3_step(stmt.get());
+        if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+        if (sqlite3_changes(conn_.get()) != 1)
+          throw EDatabaseError(what + ": a row to overwrite is gone");
+      }
+      Stmt insert = conn_.Prepare(InsertSql(sql_table_, defs_, all, kStyle));
+      for (const TRecord& r : add) {
+        TRecord key_values;
+        for (const std::size_t f : key)
+          key_values.push_back(r.at(f));
+        if (Locate(key, key_values)) throw EKeyViolation(what + ": key violation");
+        sqlite3_reset(insert.get());
+        for (std::size_t f = 0; f < defs_.size(); ++f)
+          Bind(conn_, insert.get(), static_cast<int>(f + 1), f < r.size() ? r[f] : TFieldValue{});
+        const int rc = sqlite3_step(insert.get());
+        if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+      }
+      conn_.Commit(what);
+    } catch (...) {
+      conn_.Rollback();
+      throw;
+    }
+  }
+
   TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) override {
     std::vector<std::size_t> given;  // fields with a value; the others keep their defaults
     for (std::size_t i = 0; i < defs_.size() && i < values.size(); ++i) {

@@ -49,8 +49,8 @@ class TSqliteDriver final : public TStoreDriver {
 // The generator table must be a table of that same database (CreateTable makes one), not a table
 // file of an alias: a commit is atomic across the tables of one database file, but not across
 // attached files in write-ahead-log mode. The connection stays the application's: it is neither
-// closed nor reconfigured here, and must outlive the transaction object. While the transaction is open it holds the database's write lock,
-// so every other writer waits: keep it short.
+// closed nor reconfigured here, and must outlive the transaction object. While the transaction is
+// open it holds the database's write lock, so every other writer waits: keep it short.
 class TSqliteTransaction final : public TAppTransaction {
  public:
   explicit TSqliteTransaction(sqlite3* db,

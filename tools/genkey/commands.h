@@ -65,9 +65,13 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
 
 struct TableOptions {
   StoreOptions store;
-  std::string action;  // create, check, list, show, unlock
+  std::string action;  // create, check, list, show, unlock, export, import
   std::int32_t type = 0;
   std::string prefix;
+  std::string format;  // export and import: csv
+  std::string file;    // export: the output (empty: standard output); import: the input
+  bool dry_run = false;
+  bool replace = false;
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);

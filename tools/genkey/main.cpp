@@ -124,6 +124,31 @@ void AddTable(CLI::App& app, TableOptions& o) {
     }
     cmd->callback([&o, name = std::string(a.name)] { o.action = name; });
   }
+  CLI::App* out = table->add_subcommand("export", "Write every row of the table to a file");
+  AddStoreOptions(out, o.store);
+  out->add_option("-f,--format", o.format, "The file's format")
+      ->check(CLI::IsMember({"csv"}))
+      ->required();
+  out->add_option("-o,--output", o.file, "The file (default: standard output)");
+  out->callback([&o] { o.action = "export"; });
+  CLI::App* in =
+      table->add_subcommand("import", "Read every row of a file into the table, in one commit");
+  AddStoreOptions(in, o.store);
+  in->add_option("-f,--format", o.format, "The file's format")
+      ->check(CLI::IsMember({"csv"}))
+      ->required();
+  in->add_option("file", o.file, "The file to read")->required();
+  in->add_flag("--dry-run", o.dry_run,
+               "Print what would be added, replaced and refused; write nothing");
+  in->add_flag("--replace", o.replace,
+               "Take the file's row where the table has the sequence already (the default "
+               "refuses the import and lists them)");
+  in->footer(
+      "The whole file is read and checked before anything is written; then every row is written "
+      "in one commit, or none. A row marked held in the file comes in free. The table is "
+      "created when it does not exist. Moving a sequence to a lower suffix than keys already "
+      "handed out makes them come again.");
+  in->callback([&o] { o.action = "import"; });
 }
 
 void AddStoreQueries(CLI::App& app, StoreOptions& o) {

@@ -1,7 +1,13 @@
 // genkey table, aliases and tables: looking after generator tables.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <ostream>
 
 #include "core/generator.h"
+#include "core/transfer.h"
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
 #include "platform/store/session.h"
@@ -31,12 +37,15 @@ std::string Cell(TTable& table, const TRecord& row, const char* field) {
 
 int List(TTable& table, std::ostream& out) {
   const std::vector<TRecord> rows = table.ReadAll();
+  // Ends by position: a column's name is compared by its text, never by its address (a
+  // constant's text may lie at another address in another unit).
   const auto& columns = genfield::ListOrder;
-  for (const char* c : columns)
-    out << c << (c == columns.back() ? '\n' : '\t');
+  const auto end = [&](std::size_t i) { return i + 1 == columns.size() ? '\n' : '\t'; };
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    out << columns[i] << end(i);
   for (const TRecord& row : rows) {
-    for (const char* c : columns)
-      out << Cell(table, row, c) << (c == columns.back() ? '\n' : '\t');
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      out << Cell(table, row, columns[i]) << end(i);
   }
   return kOk;
 }
@@ -47,10 +56,89 @@ bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
   return false;
 }
 
+int Export(const TableOptions& o, std::ostream& out) {
+  const std::unique_ptr<TTable> table = OpenTable(o.store);
+  const std::vector<TSequenceRow> rows = ReadSequenceRows(*table);
+  if (o.file.empty()) {
+    WriteCsv(out, rows);
+    return kOk;
+  }
+  // Written whole under a name of its own, then moved into place: no half-written file.
+  const std::string partial = o.file + ".partial";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (!file) throw Exception("Cannot write " + partial);
+    WriteCsv(file, rows);
+    file.close();
+    if (!file) throw Exception("Cannot write " + partial);
+  }
+  if (std::rename(partial.c_str(), o.file.c_str()) != 0)
+    throw Exception("Cannot write " + o.file + ": " + std::strerror(errno));
+  return kOk;
+}
+
+std::string Describe(const TSequenceRow& r) {
+  return "GenID " + std::to_string(r.GenID) + " prefix '" + r.Prefix + "' suffix '" + r.Suffix +
+         "'";
+}
+
+int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
+  std::ifstream file(o.file, std::ios::binary);
+  if (!file) {
+    err << "genkey: cannot read " << o.file << '\n';
+    return kFailure;
+  }
+  std::vector<TSequenceRow> rows;
+  try {
+    rows = ReadCsv(file);
+  } catch (const ETransferError& e) {
+    err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
+    return kFailure;
+  }
+  const std::vector<std::string> names = TSession::Default().GetTableNames(o.store.alias);
+  if (std::find(names.begin(), names.end(), o.store.table) == names.end()) {
+    if (o.dry_run) {
+      out << "would create generator table " << o.store.table << '\n';
+      for (const TSequenceRow& r : rows)
+        out << "would add " << Describe(r) << '\n';
+      return kOk;
+    }
+    CreateGeneratorTable(o.store.alias, o.store.table);
+    out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
+  }
+  const std::unique_ptr<TTable> table = OpenTable(o.store);
+  const TImportPlan plan = PlanImport(*table, rows);
+  const bool refused = !plan.Conflicts.empty() && !o.replace;
+  if (o.dry_run || refused) {
+    const std::string would = o.dry_run ? "would " : "";
+    for (const TSequenceRow& r : plan.Add)
+      out << would << "add " << Describe(r) << '\n';
+    for (const TImportPlan::TConflict& c : plan.Conflicts) {
+      out << would << (o.replace ? "replace " : "refuse ") << Describe(c.Imported)
+          << " (the table holds suffix '" << c.Stored.Suffix << "')\n";
+    }
+  }
+  if (refused) {
+    err << "genkey: " << plan.Conflicts.size()
+        << " sequence(s) of the file are in the table already; nothing was imported "
+           "(--replace takes the file's rows)\n";
+    return kFailure;
+  }
+  if (o.dry_run) return kOk;
+  ApplyImport(*table, plan, o.replace);
+  out << "imported " << rows.size() << " row(s): " << plan.Add.size() << " added, "
+      << (o.replace ? plan.Conflicts.size() : 0) << " replaced";
+  if (plan.Freed > 0) out << "; " << plan.Freed << " held in the file came in free";
+  out << '\n';
+  return kOk;
+}
+
 }  // namespace
 
 int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
   try {
+    if (o.action == "export") return Export(o, out);
+    if (o.action == "import") return Import(o, out, err);
     if (o.action == "create") {
       CreateGeneratorTable(o.store.alias, o.store.table);
       out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';

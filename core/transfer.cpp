@@ -1,0 +1,289 @@
+#include "core/transfer.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <istream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <tuple>
+#include <utility>
+
+#include "core/gentable.h"
+#include "platform/base/convert.h"
+
+namespace tgen {
+
+namespace {
+
+constexpr std::size_t kKeyWidth = 20;   // Prefix and Suffix
+constexpr std::size_t kNoteWidth = 17;  // Time and Who
+
+// The columns of a file, in the order the tools show a row.
+constexpr const std::array<const char*, 7>& kColumns = genfield::ListOrder;
+
+// A number field of a table row as an integer; 0 for null.
+std::int64_t Integer(const TFieldValue& v) {
+  if (const auto* n = std::get_if<double>(&v)) return static_cast<std::int64_t>(std::llround(*n));
+  if (const auto* s = std::get_if<std::string>(&v)) {
+    std::int64_t n = 0;
+    std::from_chars(s->data(), s->data() + s->size(), n);
+    return n;
+  }
+  return 0;
+}
+
+std::string Text(const TFieldValue& v) {
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* n = std::get_if<double>(&v)) return FormatNumber(*n);
+  return "";
+}
+
+// The field `name` of a row, as text.
+std::string Field(const TSequenceRow& r, std::string_view name) {
+  if (name == genfield::GenID) return std::to_string(r.GenID);
+  if (name == genfield::Prefix) return r.Prefix;
+  if (name == genfield::Suffix) return r.Suffix;
+  if (name == genfield::State) return std::to_string(r.State);
+  if (name == genfield::Try) return std::to_string(r.Try);
+  if (name == genfield::Time) return r.Time;
+  return r.Who;
+}
+
+std::string Where(const TSequenceRow& r) {
+  return "row " + std::to_string(r.Source);
+}
+
+// Sets the field `name` of `r` from the text of a file; ETransferError when a number is none.
+void SetField(TSequenceRow& r, std::string_view name, const std::string& text) {
+  if (name == genfield::GenID || name == genfield::State || name == genfield::Try) {
+    std::int64_t n = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || n < INT32_MIN ||
+        n > INT32_MAX) {
+      throw ETransferError(Where(r) + ": " + std::string(name) + " '" + text +
+                           "' is not a whole number");
+    }
+    (name == genfield::GenID ? r.GenID : name == genfield::State ? r.State : r.Try) = n;
+    return;
+  }
+  (name == genfield::Prefix   ? r.Prefix
+   : name == genfield::Suffix ? r.Suffix
+   : name == genfield::Time   ? r.Time
+                              : r.Who) = text;
+}
+
+// One field as CSV writes it: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+// Reads CSV records (RFC 4180, LF or CRLF line ends) one at a time.
+class CsvReader {
+ public:
+  explicit CsvReader(std::istream& in)
+      : text_(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) {}
+
+  // The next record, or nothing at the end; ETransferError for bad quoting.
+  std::optional<std::vector<std::string>> Next() {
+    if (pos_ >= text_.size()) return std::nullopt;
+    ++record_;
+    std::vector<std::string> fields(1);
+    bool quoted = false;  // inside a quoted field
+    bool was_quoted = false;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (quoted) {
+        if (c != '"') {
+          fields.back() += c;
+        } else if (pos_ < text_.size() && text_[pos_] == '"') {
+          fields.back() += '"';
+          ++pos_;
+        } else {
+          quoted = false;
+        }
+        continue;
+      }
+      if (c == ',') {
+        fields.emplace_back();
+        was_quoted = false;
+      } else if (c == '\n' || (c == '\r' && pos_ < text_.size() && text_[pos_] == '\n')) {
+        if (c == '\r') ++pos_;
+        return fields;
+      } else if (c == '"') {
+        if (!fields.back().empty() || was_quoted) throw Bad("a quote inside an unquoted field");
+        quoted = was_quoted = true;
+      } else if (was_quoted) {
+        throw Bad("text after the closing quote of a field");
+      } else {
+        fields.back() += c;
+      }
+    }
+    if (quoted) throw Bad("a quoted field that is never closed");
+    return fields;
+  }
+  [[nodiscard]] std::size_t Record() const { return record_; }
+
+ private:
+  ETransferError Bad(const std::string& what) const {
+    return ETransferError(
+        (record_ <= 1 ? std::string("header") : "row " + std::to_string(record_ - 1)) + ": " +
+        what);
+  }
+
+  std::string text_;
+  std::size_t pos_ = 0;
+  std::size_t record_ = 0;
+};
+
+}  // namespace
+
+std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
+  const std::string problems = GeneratorTableProblems(table);
+  if (!problems.empty()) throw Exception("Bad table format: " + problems);
+  const auto index = [&](const char* name) { return table.FieldByName(name).Index(); };
+  std::vector<TSequenceRow> rows;
+  for (const TRecord& r : table.ReadAll()) {
+    TSequenceRow row;
+    row.GenID = Integer(r.at(index(genfield::GenID)));
+    row.Prefix = Text(r.at(index(genfield::Prefix)));
+    row.Suffix = Text(r.at(index(genfield::Suffix)));
+    row.State = Integer(r.at(index(genfield::State)));
+    row.Try = Integer(r.at(index(genfield::Try)));
+    row.Time = Text(r.at(index(genfield::Time)));
+    row.Who = Text(r.at(index(genfield::Who)));
+    row.Source = rows.size() + 1;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows) {
+  // Ends by position: a column's name is compared by its text, never by its address.
+  const auto end = [](std::size_t i) { return i + 1 == kColumns.size() ? "\r\n" : ","; };
+  for (std::size_t i = 0; i < kColumns.size(); ++i)
+    out << kColumns[i] << end(i);
+  for (const TSequenceRow& r : rows) {
+    for (std::size_t i = 0; i < kColumns.size(); ++i)
+      out << CsvField(Field(r, kColumns[i])) << end(i);
+  }
+}
+
+std::vector<TSequenceRow> ReadCsv(std::istream& in) {
+  CsvReader reader(in);
+  const std::optional<std::vector<std::string>> header = reader.Next();
+  if (!header) throw ETransferError("the file is empty: no header line");
+  std::vector<std::string_view> columns;
+  for (const std::string& name : *header) {
+    const auto* known =
+        std::find_if(kColumns.begin(), kColumns.end(), [&](const char* c) { return name == c; });
+    if (known == kColumns.end()) throw ETransferError("header: unknown column '" + name + "'");
+    if (std::find(columns.begin(), columns.end(), *known) != columns.end())
+      throw ETransferError("header: column " + name + " twice");
+    columns.emplace_back(*known);
+  }
+  for (const char* c : kColumns) {
+    if (std::find(columns.begin(), columns.end(), c) == columns.end())
+      throw ETransferError("header: the column " + std::string(c) + " is missing");
+  }
+  std::vector<TSequenceRow> rows;
+  while (std::optional<std::vector<std::string>> fields = reader.Next()) {
+    if (fields->size() == 1 && fields->front().empty()) continue;  // an empty line
+    TSequenceRow row;
+    row.Source = rows.size() + 1;
+    if (fields->size() != columns.size()) {
+      throw ETransferError(Where(row) + ": " + std::to_string(fields->size()) +
+                           " fields where the header names " + std::to_string(columns.size()));
+    }
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      SetField(row, columns[i], (*fields)[i]);
+    rows.push_back(std::move(row));
+  }
+  CheckSequenceRows(rows);
+  return rows;
+}
+
+void CheckSequenceRows(const std::vector<TSequenceRow>& rows) {
+  std::map<std::pair<std::int64_t, std::string>, std::size_t> seen;
+  for (const TSequenceRow& r : rows) {
+    for (const auto& [name, text, width] : {std::tuple{genfield::Prefix, &r.Prefix, kKeyWidth},
+                                            std::tuple{genfield::Suffix, &r.Suffix, kKeyWidth},
+                                            std::tuple{genfield::Time, &r.Time, kNoteWidth},
+                                            std::tuple{genfield::Who, &r.Who, kNoteWidth}}) {
+      if (text->size() > width) {
+        throw ETransferError(Where(r) + ": " + name + " '" + *text + "' is longer than the " +
+                             std::to_string(width) + " characters a generator table holds");
+      }
+    }
+    const auto [it, added] = seen.emplace(std::pair{r.GenID, r.Prefix}, r.Source);
+    if (!added) {
+      throw ETransferError(Where(r) + ": the sequence of GenID " + std::to_string(r.GenID) +
+                           " and prefix '" + r.Prefix + "' is in row " +
+                           std::to_string(it->second) + " already");
+    }
+  }
+}
+
+TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
+  CheckSequenceRows(rows);
+  std::map<std::pair<std::int64_t, std::string>, TSequenceRow> stored;
+  for (TSequenceRow& r : ReadSequenceRows(table))
+    stored.emplace(std::pair{r.GenID, r.Prefix}, std::move(r));
+  TImportPlan plan;
+  for (TSequenceRow& r : rows) {
+    if (r.State != 0 || r.Try != 0) {
+      plan.Freed += r.State != 0 ? 1 : 0;
+      r.State = 0;
+      r.Try = 0;
+    }
+    const auto found = stored.find({r.GenID, r.Prefix});
+    if (found == stored.end()) {
+      plan.Add.push_back(std::move(r));
+    } else {
+      plan.Conflicts.push_back({found->second, std::move(r)});
+    }
+  }
+  return plan;
+}
+
+void ApplyImport(TTable& table, const TImportPlan& plan, bool replace) {
+  if (!plan.Conflicts.empty() && !replace) {
+    throw ETransferError(std::to_string(plan.Conflicts.size()) +
+                         " sequence(s) of the file are in the table already; nothing was "
+                         "written (--replace takes the file's rows)");
+  }
+  const auto record = [&](const TSequenceRow& r) {
+    TRecord values(static_cast<std::size_t>(table.FieldCount()));
+    for (const std::string_view c : kColumns) {
+      const std::size_t i = table.FieldByName(c).Index();
+      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
+        values[i] = static_cast<double>(c == genfield::GenID   ? r.GenID
+                                        : c == genfield::State ? r.State
+                                                               : r.Try);
+      } else {
+        values[i] = Field(r, c);
+      }
+    }
+    return values;
+  };
+  std::vector<TRecord> add;
+  std::vector<TRecord> overwrite;
+  for (const TSequenceRow& r : plan.Add)
+    add.push_back(record(r));
+  if (replace) {
+    for (const TImportPlan::TConflict& c : plan.Conflicts)
+      overwrite.push_back(record(c.Imported));
+  }
+  table.WriteRows(genfield::KeyFields, add, overwrite);
+}
+
+}  // namespace tgen

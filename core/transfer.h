@@ -1,0 +1,69 @@
+// Moving sequences in and out of generator tables: a table's rows written to a file, and the
+// rows of a file read whole, checked, compared with a table's and written into it in one commit.
+// Texts travel as the bytes the table holds (Windows-1251 keys stay single bytes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/base/exception.h"
+#include "platform/store/dataset.h"
+
+namespace tgen {
+
+// One row of a generator table, on its way.
+struct TSequenceRow {
+  std::int64_t GenID = 0;
+  std::string Prefix;
+  std::string Suffix;
+  std::int64_t State = 0;
+  std::int64_t Try = 0;
+  std::string Time;
+  std::string Who;
+  std::size_t Source = 0;  // its row in the file it came from (1: the first after the header)
+};
+
+// A file that cannot be imported as it is; the message names the row and the reason. Nothing
+// was written.
+class ETransferError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Every row of an open generator table, in the table's order.
+std::vector<TSequenceRow> ReadSequenceRows(TTable& table);
+
+// CSV with a header line naming the seven fields (GenID, Prefix, Suffix, State, Who, Try,
+// Time), quoted as RFC 4180 says where a field needs it, lines ended by CRLF.
+void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows);
+// Reads a whole CSV file as WriteCsv writes it (the columns in any order, LF or CRLF) and
+// checks every row (CheckSequenceRows); ETransferError for the first problem.
+std::vector<TSequenceRow> ReadCsv(std::istream& in);
+
+// Refuses rows that no generator table can hold: a Prefix or Suffix longer than 20 characters,
+// a Time or Who longer than 17, or two rows of one sequence (GenID and Prefix).
+void CheckSequenceRows(const std::vector<TSequenceRow>& rows);
+
+// What an import would do to a table.
+struct TImportPlan {
+  struct TConflict {
+    TSequenceRow Stored;    // the table's row of the sequence
+    TSequenceRow Imported;  // and the file's
+  };
+  std::vector<TSequenceRow> Add;  // sequences the table does not have
+  std::vector<TConflict> Conflicts;
+  int Freed = 0;  // rows marked held in the file, which come in free (State 0, Try 0)
+};
+
+// Compares `rows` with the open generator table `table`: sequences it lacks are added, those it
+// has are conflicts. A row held in the file comes in free: its holder is no client of `table`.
+TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows);
+// Writes the plan into `table` in one commit, all or nothing: the new rows and, with
+// `replace`, the imported rows over the conflicting ones. Without `replace` a plan with
+// conflicts is refused (ETransferError) and nothing is written.
+void ApplyImport(TTable& table, const TImportPlan& plan, bool replace);
+
+}  // namespace tgen

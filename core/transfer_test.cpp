@@ -1,0 +1,140 @@
+#include "core/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/gentable.h"
+#include "platform/store/memorystore.h"
+
+namespace tgen {
+namespace {
+
+constexpr const char* kHeader = "GenID,Prefix,Suffix,State,Who,Try,Time\r\n";
+
+std::vector<TSequenceRow> FromCsv(const std::string& text) {
+  std::istringstream in(text);
+  return ReadCsv(in);
+}
+
+TEST(TransferTest, CsvKeepsEveryByteAndQuotesWhatNeedsIt) {
+  const std::vector<TSequenceRow> rows = {
+      {0, "INV-", "0042", 0, 0, "20261207101010001", "20261207101010000", 1},
+      {7, "\xC0\xC1,\"q\"", "A\r\n1", 1, 3, "", "", 2},  // Windows-1251 bytes, a comma, a line end
+  };
+  std::ostringstream out;
+  WriteCsv(out, rows);
+  EXPECT_EQ(out.str().substr(0, std::string(kHeader).size()), kHeader);
+  EXPECT_NE(out.str().find("\"\xC0\xC1,\"\"q\"\"\""), std::string::npos) << out.str();
+  const std::vector<TSequenceRow> back = FromCsv(out.str());
+  ASSERT_EQ(back.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(back[i].GenID, rows[i].GenID);
+    EXPECT_EQ(back[i].Prefix, rows[i].Prefix);
+    EXPECT_EQ(back[i].Suffix, rows[i].Suffix);
+    EXPECT_EQ(back[i].State, rows[i].State);
+    EXPECT_EQ(back[i].Try, rows[i].Try);
+    EXPECT_EQ(back[i].Time, rows[i].Time);
+    EXPECT_EQ(back[i].Who, rows[i].Who);
+  }
+  // Columns in another order, LF line ends, no line end at the very end.
+  const std::vector<TSequenceRow> moved =
+      FromCsv("Prefix,GenID,Suffix,Time,Who,Try,State\nP,3,9,,,0,0");
+  ASSERT_EQ(moved.size(), 1U);
+  EXPECT_EQ(moved[0].GenID, 3);
+  EXPECT_EQ(moved[0].Suffix, "9");
+}
+
+TEST(TransferTest, DamagedFilesAreRefusedWithTheirRowAndReason) {
+  const std::string h = kHeader;
+  const struct {
+    std::string text;
+    std::string said;
+  } cases[] = {
+      {"", "no header"},
+      {"GenID,Prefix,Suffix,State,Who,Try\r\n", "the column Time is missing"},
+      {h.substr(0, h.size() - 2) + ",Extra\r\n", "unknown column 'Extra'"},
+      {"GenID,GenID,Prefix,Suffix,State,Who,Try,Time\r\n", "column GenID twice"},
+      {h + "0,P,1,0,,0\r\n", "row 1: 6 fields where the header names 7"},
+      {h + "0,P,1,0,,0,\r\n1,\"P,2,0,,0,\r\n", "quoted field that is never closed"},
+      {h + "0,P\"x,1,0,,0,\r\n", "row 1: a quote inside an unquoted field"},
+      {h + "0,\"P\"x,1,0,,0,\r\n", "row 1: text after the closing quote"},
+      {h + "zero,P,1,0,,0,\r\n", "row 1: GenID 'zero' is not a whole number"},
+      {h + "0,P,1,0,,1.5,\r\n", "row 1: Try '1.5' is not a whole number"},
+      {h + "0,P,123456789012345678901,0,,0,\r\n",
+       "row 1: Suffix '123456789012345678901' is longer"},
+      {h + "0,P,1,0,123456789012345678,0,\r\n", "row 1: Who '123456789012345678' is longer"},
+      {h + "0,P,1,0,,0,\r\n1,P,1,0,,0,\r\n0,P,2,0,,0,\r\n",
+       "row 3: the sequence of GenID 0 and prefix 'P' is in row 1 already"},
+  };
+  for (const auto& c : cases) {
+    try {
+      FromCsv(c.text);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const ETransferError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << "said: " << e.what() << "\nwanted: " << c.said;
+    }
+  }
+}
+
+class ImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store->Reset();
+    CreateGeneratorTable(*store, "import", "GENTBL");
+    table.SetOpener([this](const std::string&, const std::string& name) {
+      return store->OpenTable("import", name);
+    });
+    table.SetTableName("GENTBL");
+    table.Open();
+  }
+  std::vector<TSequenceRow> Stored() { return ReadSequenceRows(table); }
+
+  std::shared_ptr<TMemoryStore> store = TMemoryStore::Instance();
+  TTable table;
+};
+
+TEST_F(ImportTest, NewSequencesComeInHeldOnesFreeAndConflictsOnlyWithReplace) {
+  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,A,0010,0,,0,\r\n")),
+              false);
+  const std::vector<TSequenceRow> file =
+      FromCsv(std::string(kHeader) + "0,A,0042,0,,0,\r\n1,B,0007,1,2026,4,x\r\n");
+  const TImportPlan plan = PlanImport(table, file);
+  ASSERT_EQ(plan.Add.size(), 1U);
+  EXPECT_EQ(plan.Add[0].Prefix, "B");
+  EXPECT_EQ(plan.Add[0].State, 0);  // held in the file: free here
+  EXPECT_EQ(plan.Add[0].Try, 0);
+  EXPECT_EQ(plan.Freed, 1);
+  ASSERT_EQ(plan.Conflicts.size(), 1U);
+  EXPECT_EQ(plan.Conflicts[0].Stored.Suffix, "0010");
+  EXPECT_EQ(plan.Conflicts[0].Imported.Suffix, "0042");
+
+  // Refused whole: not even the new sequence is written.
+  EXPECT_THROW(ApplyImport(table, plan, false), ETransferError);
+  ASSERT_EQ(Stored().size(), 1U);
+  EXPECT_EQ(Stored()[0].Suffix, "0010");
+
+  ApplyImport(table, plan, true);
+  const std::vector<TSequenceRow> after = Stored();
+  ASSERT_EQ(after.size(), 2U);
+  EXPECT_EQ(after[0].Suffix, "0042");
+  EXPECT_EQ(after[1].Suffix, "0007");
+  EXPECT_EQ(after[1].State, 0);
+}
+
+TEST_F(ImportTest, ARowAddedMeanwhileRefusesTheWholeImport) {
+  const TImportPlan plan =
+      PlanImport(table, FromCsv(std::string(kHeader) + "0,A,1,0,,0,\r\n0,B,1,0,,0,\r\n"));
+  // Another client makes sequence B between the look and the write.
+  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,B,5,0,,0,\r\n")), false);
+  EXPECT_THROW(ApplyImport(table, plan, false), EKeyViolation);
+  const std::vector<TSequenceRow> after = Stored();
+  ASSERT_EQ(after.size(), 1U);
+  EXPECT_EQ(after[0].Suffix, "5");
+}
+
+}  // namespace
+}  // namespace tgen
