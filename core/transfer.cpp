@@ -12,6 +12,10 @@
 #include <tuple>
 #include <utility>
 
+#include <iconv.h>
+
+#include <nlohmann/json.hpp>
+
 #include "core/gentable.h"
 #include "platform/base/convert.h"
 
@@ -145,7 +149,93 @@ class CsvReader {
   std::size_t record_ = 0;
 };
 
+// Converts text between character sets with iconv; ETransferError naming `what` when a
+// character has no place in the other set.
+std::string Convert(const char* to, const char* from, const std::string& text,
+                    const std::string& what) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1))  // NOLINT: iconv's own failure value
+    throw ETransferError(std::string("cannot convert from ") + from + " to " + to);
+  std::string out(text.size() * 4 + 4, '\0');
+  char* in_ptr = const_cast<char*>(text.data());  // NOLINT: iconv's signature; not written
+  std::size_t in_left = text.size();
+  char* out_ptr = out.data();
+  std::size_t out_left = out.size();
+  const std::size_t done = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+  iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1)) {
+    const auto at = static_cast<std::size_t>(in_ptr - text.data());
+    char byte[8];
+    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[at]));
+    throw ETransferError(what + " '" + text + "': the character at byte " + std::to_string(at) +
+                         " (" + byte + ") has no place in " + to);
+  }
+  out.resize(out.size() - out_left);
+  return out;
+}
+
 }  // namespace
+
+void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const TSequenceRow& r : rows) {
+    nlohmann::ordered_json row;
+    for (const std::string_view c : kColumns) {
+      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
+        row[std::string(c)] = c == genfield::GenID   ? r.GenID
+                              : c == genfield::State ? r.State
+                                                     : r.Try;
+      } else {
+        row[std::string(c)] =
+            Convert("UTF-8", "CP1251", Field(r, c), Where(r) + ": " + std::string(c));
+      }
+    }
+    array.push_back(std::move(row));
+  }
+  out << array.dump(2) << '\n';
+}
+
+std::vector<TSequenceRow> ReadJson(std::istream& in) {
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(in);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw ETransferError("not JSON: syntax error at byte " + std::to_string(e.byte));
+  }
+  if (!doc.is_array()) throw ETransferError("not an array of rows");
+  std::vector<TSequenceRow> rows;
+  for (const nlohmann::json& item : doc) {
+    TSequenceRow row;
+    row.Source = rows.size() + 1;
+    if (!item.is_object()) throw ETransferError(Where(row) + ": not an object");
+    for (const auto& [key, value] : item.items()) {
+      const auto* known =
+          std::find_if(kColumns.begin(), kColumns.end(), [&](const char* c) { return key == c; });
+      if (known == kColumns.end())
+        throw ETransferError(Where(row) + ": unknown field '" + key + "'");
+    }
+    for (const std::string_view c : kColumns) {
+      const std::string name(c);
+      if (!item.contains(name))
+        throw ETransferError(Where(row) + ": the field " + name + " is missing");
+      const nlohmann::json& v = item.at(name);
+      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
+        if (!v.is_number_integer())
+          throw ETransferError(Where(row) + ": " + name + " " + v.dump() +
+                               " is not a whole number");
+        SetField(row, c, std::to_string(v.get<std::int64_t>()));
+      } else {
+        if (!v.is_string())
+          throw ETransferError(Where(row) + ": " + name + " " + v.dump() + " is not a text");
+        SetField(row, c,
+                 Convert("CP1251", "UTF-8", v.get<std::string>(), Where(row) + ": " + name));
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  CheckSequenceRows(rows);
+  return rows;
+}
 
 std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
   const std::string problems = GeneratorTableProblems(table);

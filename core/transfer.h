@@ -43,6 +43,15 @@ void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows);
 // checks every row (CheckSequenceRows); ETransferError for the first problem.
 std::vector<TSequenceRow> ReadCsv(std::istream& in);
 
+// JSON: an array of objects with the seven fields, numbers as numbers and texts converted from
+// Windows-1251 (the bytes a table holds) to UTF-8, since JSON is Unicode. ETransferError for a
+// byte that Windows-1251 leaves undefined.
+void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows);
+// Reads a whole JSON file as WriteJson writes it, texts converted back to Windows-1251, and
+// checks every row (CheckSequenceRows); ETransferError for the first problem, with the byte
+// offset of a syntax error.
+std::vector<TSequenceRow> ReadJson(std::istream& in);
+
 // Refuses rows that no generator table can hold: a Prefix or Suffix longer than 20 characters,
 // a Time or Who longer than 17, or two rows of one sequence (GenID and Prefix).
 void CheckSequenceRows(const std::vector<TSequenceRow>& rows);

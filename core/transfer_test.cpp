@@ -80,6 +80,56 @@ TEST(TransferTest, DamagedFilesAreRefusedWithTheirRowAndReason) {
   }
 }
 
+std::vector<TSequenceRow> FromJson(const std::string& text) {
+  std::istringstream in(text);
+  return ReadJson(in);
+}
+
+TEST(TransferTest, JsonIsUnicodeAndComesBackAsTheSameBytes) {
+  const std::vector<TSequenceRow> rows = {
+      {7, "\xC0\xC1-", "0042", 1, 3, "20261207101010001", "x\"y", 1}};
+  std::ostringstream out;
+  WriteJson(out, rows);
+  EXPECT_NE(out.str().find("\"Prefix\": \"\xD0\x90\xD0\x91-\""), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("\"GenID\": 7,"), std::string::npos) << out.str();
+  const std::vector<TSequenceRow> back = FromJson(out.str());
+  ASSERT_EQ(back.size(), 1U);
+  EXPECT_EQ(back[0].Prefix, rows[0].Prefix);
+  EXPECT_EQ(back[0].Who, rows[0].Who);
+  EXPECT_EQ(back[0].State, 1);
+  // A byte that Windows-1251 leaves undefined has no Unicode character to go out as.
+  std::ostringstream undefined;
+  EXPECT_THROW(WriteJson(undefined, {{0, "\x98", "1", 0, 0, "", "", 1}}), ETransferError);
+}
+
+TEST(TransferTest, DamagedJsonIsRefusedWithTheRowOrOffsetAndReason) {
+  const std::string row = R"("Prefix":"P","Suffix":"1","State":0,"Who":"","Try":0,"Time":"")";
+  const struct {
+    std::string text;
+    std::string said;
+  } cases[] = {
+      {"[{\"GenID\":1,", "syntax error at byte 13"},
+      {"{}", "not an array of rows"},
+      {"[1]", "row 1: not an object"},
+      {"[{" + row + "}]", "row 1: the field GenID is missing"},
+      {"[{\"GenID\":1,\"Extra\":2," + row + "}]", "row 1: unknown field 'Extra'"},
+      {"[{\"GenID\":\"1\"," + row + "}]", "row 1: GenID \"1\" is not a whole number"},
+      {"[{\"GenID\":1.5," + row + "}]", "row 1: GenID 1.5 is not a whole number"},
+      {R"([{"GenID":1,"Prefix":"\u65e5","Suffix":"1","State":0,"Who":"","Try":0,"Time":""}])",
+       "row 1: Prefix"},
+      {"[{\"GenID\":1," + row + "},{\"GenID\":1," + row + "}]", "row 2: the sequence"},
+  };
+  for (const auto& c : cases) {
+    try {
+      FromJson(c.text);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const ETransferError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << "said: " << e.what() << "\nwanted: " << c.said;
+    }
+  }
+}
+
 class ImportTest : public ::testing::Test {
  protected:
   void SetUp() override {

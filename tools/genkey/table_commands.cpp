@@ -59,8 +59,15 @@ bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
 int Export(const TableOptions& o, std::ostream& out) {
   const std::unique_ptr<TTable> table = OpenTable(o.store);
   const std::vector<TSequenceRow> rows = ReadSequenceRows(*table);
+  const auto write = [&](std::ostream& to) {
+    if (o.format == "json") {
+      WriteJson(to, rows);
+    } else {
+      WriteCsv(to, rows);
+    }
+  };
   if (o.file.empty()) {
-    WriteCsv(out, rows);
+    write(out);
     return kOk;
   }
   // Written whole under a name of its own, then moved into place: no half-written file.
@@ -68,7 +75,7 @@ int Export(const TableOptions& o, std::ostream& out) {
   {
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
     if (!file) throw Exception("Cannot write " + partial);
-    WriteCsv(file, rows);
+    write(file);
     file.close();
     if (!file) throw Exception("Cannot write " + partial);
   }
@@ -90,7 +97,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   }
   std::vector<TSequenceRow> rows;
   try {
-    rows = ReadCsv(file);
+    rows = o.format == "json" ? ReadJson(file) : ReadCsv(file);
   } catch (const ETransferError& e) {
     err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
     return kFailure;
