@@ -208,7 +208,8 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
     TSequenceRow row;
     row.Source = rows.size() + 1;
     if (!item.is_object()) throw ETransferError(Where(row) + ": not an object");
-    for (const auto& [key, value] : item.items()) {
+    for (const auto& field : item.items()) {
+      const std::string& key = field.key();
       const auto* known =
           std::find_if(kColumns.begin(), kColumns.end(), [&](const char* c) { return key == c; });
       if (known == kColumns.end())
