@@ -6,7 +6,7 @@
 # into fuzz/regressions/TARGET/ so that the test suite runs it for good; and the command that
 # merges the new corpus into fuzz/corpus/TARGET/, which the test suite replays.
 #
-# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]     (targets: genmask form alias)
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]     (targets: genmask form alias transfer paradox)
 # The fuzz build is made in $TGEN_FUZZ_BUILD (default build-fuzz) with clang.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ root=$(pwd)
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(genmask form alias)
+[ ${#targets[@]} -gt 0 ] || targets=(genmask form alias transfer paradox)
 build=${TGEN_FUZZ_BUILD:-build-fuzz}
 work="$build/campaign"
 

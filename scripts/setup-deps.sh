@@ -7,6 +7,7 @@ packages=(
   cmake make g++ pkg-config          # the build
   libcli11-dev                       # genkey's command line
   nlohmann-json3-dev                 # sequences exported and imported as JSON
+  pxlib-dev                          # old Paradox generator tables
   libsqlite3-dev                     # the embedded generator table store
   libpq-dev                          # generator tables on a PostgreSQL server
   postgresql                         # a throw-away server for the tests and benchmarks

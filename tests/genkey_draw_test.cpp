@@ -604,6 +604,23 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
       {"table", "import", "--alias", "Local", "--format", "json", (dir / "all.json").string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(exported("Local"), all);
+  // And through an old application's Paradox table, there and back.
+  std::ofstream(dir / "aliases", std::ios::app) << "Old = sqlite:old\n";
+  r = Genkey({"table", "export", "--alias", "Local", "--format", "paradox", "--output",
+              (dir / "GENTBL.DB").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  r = Genkey(
+      {"table", "import", "--alias", "Old", "--format", "paradox", (dir / "GENTBL.DB").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(exported("Old"), all);
+  // A damaged one is refused, and the table stays as it was.
+  std::ofstream(dir / "CUT.DB", std::ios::binary)
+      << testing::ReadFile((dir / "GENTBL.DB").string()).substr(0, 1000);
+  r = Genkey({"table", "import", "--alias", "Old", "--format", "paradox", "--replace",
+              (dir / "CUT.DB").string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cut short"), std::string::npos) << r.err;
+  EXPECT_EQ(exported("Old"), all);
 
   // An import killed while it writes leaves the table as it was.
   {

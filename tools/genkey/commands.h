@@ -68,7 +68,7 @@ struct TableOptions {
   std::string action;  // create, check, list, show, unlock, export, import
   std::int32_t type = 0;
   std::string prefix;
-  std::string format;  // export and import: csv or json
+  std::string format;  // export and import: csv, json or paradox
   std::string file;    // export: the output (empty: standard output); import: the input
   bool dry_run = false;
   bool replace = false;

@@ -127,15 +127,16 @@ void AddTable(CLI::App& app, TableOptions& o) {
   CLI::App* out = table->add_subcommand("export", "Write every row of the table to a file");
   AddStoreOptions(out, o.store);
   out->add_option("-f,--format", o.format, "The file's format")
-      ->check(CLI::IsMember({"csv", "json"}))
+      ->check(CLI::IsMember({"csv", "json", "paradox"}))
       ->required();
-  out->add_option("-o,--output", o.file, "The file (default: standard output)");
+  out->add_option("-o,--output", o.file,
+                  "The file (default: standard output; a Paradox table needs a file)");
   out->callback([&o] { o.action = "export"; });
   CLI::App* in =
       table->add_subcommand("import", "Read every row of a file into the table, in one commit");
   AddStoreOptions(in, o.store);
   in->add_option("-f,--format", o.format, "The file's format")
-      ->check(CLI::IsMember({"csv", "json"}))
+      ->check(CLI::IsMember({"csv", "json", "paradox"}))
       ->required();
   in->add_option("file", o.file, "The file to read")->required();
   in->add_flag("--dry-run", o.dry_run,

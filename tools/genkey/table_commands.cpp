@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "core/generator.h"
+#include "core/paradox.h"
 #include "core/transfer.h"
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
@@ -59,6 +60,11 @@ bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
 int Export(const TableOptions& o, std::ostream& out) {
   const std::unique_ptr<TTable> table = OpenTable(o.store);
   const std::vector<TSequenceRow> rows = ReadSequenceRows(*table);
+  if (o.format == "paradox") {
+    if (o.file.empty()) throw Exception("A Paradox table is written to a file: give --output");
+    WriteParadox(o.file, rows);
+    return kOk;
+  }
   const auto write = [&](std::ostream& to) {
     if (o.format == "json") {
       WriteJson(to, rows);
@@ -97,7 +103,9 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   }
   std::vector<TSequenceRow> rows;
   try {
-    rows = o.format == "json" ? ReadJson(file) : ReadCsv(file);
+    rows = o.format == "paradox" ? ReadParadox(o.file)
+           : o.format == "json"  ? ReadJson(file)
+                                 : ReadCsv(file);
   } catch (const ETransferError& e) {
     err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
     return kFailure;

@@ -1,0 +1,326 @@
+#include "core/paradox.h"
+
+// pxlib's header declares its functions for C only.
+extern "C" {
+#include <paradox.h>
+}
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "core/gentable.h"
+
+namespace tgen {
+
+namespace {
+
+constexpr int kCodePage = 1251;
+constexpr auto kReadTimeout = std::chrono::seconds(30);
+
+// The fields of the table, in stored order, as Paradox types them.
+struct ParadoxField {
+  const char* name;
+  char type;
+  int length;
+};
+std::vector<ParadoxField> Layout() {
+  std::vector<ParadoxField> layout;
+  for (const TFieldDef& f : GeneratorFields()) {
+    const bool text = f.DataType == TFieldType::ftString;
+    layout.push_back({f.Name.c_str(),
+                      text ? static_cast<char>(pxfAlpha) : static_cast<char>(pxfNumber),
+                      text ? f.DataSize - 1 : 8});
+  }
+  return layout;
+}
+
+// A pxlib document that keeps the first error pxlib reports instead of printing it.
+class Document {
+ public:
+  Document() : doc_(PX_new2(&Document::Error, nullptr, nullptr, nullptr)) {
+    if (doc_ == nullptr) throw ETransferError("cannot start the Paradox library");
+    doc_->errorhandler_user_data = this;
+  }
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+  ~Document() {
+    if (open_) PX_close(doc_);
+    PX_delete(doc_);
+  }
+  [[nodiscard]] pxdoc_t* get() const { return doc_; }
+  void Opened() { open_ = true; }
+  void Close() {
+    if (open_) PX_close(doc_);
+    open_ = false;
+  }
+  [[nodiscard]] std::string Reason() const { return error_.empty() ? "unknown error" : error_; }
+
+ private:
+  static void Error(pxdoc_t* /*doc*/, int /*level*/, const char* message, void* self) {
+    auto* d = static_cast<Document*>(self);
+    if (d != nullptr && d->error_.empty()) d->error_ = message != nullptr ? message : "";
+  }
+
+  pxdoc_t* doc_;
+  bool open_ = false;
+  std::string error_;
+};
+
+std::string Number(std::int64_t n) {
+  return std::to_string(n);
+}
+
+// Reads the records of a Paradox generator table in this process: the rows, as lines of fields
+// separated by a unit separator. ETransferError when the layout is not a generator table's.
+std::string ReadRecords(const std::string& path) {
+  std::string text;
+  const auto fail = [](const std::string& reason) { throw ETransferError(reason); };
+  PX_boot();
+  Document doc;
+  doc.get()->warnings = 0;
+  if (PX_open_file(doc.get(), path.c_str()) < 0) fail("not a Paradox table: " + doc.Reason());
+  doc.Opened();
+  // The header first: nothing is asked of a file whose layout is not the generator table's.
+  const pxhead_t* head = doc.get()->px_head;
+  struct stat file {};
+  if (head == nullptr || stat(path.c_str(), &file) != 0) fail("the header cannot be read");
+  if (file.st_size < head->px_headersize) {
+    fail("the file is cut short: its header alone is " + std::to_string(head->px_headersize) +
+         " bytes");
+  }
+  const std::vector<ParadoxField> layout = Layout();
+  const int fields = PX_get_num_fields(doc.get());
+  if (fields != static_cast<int>(layout.size())) {
+    fail("the table has " + std::to_string(fields) + " fields, a generator table " +
+         std::to_string(layout.size()));
+  }
+  int record_size = 0;
+  std::vector<std::pair<int, int>> at;  // offset and length of each of the layout's fields
+  for (const ParadoxField& want : layout) {
+    bool found = false;
+    int offset = 0;
+    for (int i = 0; i < fields; ++i) {
+      const pxfield_t* f = PX_get_field(doc.get(), i);
+      if (f == nullptr || f->px_fname == nullptr)
+        fail("field " + std::to_string(i + 1) + " has no name");
+      if (strcasecmp(f->px_fname, want.name) == 0) {
+        if (f->px_ftype != want.type || f->px_flen != want.length) {
+          fail(std::string("the field ") + want.name + " is not " +
+               (want.type == pxfAlpha ? "alpha " + std::to_string(want.length) : "a number"));
+        }
+        at.emplace_back(offset, f->px_flen);
+        found = true;
+      }
+      offset += f->px_flen;
+    }
+    if (!found) fail(std::string("the field ") + want.name + " is missing");
+    record_size = offset;
+  }
+  if (PX_get_recordsize(doc.get()) != record_size)
+    fail("the record size does not match its fields");
+  // Every block the header counts must be in the file, and hold no more records than fit.
+  const long long block = static_cast<long long>(head->px_maxtablesize) * 1024;
+  if (head->px_numrecords < 0 || block <= 0 ||
+      static_cast<long long>(head->px_headersize) + head->px_fileblocks * block > file.st_size) {
+    fail("the file is cut short: its header counts " + std::to_string(head->px_fileblocks) +
+         " blocks of " + std::to_string(block) + " bytes");
+  }
+  if (head->px_numrecords > head->px_theonumrecords)
+    fail("the header counts more records than its blocks hold");
+  std::vector<char> record(static_cast<std::size_t>(record_size));
+  const int records = PX_get_num_records(doc.get());
+  for (int r = 0; r < records; ++r) {
+    if (PX_get_record(doc.get(), r, record.data()) == nullptr)
+      fail("row " + std::to_string(r + 1) + " cannot be read: " + doc.Reason());
+    std::string line;
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+      char* data = record.data() + at[i].first;
+      if (layout[i].type == pxfAlpha) {
+        char* value = nullptr;
+        if (PX_get_data_alpha(doc.get(), data, at[i].second, &value) > 0 && value != nullptr) {
+          line += value;
+          doc.get()->free(doc.get(), value);
+        }
+      } else {
+        double value = 0;
+        if (PX_get_data_double(doc.get(), data, at[i].second, &value) > 0) {
+          if (value != std::floor(value) || std::fabs(value) > 2147483647.0)
+            fail("row " + std::to_string(r + 1) + ": " + layout[i].name + " is not a whole number");
+          line += Number(static_cast<std::int64_t>(value));
+        }
+      }
+      line += '\x1f';
+    }
+    text += line + '\n';
+  }
+  return text;
+}
+
+// The child's side of ReadParadox: the records, or a line "!reason".
+[[noreturn]] void ReadInChild(const std::string& path, int out) {
+  // What the reader would print on its own goes nowhere: its failures come back as text.
+  const int null = open("/dev/null", O_WRONLY);
+  if (null >= 0) dup2(null, STDERR_FILENO);
+  std::string text;
+  int status = 0;
+  try {
+    text = ReadRecords(path);
+  } catch (const std::exception& e) {
+    text = std::string("!") + e.what();
+    status = 2;
+  }
+  std::size_t sent = 0;
+  while (sent < text.size()) {
+    const ssize_t n = write(out, text.data() + sent, text.size() - sent);
+    if (n <= 0) _exit(3);
+    sent += static_cast<std::size_t>(n);
+  }
+  _exit(status);
+}
+
+// The rows of ReadRecords's text.
+std::vector<TSequenceRow> ParseRecords(const std::string& text) {
+  const std::vector<ParadoxField> layout = Layout();
+  std::vector<TSequenceRow> rows;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end - start);
+    start = end == std::string::npos ? text.size() : end + 1;
+    TSequenceRow row;
+    row.Source = rows.size() + 1;
+    std::size_t from = 0;
+    for (const ParadoxField& f : layout) {
+      const std::size_t to = line.find('\x1f', from);
+      const std::string value = line.substr(from, to - from);
+      from = to + 1;
+      const std::string_view name = f.name;
+      if (f.type == pxfAlpha) {
+        (name == genfield::Prefix   ? row.Prefix
+         : name == genfield::Suffix ? row.Suffix
+         : name == genfield::Time   ? row.Time
+                                    : row.Who) = value;
+      } else {
+        const std::int64_t n = value.empty() ? 0 : std::stoll(value);
+        (name == genfield::GenID ? row.GenID : name == genfield::Try ? row.Try : row.State) = n;
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  CheckSequenceRows(rows);
+  return rows;
+}
+
+}  // namespace
+
+void WriteParadox(const std::string& path, const std::vector<TSequenceRow>& rows) {
+  CheckSequenceRows(rows);
+  PX_boot();
+  const std::vector<ParadoxField> layout = Layout();
+  // pxlib takes the field list as its own and frees it with the document.
+  Document doc;
+  auto* fields = static_cast<pxfield_t*>(
+      doc.get()->malloc(doc.get(), layout.size() * sizeof(pxfield_t), "fields"));
+  for (std::size_t i = 0; i < layout.size(); ++i) {
+    const std::size_t n = std::strlen(layout[i].name) + 1;
+    fields[i].px_fname = static_cast<char*>(doc.get()->malloc(doc.get(), n, "field name"));
+    std::memcpy(fields[i].px_fname, layout[i].name, n);
+    fields[i].px_ftype = layout[i].type;
+    fields[i].px_flen = layout[i].length;
+    fields[i].px_fdc = 0;
+  }
+  const std::string partial = path + ".partial";
+  std::remove(partial.c_str());
+  if (PX_create_file(doc.get(), fields, static_cast<int>(layout.size()), partial.c_str(),
+                     pxfFileTypNonIndexDB) < 0) {
+    throw ETransferError("Cannot write " + path + ": " + doc.Reason());
+  }
+  doc.Opened();
+  PX_set_value(doc.get(), "codepage", kCodePage);
+  int record_size = 0;
+  for (const ParadoxField& f : layout)
+    record_size += f.length;
+  std::vector<char> record(static_cast<std::size_t>(record_size));
+  for (const TSequenceRow& r : rows) {
+    std::fill(record.begin(), record.end(), '\0');
+    int offset = 0;
+    for (const ParadoxField& f : layout) {
+      char* data = record.data() + offset;
+      const std::string_view name = f.name;
+      if (f.type == pxfAlpha) {
+        std::string text = name == genfield::Prefix   ? r.Prefix
+                           : name == genfield::Suffix ? r.Suffix
+                           : name == genfield::Time   ? r.Time
+                                                      : r.Who;
+        PX_put_data_alpha(doc.get(), data, f.length, text.data());
+      } else {
+        const std::int64_t n = name == genfield::GenID ? r.GenID
+                               : name == genfield::Try ? r.Try
+                                                       : r.State;
+        PX_put_data_double(doc.get(), data, f.length, static_cast<double>(n));
+      }
+      offset += f.length;
+    }
+    if (PX_put_record(doc.get(), record.data()) < 0) {
+      std::remove(partial.c_str());
+      throw ETransferError("Cannot write " + path + ": " + doc.Reason());
+    }
+  }
+  doc.Close();
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    throw ETransferError("Cannot write " + path + ": " + std::strerror(errno));
+  }
+}
+
+std::vector<TSequenceRow> ReadParadox(const std::string& path) {
+  if (access(path.c_str(), R_OK) != 0)
+    throw ETransferError("Cannot read " + path + ": " + std::strerror(errno));
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) throw ETransferError(std::string("pipe: ") + std::strerror(errno));
+  const pid_t child = fork();
+  if (child < 0) throw ETransferError(std::string("fork: ") + std::strerror(errno));
+  if (child == 0) {
+    close(pipe_fds[0]);
+    alarm(static_cast<unsigned>(kReadTimeout.count()));  // a reader that hangs ends too
+    ReadInChild(path, pipe_fds[1]);
+  }
+  close(pipe_fds[1]);
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status)) {
+    throw ETransferError("the Paradox table is damaged: its reader failed on it (signal " +
+                         std::to_string(WTERMSIG(status)) + ")");
+  }
+  if (!text.empty() && text.front() == '!') throw ETransferError(text.substr(1));
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw ETransferError("the Paradox table could not be read");
+
+  return ParseRecords(text);
+}
+
+std::vector<TSequenceRow> ReadParadoxInProcess(const std::string& path) {
+  return ParseRecords(ReadRecords(path));
+}
+
+}  // namespace tgen

@@ -1,0 +1,133 @@
+#include "core/paradox.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <tuple>
+#include <vector>
+
+extern "C" {
+#include <paradox.h>
+}
+
+namespace tgen {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ParadoxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(::testing::TempDir()) / ("paradox-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // A Paradox table of `fields` (name, type, length) with no records, written by pxlib itself.
+  std::string Foreign(const std::string& name,
+                      const std::vector<std::tuple<const char*, char, int>>& layout) {
+    const std::string path = (dir / name).string();
+    PX_boot();
+    pxdoc_t* doc = PX_new();
+    auto* fields =
+        static_cast<pxfield_t*>(doc->malloc(doc, layout.size() * sizeof(pxfield_t), "fields"));
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+      const char* field = std::get<0>(layout[i]);
+      fields[i].px_fname = static_cast<char*>(doc->malloc(doc, std::strlen(field) + 1, "name"));
+      std::strcpy(fields[i].px_fname, field);
+      fields[i].px_ftype = std::get<1>(layout[i]);
+      fields[i].px_flen = std::get<2>(layout[i]);
+      fields[i].px_fdc = 0;
+    }
+    PX_create_file(doc, fields, static_cast<int>(layout.size()), path.c_str(),
+                   pxfFileTypNonIndexDB);
+    PX_close(doc);
+    PX_delete(doc);
+    return path;
+  }
+  std::string Cut(const std::string& from, std::size_t bytes) {
+    std::ifstream in(from, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string path = (dir / ("cut-" + std::to_string(bytes) + ".db")).string();
+    std::ofstream(path, std::ios::binary) << data.substr(0, bytes);
+    return path;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(ParadoxTest, ATableComesBackWithEveryByte) {
+  const std::vector<TSequenceRow> rows = {
+      {0, "INV-", "0042", 0, 0, "20261207101010001", "20261207101010000", 1},
+      {7, "\xC0\xC1-", "12345678901234567890", 1, 4, "20261201080000001", "20261201080000000", 2},
+      {-3, "", "A", 0, 0, "", "", 3},
+  };
+  const std::string path = (dir / "GENTBL.DB").string();
+  WriteParadox(path, rows);
+  const std::vector<TSequenceRow> back = ReadParadox(path);
+  ASSERT_EQ(back.size(), rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(back[i].GenID, rows[i].GenID);
+    EXPECT_EQ(back[i].Prefix, rows[i].Prefix);
+    EXPECT_EQ(back[i].Suffix, rows[i].Suffix);
+    EXPECT_EQ(back[i].State, rows[i].State);
+    EXPECT_EQ(back[i].Try, rows[i].Try);
+    EXPECT_EQ(back[i].Time, rows[i].Time);
+    EXPECT_EQ(back[i].Who, rows[i].Who);
+  }
+}
+
+TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
+  const std::string good = (dir / "GOOD.DB").string();
+  std::vector<TSequenceRow> many;
+  for (int i = 0; i < 200; ++i)
+    many.push_back({i, "P", "1", 0, 0, "", "", static_cast<std::size_t>(i + 1)});
+  WriteParadox(good, many);
+  const std::string text = (dir / "text.db").string();
+  std::ofstream(text) << "GenID,Prefix\r\n";
+  const struct {
+    std::string path;
+    std::string said;
+  } cases[] = {
+      {Cut(good, 0), "not a Paradox table"},
+      {Cut(good, 300), "cut short"},
+      {Cut(good, static_cast<std::size_t>(fs::file_size(good)) - 100), "the file is cut short"},
+      {text, "not a Paradox table"},
+      {Foreign("short.db", {{"GenID", pxfNumber, 8},
+                            {"Prefix", pxfAlpha, 10},
+                            {"Suffix", pxfAlpha, 20},
+                            {"Time", pxfAlpha, 17},
+                            {"Try", pxfNumber, 8},
+                            {"State", pxfNumber, 8},
+                            {"Who", pxfAlpha, 17}}),
+       "the field Prefix is not alpha 20"},
+      {Foreign("long.db", {{"GenID", pxfLong, 4},
+                           {"Prefix", pxfAlpha, 20},
+                           {"Suffix", pxfAlpha, 20},
+                           {"Time", pxfAlpha, 17},
+                           {"Try", pxfNumber, 8},
+                           {"State", pxfNumber, 8},
+                           {"Who", pxfAlpha, 17}}),
+       "the field GenID is not a number"},
+      {Foreign("two.db", {{"GenID", pxfNumber, 8}, {"Prefix", pxfAlpha, 20}}),
+       "the table has 2 fields, a generator table 7"},
+      {(dir / "missing.db").string(), "Cannot read"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ReadParadox(c.path);
+      ADD_FAILURE() << "accepted: " << c.path;
+    } catch (const ETransferError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << c.path << " said: " << e.what() << "\nwanted: " << c.said;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tgen
