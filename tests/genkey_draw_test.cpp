@@ -585,6 +585,12 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(exported("Shop"), before);
+  r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace", "--dry-run",
+              (dir / "old.csv").string()});
+  EXPECT_EQ(r.out,
+            "would add GenID 5 prefix '\xC0\xE1-' suffix '0041'\n"
+            "would replace GenID 0 prefix 'INV-' suffix '0100' (the table holds suffix '0002')\n");
+  EXPECT_EQ(exported("Shop"), before);
   r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace",
               (dir / "old.csv").string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
