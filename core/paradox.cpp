@@ -44,6 +44,12 @@ std::vector<ParadoxField> Layout() {
   return layout;
 }
 
+// Starts pxlib once per process.
+void Boot() {
+  static const bool booted = (PX_boot(), true);
+  static_cast<void>(booted);
+}
+
 // A pxlib document that keeps the first error pxlib reports instead of printing it.
 class Document {
  public:
@@ -85,7 +91,7 @@ std::string Number(std::int64_t n) {
 std::string ReadRecords(const std::string& path) {
   std::string text;
   const auto fail = [](const std::string& reason) { throw ETransferError(reason); };
-  PX_boot();
+  Boot();
   Document doc;
   doc.get()->warnings = 0;
   if (PX_open_file(doc.get(), path.c_str()) < 0) fail("not a Paradox table: " + doc.Reason());
@@ -225,7 +231,7 @@ std::vector<TSequenceRow> ParseRecords(const std::string& text) {
 
 void WriteParadox(const std::string& path, const std::vector<TSequenceRow>& rows) {
   CheckSequenceRows(rows);
-  PX_boot();
+  Boot();
   const std::vector<ParadoxField> layout = Layout();
   // pxlib takes the field list as its own and frees it with the document.
   Document doc;

@@ -33,7 +33,8 @@ campaign() {
   while [ $SECONDS -lt $end ]; do
     # A non-zero status is a crash (saved under $crashes) or a leak; go on with the time left.
     "$build/fuzz/${target}_fuzz" -max_total_time=$((end - SECONDS)) -print_final_stats=1 \
-      -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/seeds/$target" "$root/fuzz/corpus/$target" \
+      -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/seeds/$target" \
+      $( [ -d "$root/fuzz/corpus/$target" ] && echo "$root/fuzz/corpus/$target" ) \
       $( [ -d "$root/fuzz/regressions/$target" ] && echo "$root/fuzz/regressions/$target" ) \
       >>"$log" 2>&1 || echo "fuzz: $target stopped with status $?; going on" >>"$log"
   done
@@ -57,6 +58,6 @@ for t in "${targets[@]}"; do
 done
 echo "fuzz: to let the test suite replay what the campaign found (only inputs that add coverage):"
 for t in "${targets[@]}"; do
-  echo "  $build/fuzz/${t}_fuzz -merge=1 fuzz/corpus/$t $work/corpus/$t"
+  echo "  mkdir -p fuzz/corpus/$t && $build/fuzz/${t}_fuzz -merge=1 fuzz/corpus/$t $work/corpus/$t"
 done
 exit $status
