@@ -69,7 +69,7 @@ void SetField(TSequenceRow& r, std::string_view name, const std::string& text) {
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || n < INT32_MIN ||
         n > INT32_MAX) {
       throw ETransferError(Where(r) + ": " + std::string(name) + " '" + text +
-                           "' is not a whole number");
+                           "' is not a whole number from -2147483648 to 2147483647");
     }
     (name == genfield::GenID ? r.GenID : name == genfield::State ? r.State : r.Try) = n;
     return;
@@ -201,6 +201,9 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
     doc = nlohmann::json::parse(in);
   } catch (const nlohmann::json::parse_error& e) {
     throw ETransferError("not JSON: syntax error at byte " + std::to_string(e.byte));
+  } catch (const nlohmann::json::exception& e) {
+    // A number too large for any type, say.
+    throw ETransferError(std::string("not JSON this reader takes: ") + e.what());
   }
   if (!doc.is_array()) throw ETransferError("not an array of rows");
   std::vector<TSequenceRow> rows;
@@ -224,7 +227,10 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
         if (!v.is_number_integer())
           throw ETransferError(Where(row) + ": " + name + " " + v.dump() +
                                " is not a whole number");
-        SetField(row, c, std::to_string(v.get<std::int64_t>()));
+        // A number above any signed one stays as large as it is, to be refused as such.
+        SetField(row, c,
+                 v.is_number_unsigned() ? std::to_string(v.get<std::uint64_t>())
+                                        : std::to_string(v.get<std::int64_t>()));
       } else {
         if (!v.is_string())
           throw ETransferError(Where(row) + ": " + name + " " + v.dump() + " is not a text");
