@@ -11,6 +11,7 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +26,7 @@ namespace tgen {
 namespace {
 
 constexpr int kCodePage = 1251;
-constexpr auto kReadTimeout = std::chrono::seconds(30);
+constexpr auto kReadTimeout = std::chrono::seconds(10);  // a generator table takes milliseconds
 
 // The fields of the table, in stored order, as Paradox types them.
 struct ParadoxField {
@@ -86,11 +87,50 @@ std::string Number(std::int64_t n) {
   return std::to_string(n);
 }
 
+// Checks the fixed start of a Paradox table's header from the raw bytes, before pxlib reads
+// the file: pxlib follows the header's block counts and the blocks' links as they stand, and
+// loops on a file that holds fewer blocks than its header says. Little-endian fields: record
+// size (0), header size (2), block size in KiB (5), records (6), blocks (0x0C), first and last
+// block (0x0E, 0x10).
+void CheckRawHeader(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw ETransferError(std::string("Cannot read ") + path);
+  std::array<unsigned char, 0x58> h{};
+  const std::size_t got = std::fread(h.data(), 1, h.size(), f);
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fclose(f);
+  if (got < h.size())
+    throw ETransferError("not a Paradox table: the file is shorter than a header");
+  const auto u16 = [&](std::size_t at) { return h[at] | (h[at + 1] << 8); };
+  const auto u32 = [&](std::size_t at) {
+    return static_cast<unsigned long>(u16(at)) | (static_cast<unsigned long>(u16(at + 2)) << 16);
+  };
+  const long header = u16(2);
+  const long block = static_cast<long>(h[5]) * 1024;
+  const long blocks = u16(0x0C);
+  if (header < static_cast<long>(h.size()) || size < header)
+    throw ETransferError("the file is cut short: its header alone is " + std::to_string(header) +
+                         " bytes");
+  const long record = u16(0);
+  if (record <= 0) throw ETransferError("not a Paradox table: its records have no size");
+  if (block <= 0 || block > 32 * 1024) throw ETransferError("the header names no valid block size");
+  if (header + blocks * block > size) {
+    throw ETransferError("the file is cut short: its header counts " + std::to_string(blocks) +
+                         " blocks of " + std::to_string(block) + " bytes");
+  }
+  if (u16(0x0E) > blocks || u16(0x10) > blocks)
+    throw ETransferError("the header names a block the file does not hold");
+  if (u32(6) > static_cast<unsigned long>(blocks) * static_cast<unsigned long>(block / record))
+    throw ETransferError("the header counts more records than its blocks hold");
+}
+
 // Reads the records of a Paradox generator table in this process: the rows, as lines of fields
 // separated by a unit separator. ETransferError when the layout is not a generator table's.
 std::string ReadRecords(const std::string& path) {
   std::string text;
   const auto fail = [](const std::string& reason) { throw ETransferError(reason); };
+  CheckRawHeader(path);
   Boot();
   Document doc;
   doc.get()->warnings = 0;
