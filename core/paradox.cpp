@@ -91,7 +91,7 @@ std::string Number(std::int64_t n) {
 // the file: pxlib follows the header's block counts and the blocks' links as they stand, and
 // loops on a file that holds fewer blocks than its header says. Little-endian fields: record
 // size (0), header size (2), block size in KiB (5), records (6), blocks (0x0C), first and last
-// block (0x0E, 0x10).
+// block (0x0E, 0x10), encryption (0x25).
 void CheckRawHeader(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) throw ETransferError(std::string("Cannot read ") + path);
@@ -119,6 +119,11 @@ void CheckRawHeader(const std::string& path) {
     throw ETransferError("the file is cut short: its header counts " + std::to_string(blocks) +
                          " blocks of " + std::to_string(block) + " bytes");
   }
+  // A password-protected table (any other value than "none" at 0x25) is read by pxlib's
+  // decryption, which loops on damaged blocks; generator tables were never protected.
+  const unsigned long encryption = u32(0x25);
+  if (encryption != 0 && encryption != 0xFF00FF00UL)
+    throw ETransferError("the table is password-protected; remove the password in Paradox first");
   if (u16(0x0E) > blocks || u16(0x10) > blocks)
     throw ETransferError("the header names a block the file does not hold");
   if (u32(6) > static_cast<unsigned long>(blocks) * static_cast<unsigned long>(block / record))

@@ -58,6 +58,16 @@ class ParadoxTest : public ::testing::Test {
     return path;
   }
 
+  // A copy of `from` marked password-protected in its header.
+  std::string Encrypted(const std::string& from) {
+    const std::string path = (dir / "locked.db").string();
+    std::ifstream in(from, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    data[0x25] = '\x01';
+    std::ofstream(path, std::ios::binary) << data;
+    return path;
+  }
+
   fs::path dir;
 };
 
@@ -122,6 +132,7 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
        "the field GenID is not a number"},
       {Foreign("two.db", {{"GenID", pxfNumber, 8}, {"Prefix", pxfAlpha, 20}}),
        "the table has 2 fields, a generator table 7"},
+      {Encrypted(good), "password-protected"},
       {(dir / "missing.db").string(), "Cannot read"},
   };
   for (const auto& c : cases) {
