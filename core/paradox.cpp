@@ -359,6 +359,10 @@ std::vector<TSequenceRow> ReadParadox(const std::string& path) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
+    throw ETransferError("the Paradox table is damaged: its reader did not finish within " +
+                         std::to_string(kReadTimeout.count()) + " s");
+  }
   if (WIFSIGNALED(status)) {
     throw ETransferError("the Paradox table is damaged: its reader failed on it (signal " +
                          std::to_string(WTERMSIG(status)) + ")");
