@@ -6,7 +6,6 @@ extern "C" {
 }
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +13,11 @@ extern "C" {
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -93,13 +95,14 @@ std::string Number(std::int64_t n) {
 // size (0), header size (2), block size in KiB (5), records (6), blocks (0x0C), first and last
 // block (0x0E, 0x10), encryption (0x25).
 void CheckRawHeader(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw ETransferError(std::string("Cannot read ") + path);
+  std::ifstream in(path, std::ios::binary);
+  std::error_code error;
+  const auto file_size = std::filesystem::file_size(path, error);
+  if (!in || error) throw ETransferError(std::string("Cannot read ") + path);
+  const auto size = static_cast<long>(file_size);
   std::array<unsigned char, 0x58> h{};
-  const std::size_t got = std::fread(h.data(), 1, h.size(), f);
-  std::fseek(f, 0, SEEK_END);
-  const long size = std::ftell(f);
-  std::fclose(f);
+  in.read(reinterpret_cast<char*>(h.data()), static_cast<std::streamsize>(h.size()));  // NOLINT
+  const auto got = static_cast<std::size_t>(in.gcount());
   if (got < h.size())
     throw ETransferError("not a Paradox table: the file is shorter than a header");
   const auto u16 = [&](std::size_t at) { return h[at] | (h[at + 1] << 8); };
@@ -114,7 +117,8 @@ void CheckRawHeader(const std::string& path) {
                          " bytes");
   const long record = u16(0);
   if (record <= 0) throw ETransferError("not a Paradox table: its records have no size");
-  if (block <= 0 || block > 32 * 1024) throw ETransferError("the header names no valid block size");
+  if (block <= 0 || block > 32L * 1024)
+    throw ETransferError("the header names no valid block size");
   if (header + blocks * block > size) {
     throw ETransferError("the file is cut short: its header counts " + std::to_string(blocks) +
                          " blocks of " + std::to_string(block) + " bytes");
@@ -291,7 +295,7 @@ void WriteParadox(const std::string& path, const std::vector<TSequenceRow>& rows
     fields[i].px_fdc = 0;
   }
   const std::string partial = path + ".partial";
-  std::remove(partial.c_str());
+  static_cast<void>(std::remove(partial.c_str()));
   if (PX_create_file(doc.get(), fields, static_cast<int>(layout.size()), partial.c_str(),
                      pxfFileTypNonIndexDB) < 0) {
     throw ETransferError("Cannot write " + path + ": " + doc.Reason());
@@ -323,13 +327,13 @@ void WriteParadox(const std::string& path, const std::vector<TSequenceRow>& rows
       offset += f.length;
     }
     if (PX_put_record(doc.get(), record.data()) < 0) {
-      std::remove(partial.c_str());
+      static_cast<void>(std::remove(partial.c_str()));
       throw ETransferError("Cannot write " + path + ": " + doc.Reason());
     }
   }
   doc.Close();
   if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
+    static_cast<void>(std::remove(partial.c_str()));
     throw ETransferError("Cannot write " + path + ": " + std::strerror(errno));
   }
 }

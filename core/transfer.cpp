@@ -138,7 +138,7 @@ class CsvReader {
   [[nodiscard]] std::size_t Record() const { return record_; }
 
  private:
-  ETransferError Bad(const std::string& what) const {
+  [[nodiscard]] ETransferError Bad(const std::string& what) const {
     return ETransferError(
         (record_ <= 1 ? std::string("header") : "row " + std::to_string(record_ - 1)) + ": " +
         what);
