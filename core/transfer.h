@@ -24,6 +24,8 @@ struct TSequenceRow {
   std::string Time;
   std::string Who;
   std::size_t Source = 0;  // its row in the file it came from (1: the first after the header)
+
+  bool operator==(const TSequenceRow&) const = default;
 };
 
 // A file that cannot be imported as it is; the message names the row and the reason. Nothing
