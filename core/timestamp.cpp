@@ -18,14 +18,29 @@ namespace tgen {
 namespace {
 
 std::string Format(const TLocalTime& t) {
-  // Blank-padded fields, as the stamp has always been formatted, then the blanks made zeros.
-  std::array<char, 24> date{};
-  std::array<char, 24> time{};
-  static_cast<void>(std::snprintf(date.data(), date.size(), "%4d%2d%2d", t.Year, t.Month, t.Day));
-  static_cast<void>(
-      std::snprintf(time.data(), time.size(), "%2d%2d%2d%3d", t.Hour, t.Min, t.Sec, t.MSec));
-  std::string stamp = std::string(date.data()) + time.data();
-  std::replace(stamp.begin(), stamp.end(), ' ', '0');
+  // Each field zero-padded to its width (a wider value keeps all its digits), written by hand:
+  // a draw makes a stamp for every key.
+  std::string stamp;
+  stamp.reserve(17);
+  const auto put = [&stamp](unsigned value, std::size_t width) {
+    std::array<char, 8> digits{};
+    std::size_t n = 0;
+    do {
+      digits.at(n++) = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    for (std::size_t i = n; i < width; ++i)
+      stamp += '0';
+    while (n > 0)
+      stamp += digits.at(--n);
+  };
+  put(t.Year, 4);
+  put(t.Month, 2);
+  put(t.Day, 2);
+  put(t.Hour, 2);
+  put(t.Min, 2);
+  put(t.Sec, 2);
+  put(t.MSec, 3);
   return stamp;
 }
 

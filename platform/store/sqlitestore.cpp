@@ -494,8 +494,11 @@ class SqliteTable final : public TTableDriver {
     IncrementShape shape{field, required, set};
     if (!increment_sql_.empty() && shape == increment_shape_) return increment_sql_;
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
-    std::string sql = "UPDATE " + sql_table_ + " SET " + column + " = printf('%0*d', ?1, CAST(" +
-                      column + " AS INTEGER) + ?2)";
+    // Zero-padded to the width ?1 by taking the last ?1 characters of a run of zeros and the
+    // sum (at most 18 digits, which the limit keeps it within).
+    std::string sql = "UPDATE " + sql_table_ + " SET " + column +
+                      " = substr('000000000000000000' || (CAST(" + column +
+                      " AS INTEGER) + ?2), -?1)";
     int next = 5;
     for (const std::size_t f : set)
       sql += ", " + QuoteIdentifier(defs_.at(f).Name) + " = ?" + std::to_string(next++);
