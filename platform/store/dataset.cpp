@@ -159,6 +159,11 @@ void TTable::CheckEditing(const char* what) const {
 }
 
 TField* TTable::FindField(std::string_view name) {
+  // Names are matched without regard to case; the exact spelling, which callers nearly always
+  // use, is looked for first because it is much cheaper to compare.
+  for (TField& f : fields_) {
+    if (f.FieldName() == name) return &f;
+  }
   for (TField& f : fields_) {
     if (CompareText(f.FieldName(), name) == 0) return &f;
   }
