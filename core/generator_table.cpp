@@ -25,19 +25,29 @@ namespace {
 
 constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
 
-// Runs one store operation of a draw in a transaction: what it returns, or nothing when the
-// store failed (the attempt is then tried again); a lock time-out and a commit in doubt end
-// the draw and go to the caller.
-std::optional<bool> TryStore(const std::function<bool()>& store) {
+// Inside a handler: rethrows the store failures that end a draw whatever the draw would do
+// next (a lock time-out, a commit in doubt, the application's transaction gone); returns for
+// the others.
+void RethrowWhatEndsTheDraw() {
   try {
-    return store();
+    throw;
   } catch (const ELockTimeout&) {
     throw;
   } catch (const ECommitUnknown&) {
     throw;
   } catch (const ETransactionLost&) {
     throw;
+  } catch (...) {
+  }
+}
+
+// Runs one store operation of a draw in a transaction: what it returns, or nothing when the
+// store failed (the attempt is then tried again); what ends a draw goes to the caller.
+std::optional<bool> TryStore(const std::function<bool()>& store) {
+  try {
+    return store();
   } catch (const EDatabaseError&) {
+    RethrowWhatEndsTheDraw();
     return std::nullopt;
   }
 }
@@ -48,15 +58,10 @@ std::optional<bool> TryStore(const std::function<bool()>& store) {
 [[noreturn]] void RethrowDrawFailure() {
   try {
     throw;
-  } catch (const ELockTimeout&) {
-    throw;
-  } catch (const ECommitUnknown&) {
-    throw;
-  } catch (const ETransactionLost&) {
-    throw;
   } catch (const EKeyViolation&) {
     throw;
   } catch (const EDatabaseError& e) {
+    RethrowWhatEndsTheDraw();
     if (e.Message().rfind("Can not generate", 0) == 0) throw;
     throw EDatabaseError("Can not generate a new value: " + e.Message() +
                          "; no key was handed out");

@@ -14,6 +14,26 @@ namespace {
 
 constexpr const char* kHeader = "GenID,Prefix,Suffix,State,Who,Try,Time\r\n";
 
+// A damaged file, and what its refusal must say.
+struct Refusal {
+  std::string text;
+  std::string said;
+};
+
+// Each file is refused by `read` with its reason.
+template <typename Read>
+void ExpectRefused(Read read, const std::vector<Refusal>& cases) {
+  for (const Refusal& c : cases) {
+    try {
+      read(c.text);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const ETransferError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << "said: " << e.what() << "\nwanted: " << c.said;
+    }
+  }
+}
+
 std::vector<TSequenceRow> FromCsv(const std::string& text) {
   std::istringstream in(text);
   return ReadCsv(in);
@@ -40,10 +60,7 @@ TEST(TransferTest, CsvKeepsEveryByteAndQuotesWhatNeedsIt) {
 
 TEST(TransferTest, DamagedFilesAreRefusedWithTheirRowAndReason) {
   const std::string h = kHeader;
-  const struct {
-    std::string text;
-    std::string said;
-  } cases[] = {
+  const std::vector<Refusal> cases = {
       {"", "no header"},
       {"GenID,Prefix,Suffix,State,Who,Try\r\n", "the column Time is missing"},
       {h.substr(0, h.size() - 2) + ",Extra\r\n", "unknown column 'Extra'"},
@@ -60,15 +77,7 @@ TEST(TransferTest, DamagedFilesAreRefusedWithTheirRowAndReason) {
       {h + "0,P,1,0,,0,\r\n1,P,1,0,,0,\r\n0,P,2,0,,0,\r\n",
        "row 3: the sequence of GenID 0 and prefix 'P' is in row 1 already"},
   };
-  for (const auto& c : cases) {
-    try {
-      FromCsv(c.text);
-      ADD_FAILURE() << "accepted: " << c.text;
-    } catch (const ETransferError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
-          << "said: " << e.what() << "\nwanted: " << c.said;
-    }
-  }
+  ExpectRefused(FromCsv, cases);
 }
 
 std::vector<TSequenceRow> FromJson(const std::string& text) {
@@ -92,10 +101,7 @@ TEST(TransferTest, JsonIsUnicodeAndComesBackAsTheSameBytes) {
 
 TEST(TransferTest, DamagedJsonIsRefusedWithTheRowOrOffsetAndReason) {
   const std::string row = R"("Prefix":"P","Suffix":"1","State":0,"Who":"","Try":0,"Time":"")";
-  const struct {
-    std::string text;
-    std::string said;
-  } cases[] = {
+  const std::vector<Refusal> cases = {
       {"[{\"GenID\":1,", "syntax error at byte 13"},
       {"{}", "not an array of rows"},
       {"[1]", "row 1: not an object"},
@@ -110,15 +116,7 @@ TEST(TransferTest, DamagedJsonIsRefusedWithTheRowOrOffsetAndReason) {
        "row 1: Prefix"},
       {"[{\"GenID\":1," + row + "},{\"GenID\":1," + row + "}]", "row 2: the sequence"},
   };
-  for (const auto& c : cases) {
-    try {
-      FromJson(c.text);
-      ADD_FAILURE() << "accepted: " << c.text;
-    } catch (const ETransferError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
-          << "said: " << e.what() << "\nwanted: " << c.said;
-    }
-  }
+  ExpectRefused(FromJson, cases);
 }
 
 class ImportTest : public ::testing::Test {
