@@ -122,6 +122,9 @@ class Connection {
     while (r) {  // the rest, up to the end of the statement's results
       Result extra = Next();
       if (!extra) break;
+      // A failure after the rows is the outcome: a statement in a transaction of its own
+      // commits only at its end, and a server ending the session there commits nothing.
+      if (!Succeeded(extra.get())) r = std::move(extra);
     }
     if (Succeeded(r.get())) {
       Note(sql);
@@ -172,6 +175,7 @@ class Connection {
       while (complete) {  // the rest of this statement's results, up to its end mark
         Result extra = Next();
         if (!extra) break;
+        if (!Succeeded(extra.get())) r = std::move(extra);  // a later failure is the outcome
         complete = PQstatus(c) == CONNECTION_OK;
       }
       results.push_back(std::move(r));
