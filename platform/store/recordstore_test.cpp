@@ -2,6 +2,7 @@
 #include "platform/store/recordstore.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +81,8 @@ class PgStore : public Store {
     driver_.CreateTable(uri_, table_, kFields, kKey);
   }
   std::unique_ptr<TTableDriver> Open() override { return driver_.OpenTable(uri_, table_); }
+  [[nodiscard]] const std::string& uri() const { return uri_; }
+  [[nodiscard]] const std::string& table() const { return table_; }
 
  private:
   std::string uri_;
@@ -308,6 +311,63 @@ TEST_P(RecordStoreTest, BytesAndNumbersComeBackAsStored) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, RecordStoreTest,
                          ::testing::Values("memory", "sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+// A one-statement step commits at the end of its statement, after the server has sent the
+// stepped row. A commit that fails there, or a session the server ends there, stored nothing:
+// the step must fail, and the next one must step the same value again.
+using PgCommitFaultTest = RecordStoreTest;
+
+TEST_P(PgCommitFaultTest, AStepWhoseCommitFailsAfterItsRowHandsNothingOut) {
+  const auto& pg = dynamic_cast<const PgStore&>(*store);
+  const std::unique_ptr<PGconn, decltype(&PQfinish)> admin(PQconnectdb(pg.uri().c_str()),
+                                                           &PQfinish);
+  ASSERT_EQ(PQstatus(admin.get()), CONNECTION_OK);
+  const auto run = [&](const std::string& sql) {
+    const std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(admin.get(), sql.c_str()),
+                                                          &PQclear);
+    ASSERT_EQ(PQresultStatus(r.get()), PGRES_COMMAND_OK) << PQerrorMessage(admin.get());
+  };
+  struct Case {
+    const char* name;
+    const char* at_commit;  // what the trigger does when the transaction commits
+    bool unknown;           // whether the client can only say the outcome is unknown
+  };
+  const std::vector<Case> cases = {
+      {"a check deferred to the commit fails", "RAISE EXCEPTION 'refused at commit';", false},
+      {"the server ends the session at the commit",
+       "PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(10);", true},
+  };
+  AddRow(1, "F", "0099");
+  const std::string trigger = "\"fault_" + pg.table() + "\"";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    run("CREATE OR REPLACE FUNCTION " + trigger +
+        "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN " + c.at_commit + " RETURN NULL; END $$");
+    run("CREATE CONSTRAINT TRIGGER " + trigger + " AFTER UPDATE ON \"" + pg.table() +
+        "\" DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION " + trigger + "()");
+    auto t = At(1, "F");
+    try {
+      const bool stored =
+          t->IncrementIf("Suffix", 1, "9999", {{"State", 0.0}}, {}, std::chrono::seconds(5));
+      ADD_FAILURE() << "the step returned " << stored << " with "
+                    << t->FieldByName("Suffix").AsString();
+    } catch (const EDatabaseError& e) {
+      EXPECT_EQ(dynamic_cast<const ECommitUnknown*>(&e) != nullptr, c.unknown) << e.what();
+    }
+    run("DROP TRIGGER " + trigger + " ON \"" + pg.table() + "\"");
+    auto after = At(1, "F");
+    EXPECT_EQ(after->FieldByName("Suffix").AsString(), "0099");
+    EXPECT_TRUE(
+        after->IncrementIf("Suffix", 1, "9999", {{"State", 0.0}}, {}, std::chrono::seconds(5)));
+    EXPECT_EQ(after->FieldByName("Suffix").AsString(), "0100");
+    after->Edit();
+    after->FieldByName("Suffix").SetAsString("0099");
+    after->Post();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, PgCommitFaultTest, ::testing::Values("postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 TEST(RecordStore, ReadsDeclaredTypes) {
