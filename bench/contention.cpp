@@ -53,7 +53,8 @@ constexpr const char* kUsage = R"(contention: keys per second of the generator a
   --kill-every-ms  also run each generator measurement while one random client is SIGKILLed
                    this often and replaced; the table gains the throughput under kills
   --repeat         rounds of every measurement, each round measuring every series once;
-                   the table shows the medians (default 1)
+                   the table shows the medians of the keys per second and of each round's
+                   ratios (default 1)
   --batch          keys the generator draws per lock cycle (GenerateBatch); 1 draws singly
   --cache          the generator's CacheSize: N keys reserved at a time, handed out singly
   --mask           the generator's mask; a digits-only counting part is stepped by the store
@@ -77,7 +78,7 @@ struct Options {
   std::string lock;  // of the run under way
   int kill_every_ms = 0;
   int wait_round_us = 100;
-  int repeat = 1;  // rounds of every measurement; the table shows the medians
+  int repeat = 1;  // rounds of every measurement; the table shows medians
   std::string mask = "#######";
   int batch = 1;  // keys per lock cycle of the generator
   int cache = 0;  // its CacheSize
@@ -336,6 +337,16 @@ Result Median(std::vector<Result> runs) {
   return median;
 }
 
+// The median of the ratios a/b of runs measured in the same round: the machine's slow and fast
+// spells, which a round's runs share, cancel out of each ratio.
+double MedianRatio(const std::vector<Result>& a, const std::vector<Result>& b) {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+    ratios.push_back(a[i].keys_per_second / b[i].keys_per_second);
+  std::sort(ratios.begin(), ratios.end());
+  return ratios.empty() ? 0 : ratios[ratios.size() / 2];
+}
+
 template <typename T>
 std::vector<T> ParseList(const std::string& text, T (*convert)(const std::string&)) {
   std::vector<T> values;
@@ -436,15 +447,21 @@ int main(int argc, char** argv) {
                   << " sequence" << (separate ? "s" : "") << ", " << clients << " client"
                   << (clients > 1 ? "s" : "") << "\n";
         // Each round measures every series once, so that a slow spell of the machine falls on
-        // all of them; the table shows the medians.
+        // all of them; the table shows the medians, and each ratio is the median of the
+        // ratios within a round.
         std::vector<Result> counters;
         std::vector<Result> nexts;
         std::map<std::string, std::vector<Result>> gens;
         std::map<std::string, std::vector<Result>> killeds;
         for (int round = 0; round < o.repeat; ++round) {
-          counters.push_back(
-              Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate, 0));
-          nexts.push_back(pg ? Run(DrawWithNextval, o, clients, separate, 0) : Result{});
+          const auto baselines = [&] {
+            counters.push_back(
+                Run(pg ? DrawWithPgCounterRow : DrawWithCounterRow, o, clients, separate, 0));
+            nexts.push_back(pg ? Run(DrawWithNextval, o, clients, separate, 0) : Result{});
+          };
+          // Every other round measures the generator first, so that what one run leaves
+          // behind (the disk's write-back, the files it deletes) falls on either side alike.
+          if (round % 2 == 0) baselines();
           for (const std::string& lock : o.locks) {
             o.lock = lock;
             gens[lock].push_back(Run(DrawWithGenerator, o, clients, separate, 0));
@@ -452,6 +469,7 @@ int main(int argc, char** argv) {
                 o.kill_every_ms > 0 ? Run(DrawWithGenerator, o, clients, separate, o.kill_every_ms)
                                     : Result{});
           }
+          if (round % 2 == 1) baselines();
         }
         const Result counter = Median(counters);
         const Result next = Median(nexts);
@@ -474,10 +492,10 @@ int main(int argc, char** argv) {
                     << clients << " | " << lock << " | " << cell(true, gen.keys_per_second, 0)
                     << " | " << cell(true, counter.keys_per_second, 0) << " | "
                     << cell(pg, next.keys_per_second, 0) << " | "
-                    << cell(true, gen.keys_per_second / counter.keys_per_second, 2) << " | "
-                    << cell(pg, gen.keys_per_second / next.keys_per_second, 2) << " | "
+                    << cell(true, MedianRatio(gens[lock], counters), 2) << " | "
+                    << cell(pg, MedianRatio(gens[lock], nexts), 2) << " | "
                     << cell(kills, killed.keys_per_second, 0) << " | "
-                    << cell(kills, killed.keys_per_second / gen.keys_per_second, 2) << " | "
+                    << cell(kills, MedianRatio(killeds[lock], gens[lock]), 2) << " | "
                     << (kills ? std::to_string(killed.kills) : "-") << " | "
                     << (distinct ? "yes" : "NO") << " |\n"
                     << std::flush;

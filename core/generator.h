@@ -240,7 +240,8 @@ class TGenerator : public TComponent {
   [[nodiscard]] Position SavePosition() const;
   void RestorePosition(const Position& p);
   // Generator and GenerateBatch: Draw, and the position put back on failure.
-  std::vector<TmString> DrawKeys(int count);
+  // The keys drawn, valid until the next draw.
+  const std::vector<TmString>& DrawKeys(int count);
   // The draw itself, of FBatchSize keys into FBatchKeys.
   void Draw();
   // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys.
@@ -303,6 +304,10 @@ class TGenerator : public TComponent {
   int FBatchSize = 1;                    // keys the draw under way hands out
   std::vector<TmString> FBatchKeys;      // and the keys it stepped through,
   std::vector<TmString> FBatchSuffixes;  // with their suffixes
+  // What the store's own step of a decimal suffix requires of the row and sets in it: built
+  // once, only the stamp changes from draw to draw.
+  TTable::TNamedValues FStepRequired;
+  TTable::TNamedValues FStepValues;
   std::int32_t FCacheSize = 0;
   struct TCacheEntry {
     TmString Key, Suffix;

@@ -8,7 +8,6 @@
 // hold a row, and a client whose lock was broken stores nothing.
 #include <algorithm>
 #include <exception>
-#include <functional>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -43,7 +42,8 @@ void RethrowWhatEndsTheDraw() {
 
 // Runs one store operation of a draw in a transaction: what it returns, or nothing when the
 // store failed (the attempt is then tried again); what ends a draw goes to the caller.
-std::optional<bool> TryStore(const std::function<bool()>& store) {
+template <class Store>
+std::optional<bool> TryStore(const Store& store) {
   try {
     return store();
   } catch (const EDatabaseError&) {
@@ -257,7 +257,7 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
   return DrawKeys(1).back();
 }
 
-std::vector<TmString> TGenerator::DrawKeys(int count) {
+const std::vector<TmString>& TGenerator::DrawKeys(int count) {
   // A failed draw leaves the component where the last successful call left it: the value,
   // and the prefix and suffix that Undo works on. Otherwise an Undo after a time-out would
   // step back from a value that was never handed out.
@@ -272,7 +272,7 @@ std::vector<TmString> TGenerator::DrawKeys(int count) {
     RethrowDrawFailure();
   }
   FBatchSize = 1;
-  return std::exchange(FBatchKeys, {});
+  return FBatchKeys;
 }
 
 void TGenerator::StepBatch() {
@@ -416,12 +416,16 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     // The highest suffix from which the whole batch still fits before the end.
     const std::optional<std::string> limit = AddDecimal(last, -FBatchSize);
     const std::string stamp = GetTimeStamp();
+    if (FStepValues.empty()) {
+      FStepRequired = {{genfield::State, 0.0}};
+      FStepValues = {{genfield::Try, 0.0},
+                     {genfield::Time, stamp},
+                     {genfield::Who, FWho},
+                     {genfield::State, 0.0}};
+    }
+    std::get<std::string>(FStepValues[1].second) = stamp;
     const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
-      return FTable->IncrementIf(genfield::Suffix, FBatchSize, *limit, {{genfield::State, 0.0}},
-                                 {{genfield::Try, 0.0},
-                                  {genfield::Time, stamp},
-                                  {genfield::Who, FWho},
-                                  {genfield::State, 0.0}},
+      return FTable->IncrementIf(genfield::Suffix, FBatchSize, *limit, FStepRequired, FStepValues,
                                  wait);
     });
     if (!stepped) return TStep::kFailed;

@@ -333,20 +333,18 @@ bool TTable::IncrementIf(std::string_view field, std::int64_t step, const std::s
   }
   const auto split = [this](const TNamedValues& named, std::vector<std::size_t>& fields,
                             TRecord& record) {
-    for (const auto& [name, value] : named) {
-      fields.push_back(FieldByName(name).Index());
-      record.push_back(value);
+    fields.resize(named.size());
+    record.resize(named.size());
+    for (std::size_t i = 0; i < named.size(); ++i) {
+      fields[i] = FieldByName(named[i].first).Index();
+      record[i] = named[i].second;  // assigned in place: a text reuses the room it had
     }
   };
-  std::vector<std::size_t> required_fields;
-  std::vector<std::size_t> set_fields;
-  TRecord expected;
-  TRecord set_values;
-  split(required, required_fields, expected);
-  split(values, set_fields, set_values);
+  split(required, increment_.required, increment_.expected);
+  split(values, increment_.set, increment_.values);
   TConditional outcome =
-      driver_->IncrementIf(*row_, FieldByName(field).Index(), step, limit, required_fields,
-                           expected, set_fields, set_values, wait);
+      driver_->IncrementIf(*row_, FieldByName(field).Index(), step, limit, increment_.required,
+                           increment_.expected, increment_.set, increment_.values, wait);
   current_ = std::move(outcome.Current);
   return outcome.Stored;
 }

@@ -168,6 +168,13 @@ class TTable : public TComponent {
   TRecord pending_;            // in edit or insert mode
   std::vector<bool> changed_;  // which pending values were set
   bool locked_ = false;        // the driver holds the row for this cursor's edit
+  // IncrementIf's fields and values as the driver takes them, kept from call to call so that
+  // a generator drawing key after key allocates nothing for them.
+  struct IncrementArgs {
+    std::vector<std::size_t> required, set;
+    TRecord expected, values;
+  };
+  IncrementArgs increment_;
 };
 
 }  // namespace tgen

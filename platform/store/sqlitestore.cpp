@@ -150,20 +150,26 @@ class Used {
   explicit Used(sqlite3_stmt* stmt) : stmt_(stmt) {}
   Used(const Used&) = delete;
   Used& operator=(const Used&) = delete;
-  ~Used() { sqlite3_reset(stmt_); }
+  ~Used() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);  // texts bound without a copy may be gone after this
+  }
   [[nodiscard]] sqlite3_stmt* get() const { return stmt_; }
 
  private:
   sqlite3_stmt* stmt_;
 };
 
-void Bind(Connection& c, sqlite3_stmt* stmt, int index, const TFieldValue& value) {
+// Binds `value` to parameter `index`; a text is copied unless `copy` is false, for a value that
+// outlives the statement's use (see Used).
+void Bind(Connection& c, sqlite3_stmt* stmt, int index, const TFieldValue& value,
+          bool copy = true) {
   int rc = SQLITE_OK;
   if (const auto* number = std::get_if<double>(&value)) {
     rc = sqlite3_bind_double(stmt, index, *number);
   } else if (const auto* text = std::get_if<std::string>(&value)) {
     rc = sqlite3_bind_text(stmt, index, text->data(), static_cast<int>(text->size()),
-                           SQLITE_TRANSIENT);
+                           copy ? SQLITE_TRANSIENT : SQLITE_STATIC);
   } else {
     rc = sqlite3_bind_null(stmt, index);
   }
@@ -369,12 +375,13 @@ class SqliteTable final : public TTableDriver {
       sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(limit.size()));
       sqlite3_bind_int64(stmt.get(), 2, step);
       sqlite3_bind_int64(stmt.get(), 3, row);
-      Bind(conn_, stmt.get(), 4, limit);
+      // The texts outlive the statement's use: bound without copies.
+      sqlite3_bind_text(stmt.get(), 4, limit.data(), static_cast<int>(limit.size()), SQLITE_STATIC);
       int index = 5;
       for (const TFieldValue& v : values)
-        Bind(conn_, stmt.get(), index++, v);
+        Bind(conn_, stmt.get(), index++, v, false);
       for (const TFieldValue& v : expected)
-        Bind(conn_, stmt.get(), index++, v);
+        Bind(conn_, stmt.get(), index++, v, false);
       rc = conn_.WithBusyTimeout(wait, [&] { return sqlite3_step(stmt.get()); });
       if (rc == SQLITE_ROW) {
         stored.Row = sqlite3_column_int64(stmt.get(), 0);
@@ -491,8 +498,10 @@ class SqliteTable final : public TTableDriver {
   // ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of `set`, then those of `required`.
   const std::string& IncrementSql(std::size_t field, const std::vector<std::size_t>& required,
                                   const std::vector<std::size_t>& set) {
-    IncrementShape shape{field, required, set};
-    if (!increment_sql_.empty() && shape == increment_shape_) return increment_sql_;
+    if (!increment_sql_.empty() && field == increment_shape_.field &&
+        required == increment_shape_.required && set == increment_shape_.set) {
+      return increment_sql_;
+    }
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
     // Zero-padded to the width ?1 by taking the last ?1 characters of a run of zeros and the
     // sum (at most 18 digits, which the limit keeps it within).
@@ -507,7 +516,7 @@ class SqliteTable final : public TTableDriver {
     for (const std::size_t f : required)
       sql += " AND " + QuoteIdentifier(defs_.at(f).Name) + " IS ?" + std::to_string(next++);
     sql += " RETURNING rowid, " + ColumnList(defs_, AllFields(defs_.size()));
-    increment_shape_ = std::move(shape);
+    increment_shape_ = {field, required, set};
     increment_sql_ = std::move(sql);
     return increment_sql_;
   }
@@ -554,7 +563,6 @@ class SqliteTable final : public TTableDriver {
     std::size_t field = 0;
     std::vector<std::size_t> required;
     std::vector<std::size_t> set;
-    bool operator==(const IncrementShape&) const = default;
   };
   IncrementShape increment_shape_;
   std::string increment_sql_;
