@@ -417,11 +417,9 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::optional<std::string> limit = AddDecimal(last, -FBatchSize);
     const std::string stamp = GetTimeStamp();
     if (FStepValues.empty()) {
+      // State must be 0 already: it is required, not set.
       FStepRequired = {{genfield::State, 0.0}};
-      FStepValues = {{genfield::Try, 0.0},
-                     {genfield::Time, stamp},
-                     {genfield::Who, FWho},
-                     {genfield::State, 0.0}};
+      FStepValues = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
     }
     std::get<std::string>(FStepValues[1].second) = stamp;
     const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
