@@ -128,6 +128,26 @@ class Connection {
     return rc;
   }
 
+  // A unit of work of several statements that stores all or nothing: a write transaction of
+  // its own, waiting up to `wait` for the write lock (its result code: SQLITE_BUSY when the
+  // wait ran out), or on a lent connection a savepoint inside the application's transaction.
+  int BeginUnit(std::chrono::milliseconds wait) {
+    if (lent_) return Run("SAVEPOINT tgen_unit");
+    return WithBusyTimeout(wait, [&] { return Run("BEGIN IMMEDIATE"); });
+  }
+  void CommitUnit(const std::string& what) {
+    ExecCached(lent_ ? "RELEASE tgen_unit" : "COMMIT", what);
+  }
+  // Undoes what the unit did; never throws.
+  void UndoUnit() noexcept {
+    if (!lent_) {
+      Rollback();
+    } else if (sqlite3_get_autocommit(db_.get()) == 0) {
+      sqlite3_exec(db_.get(), "ROLLBACK TO tgen_unit; RELEASE tgen_unit", nullptr, nullptr,
+                   nullptr);
+    }
+  }
+
   // Ends an open transaction without storing; never throws. A statement that failed on a lent
   // connection undid itself; the application's transaction stays open.
   void Rollback() noexcept {
@@ -254,6 +274,8 @@ class SqliteTable final : public TTableDriver {
     }
     if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + label);
     select_ = "SELECT rowid, " + ColumnList(defs_, AllFields(defs_.size())) + " FROM " + sql_table_;
+    fetch_sql_ = select_ + " WHERE rowid = ?1";
+    read_failed_ = "Cannot read table " + label;
   }
 
  public:
@@ -333,19 +355,21 @@ class SqliteTable final : public TTableDriver {
       }
       TLocated stored{row, locked_ && locked_->first == row ? locked_->second : TRecord{}};
       if (!fields.empty()) {
-        // The row as stored comes back with the update itself.
-        const Used stmt(conn_.Cached(
-            "UPDATE " + sql_table_ + " SET " + Assignments(defs_, fields, ", ", kStyle, 1) +
-            " WHERE rowid = " + ParamMark(kStyle, fields.size() + 1) + " RETURNING rowid, " +
-            ColumnList(defs_, AllFields(defs_.size()))));
-        for (std::size_t k = 0; k < fields.size(); ++k) {
-          Bind(conn_, stmt.get(), static_cast<int>(k + 1),
-               fields[k] < values.size() ? values[fields[k]] : TFieldValue{});
+        {
+          const Used stmt(conn_.Cached("UPDATE " + sql_table_ + " SET " +
+                                       Assignments(defs_, fields, ", ", kStyle, 1) +
+                                       " WHERE rowid = " + ParamMark(kStyle, fields.size() + 1)));
+          for (std::size_t k = 0; k < fields.size(); ++k) {
+            Bind(conn_, stmt.get(), static_cast<int>(k + 1),
+                 fields[k] < values.size() ? values[fields[k]] : TFieldValue{});
+          }
+          sqlite3_bind_int64(stmt.get(), static_cast<int>(fields.size() + 1), row);
+          const int rc = sqlite3_step(stmt.get());
+          if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
         }
-        Bind(conn_, stmt.get(), static_cast<int>(fields.size() + 1), static_cast<double>(row));
-        if (!Step(stmt.get(), stored, what)) {
-          throw EDatabaseError("The row of table " + conn_.label() + " was deleted");
-        }
+        // The row as stored, read in the same transaction (a type the column converts a value
+        // to shows).
+        stored.Values = Fetch(row);
       }
       locked_.reset();
       conn_.Commit(what);
@@ -366,40 +390,41 @@ class SqliteTable final : public TTableDriver {
       return TTableDriver::IncrementIf(row, field, step, limit, required, expected, set, values,
                                        wait);
     }
-    // One statement in a transaction of its own, as a counter row is stepped.
-    const std::string& sql = IncrementSql(field, required, set);
-    TLocated stored;
-    int rc = 0;
-    {
-      const Used stmt(conn_.Cached(sql));
-      sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(limit.size()));
-      sqlite3_bind_int64(stmt.get(), 2, step);
-      sqlite3_bind_int64(stmt.get(), 3, row);
-      // The texts outlive the statement's use: bound without copies.
-      sqlite3_bind_text(stmt.get(), 4, limit.data(), static_cast<int>(limit.size()), SQLITE_STATIC);
-      int index = 5;
-      for (const TFieldValue& v : values)
-        Bind(conn_, stmt.get(), index++, v, false);
-      for (const TFieldValue& v : expected)
-        Bind(conn_, stmt.get(), index++, v, false);
-      rc = conn_.WithBusyTimeout(wait, [&] { return sqlite3_step(stmt.get()); });
-      if (rc == SQLITE_ROW) {
-        stored.Row = sqlite3_column_int64(stmt.get(), 0);
-        stored.Values.reserve(defs_.size());
-        for (std::size_t i = 0; i < defs_.size(); ++i)
-          stored.Values.push_back(Column(stmt.get(), static_cast<int>(i + 1)));
-        // The statement commits when it runs to its end: only then is the key stored.
-        const int end = sqlite3_step(stmt.get());
-        if (end != SQLITE_DONE) Fail(conn_.get(), end, StoreFailed());
-      }
-    }
+    // One transaction and one commit, as a counter row is stepped: the write lock, the update,
+    // the row read back by its rowid. (An UPDATE ... RETURNING would build a temporary table for
+    // the returned row on every call, which costs SQLite more than the rest of the step.)
+    const int rc = conn_.BeginUnit(wait);
     if ((rc & 0xFF) == SQLITE_BUSY) {
       throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
                          std::to_string(wait.count()) + " ms");
     }
-    if (rc == SQLITE_ROW) return {true, std::move(stored.Values)};
-    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, StoreFailed());
-    return {false, Fetch(row)};
+    if (rc != SQLITE_OK) Fail(conn_.get(), rc, StoreFailed());
+    try {
+      bool stored = false;
+      {
+        const Used stmt(conn_.Cached(IncrementSql(field, required, set)));
+        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(limit.size()));
+        sqlite3_bind_int64(stmt.get(), 2, step);
+        sqlite3_bind_int64(stmt.get(), 3, row);
+        // The texts outlive the statement's use: bound without copies.
+        sqlite3_bind_text(stmt.get(), 4, limit.data(), static_cast<int>(limit.size()),
+                          SQLITE_STATIC);
+        int index = 5;
+        for (const TFieldValue& v : values)
+          Bind(conn_, stmt.get(), index++, v, false);
+        for (const TFieldValue& v : expected)
+          Bind(conn_, stmt.get(), index++, v, false);
+        const int done = sqlite3_step(stmt.get());
+        if (done != SQLITE_DONE) Fail(conn_.get(), done, StoreFailed());
+        stored = sqlite3_changes(conn_.get()) > 0;
+      }
+      TRecord current = Fetch(row);
+      conn_.CommitUnit(StoreFailed());  // only now is the key stored
+      return {stored, std::move(current)};
+    } catch (...) {
+      conn_.UndoUnit();
+      throw;
+    }
   }
 
   void Unlock(TRowId /*row*/) noexcept override {
@@ -495,7 +520,8 @@ class SqliteTable final : public TTableDriver {
     return "Cannot store a row of table " + conn_.label();
   }
 
-  // ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of `set`, then those of `required`.
+  // The conditional step's UPDATE: ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of
+  // `set`, then those of `required`.
   const std::string& IncrementSql(std::size_t field, const std::vector<std::size_t>& required,
                                   const std::vector<std::size_t>& set) {
     if (!increment_sql_.empty() && field == increment_shape_.field &&
@@ -515,7 +541,6 @@ class SqliteTable final : public TTableDriver {
            " NOT GLOB '*[^0-9]*' AND " + column + " <= ?4";
     for (const std::size_t f : required)
       sql += " AND " + QuoteIdentifier(defs_.at(f).Name) + " IS ?" + std::to_string(next++);
-    sql += " RETURNING rowid, " + ColumnList(defs_, AllFields(defs_.size()));
     increment_shape_ = {field, required, set};
     increment_sql_ = std::move(sql);
     return increment_sql_;
@@ -541,10 +566,10 @@ class SqliteTable final : public TTableDriver {
   }
 
   TRecord Fetch(TRowId row) {
-    const Used stmt(conn_.Cached(select_ + " WHERE rowid = ?1"));
-    Bind(conn_, stmt.get(), 1, static_cast<double>(row));
+    const Used stmt(conn_.Cached(fetch_sql_));
+    sqlite3_bind_int64(stmt.get(), 1, row);
     TLocated found;
-    if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) {
+    if (!Step(stmt.get(), found, read_failed_)) {
       throw EDatabaseError("The row of table " + conn_.label() + " was deleted");
     }
     return std::move(found.Values);
@@ -555,6 +580,8 @@ class SqliteTable final : public TTableDriver {
   std::string sql_table_;  // and quoted
   std::vector<TFieldDef> defs_;
   std::string select_;
+  std::string fetch_sql_;                             // one row by its rowid
+  std::string read_failed_;                           // what a failed read says
   std::optional<std::pair<TRowId, TRecord>> locked_;  // the row as the last Lock fetched it
 
   // The text of IncrementIf's statement for the last shape asked for: a generator asks for the
