@@ -367,8 +367,8 @@ class SqliteTable final : public TTableDriver {
           const int rc = sqlite3_step(stmt.get());
           if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
         }
-        // The row as stored, read in the same transaction (a type the column converts a value
-        // to shows).
+        // The row as stored, read back in the same transaction: a value the column's type
+        // converted comes back converted.
         stored.Values = Fetch(row);
       }
       locked_.reset();
