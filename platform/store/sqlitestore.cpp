@@ -276,6 +276,7 @@ class SqliteTable final : public TTableDriver {
     select_ = "SELECT rowid, " + ColumnList(defs_, AllFields(defs_.size())) + " FROM " + sql_table_;
     fetch_sql_ = select_ + " WHERE rowid = ?1";
     read_failed_ = "Cannot read table " + label;
+    store_failed_ = "Cannot store a row of table " + label;
   }
 
  public:
@@ -398,7 +399,7 @@ class SqliteTable final : public TTableDriver {
       throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
                          std::to_string(wait.count()) + " ms");
     }
-    if (rc != SQLITE_OK) Fail(conn_.get(), rc, StoreFailed());
+    if (rc != SQLITE_OK) Fail(conn_.get(), rc, store_failed_);
     try {
       bool stored = false;
       {
@@ -415,11 +416,11 @@ class SqliteTable final : public TTableDriver {
         for (const TFieldValue& v : expected)
           Bind(conn_, stmt.get(), index++, v, false);
         const int done = sqlite3_step(stmt.get());
-        if (done != SQLITE_DONE) Fail(conn_.get(), done, StoreFailed());
+        if (done != SQLITE_DONE) Fail(conn_.get(), done, store_failed_);
         stored = sqlite3_changes(conn_.get()) > 0;
       }
       TRecord current = Fetch(row);
-      conn_.CommitUnit(StoreFailed());  // only now is the key stored
+      conn_.CommitUnit(store_failed_);  // only now is the key stored
       return {stored, std::move(current)};
     } catch (...) {
       conn_.UndoUnit();
@@ -516,10 +517,6 @@ class SqliteTable final : public TTableDriver {
   }
 
  private:
-  [[nodiscard]] std::string StoreFailed() const {
-    return "Cannot store a row of table " + conn_.label();
-  }
-
   // The conditional step's UPDATE: ?1 width, ?2 step, ?3 rowid, ?4 limit, then the values of
   // `set`, then those of `required`.
   const std::string& IncrementSql(std::size_t field, const std::vector<std::size_t>& required,
@@ -582,6 +579,7 @@ class SqliteTable final : public TTableDriver {
   std::string select_;
   std::string fetch_sql_;                             // one row by its rowid
   std::string read_failed_;                           // what a failed read says
+  std::string store_failed_;                          // and a failed write
   std::optional<std::pair<TRowId, TRecord>> locked_;  // the row as the last Lock fetched it
 
   // The text of IncrementIf's statement for the last shape asked for: a generator asks for the
