@@ -93,17 +93,19 @@ std::string Number(std::int64_t n) {
 // the file: pxlib follows the header's block counts and the blocks' links as they stand, and
 // loops on a file that holds fewer blocks than its header says. Little-endian fields: record
 // size (0), header size (2), block size in KiB (5), records (6), blocks (0x0C), first and last
-// block (0x0E, 0x10), encryption (0x25).
+// block (0x0E, 0x10), encryption (0x25), file version (0x39), and in the longer header of
+// version 4.0 tables on (version 5 and up) a second encryption field (0x5C).
 void CheckRawHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
   const auto file_size = std::filesystem::file_size(path, error);
   if (!in || error) throw ETransferError(std::string("Cannot read ") + path);
   const auto size = static_cast<long>(file_size);
-  std::array<unsigned char, 0x58> h{};
+  constexpr std::size_t kShortest = 0x58;  // the header of the oldest versions
+  std::array<unsigned char, 0x60> h{};
   in.read(reinterpret_cast<char*>(h.data()), static_cast<std::streamsize>(h.size()));  // NOLINT
   const auto got = static_cast<std::size_t>(in.gcount());
-  if (got < h.size())
+  if (got < kShortest)
     throw ETransferError("not a Paradox table: the file is shorter than a header");
   const auto u16 = [&](std::size_t at) { return h[at] | (h[at + 1] << 8); };
   const auto u32 = [&](std::size_t at) {
@@ -112,7 +114,7 @@ void CheckRawHeader(const std::string& path) {
   const long header = u16(2);
   const long block = static_cast<long>(h[5]) * 1024;
   const long blocks = u16(0x0C);
-  if (header < static_cast<long>(h.size()) || size < header)
+  if (header < static_cast<long>(kShortest) || size < header)
     throw ETransferError("the file is cut short: its header alone is " + std::to_string(header) +
                          " bytes");
   const long record = u16(0);
@@ -126,7 +128,9 @@ void CheckRawHeader(const std::string& path) {
   // A password-protected table (any other value than "none" at 0x25) is read by pxlib's
   // decryption, which loops on damaged blocks; generator tables were never protected.
   const unsigned long encryption = u32(0x25);
-  if (encryption != 0 && encryption != 0xFF00FF00UL)
+  const bool longer_header =
+      h[0x39] >= 5 && header >= static_cast<long>(h.size()) && got == h.size();
+  if ((encryption != 0 && encryption != 0xFF00FF00UL) || (longer_header && u32(0x5C) != 0))
     throw ETransferError("the table is password-protected; remove the password in Paradox first");
   if (u16(0x0E) > blocks || u16(0x10) > blocks)
     throw ETransferError("the header names a block the file does not hold");

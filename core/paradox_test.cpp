@@ -58,12 +58,12 @@ class ParadoxTest : public ::testing::Test {
     return path;
   }
 
-  // A copy of `from` marked password-protected in its header.
-  std::string Encrypted(const std::string& from) {
-    const std::string path = (dir / "locked.db").string();
+  // A copy of `from` marked password-protected in the header's encryption field at `at`.
+  std::string Encrypted(const std::string& from, std::size_t at) {
+    const std::string path = (dir / ("locked-" + std::to_string(at) + ".db")).string();
     std::ifstream in(from, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    data[0x25] = '\x01';
+    data[at] = '\x01';
     std::ofstream(path, std::ios::binary) << data;
     return path;
   }
@@ -123,7 +123,8 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
        "the field GenID is not a number"},
       {Foreign("two.db", {{"GenID", pxfNumber, 8}, {"Prefix", pxfAlpha, 20}}),
        "the table has 2 fields, a generator table 7"},
-      {Encrypted(good), "password-protected"},
+      {Encrypted(good, 0x25), "password-protected"},
+      {Encrypted(good, 0x5E), "password-protected"},  // the longer header's second field
       {(dir / "missing.db").string(), "Cannot read"},
   };
   for (const auto& c : cases) {
