@@ -20,6 +20,7 @@ extern "C" {
 #include <fstream>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "core/gentable.h"
 
@@ -136,6 +137,20 @@ void CheckRawHeader(const std::string& path) {
     throw ETransferError("the header names a block the file does not hold");
   if (u32(6) > static_cast<unsigned long>(blocks) * static_cast<unsigned long>(block / record))
     throw ETransferError("the header counts more records than its blocks hold");
+  // The data blocks form a chain from the first block, each naming the next in its first two
+  // bytes (0 ends it); pxlib walks it without end if it runs in a circle.
+  std::vector<bool> seen(static_cast<std::size_t>(blocks) + 1, false);
+  for (long at = u16(0x0E); at != 0;) {
+    if (at > blocks) throw ETransferError("a data block links to a block the file does not hold");
+    if (seen[static_cast<std::size_t>(at)])
+      throw ETransferError("the data blocks link in a circle");
+    seen[static_cast<std::size_t>(at)] = true;
+    std::array<unsigned char, 2> next{};
+    in.seekg(header + (at - 1) * block);
+    in.read(reinterpret_cast<char*>(next.data()), 2);  // NOLINT: bytes of the file
+    if (in.gcount() != 2) throw ETransferError("the file is cut short inside a data block");
+    at = next[0] | (next[1] << 8);
+  }
 }
 
 // Reads the records of a Paradox generator table in this process: the rows, as lines of fields

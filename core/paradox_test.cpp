@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <tuple>
@@ -58,14 +59,33 @@ class ParadoxTest : public ::testing::Test {
     return path;
   }
 
-  // A copy of `from` marked password-protected in the header's encryption field at `at`.
-  std::string Encrypted(const std::string& from, std::size_t at) {
-    const std::string path = (dir / ("locked-" + std::to_string(at) + ".db")).string();
+  // A copy of `from` named `name`, with `change` made to its bytes.
+  std::string Patched(const std::string& from, const std::string& name,
+                      const std::function<void(std::string&)>& change) {
+    const std::string path = (dir / name).string();
     std::ifstream in(from, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    data[at] = '\x01';
+    change(data);
     std::ofstream(path, std::ios::binary) << data;
     return path;
+  }
+  // A copy of `from` marked password-protected in the header's encryption field at `at`.
+  std::string Encrypted(const std::string& from, std::size_t at) {
+    return Patched(from, "locked-" + std::to_string(at) + ".db",
+                   [at](std::string& data) { data[at] = '\x01'; });
+  }
+  // A copy of `from` whose first data block names itself as the next one.
+  std::string Circled(const std::string& from) {
+    return Patched(from, "circle.db", [](std::string& data) {
+      const auto u16 = [&data](std::size_t at) {
+        return static_cast<std::size_t>(static_cast<unsigned char>(data[at]) |
+                                        static_cast<unsigned char>(data[at + 1]) << 8);
+      };
+      const std::size_t first = u16(0x0E);
+      const std::size_t at = u16(2) + (first - 1) * static_cast<unsigned char>(data[5]) * 1024;
+      data[at] = static_cast<char>(first & 0xFF);
+      data[at + 1] = static_cast<char>(first >> 8);
+    });
   }
 
   fs::path dir;
@@ -125,6 +145,7 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
        "the table has 2 fields, a generator table 7"},
       {Encrypted(good, 0x25), "password-protected"},
       {Encrypted(good, 0x5E), "password-protected"},  // the longer header's second field
+      {Circled(good), "the data blocks link in a circle"},
       {(dir / "missing.db").string(), "Cannot read"},
   };
   for (const auto& c : cases) {
