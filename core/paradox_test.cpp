@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -52,11 +53,8 @@ class ParadoxTest : public ::testing::Test {
     return path;
   }
   std::string Cut(const std::string& from, std::size_t bytes) {
-    std::ifstream in(from, std::ios::binary);
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string path = (dir / ("cut-" + std::to_string(bytes) + ".db")).string();
-    std::ofstream(path, std::ios::binary) << data.substr(0, bytes);
-    return path;
+    return Patched(from, "cut-" + std::to_string(bytes) + ".db",
+                   [bytes](std::string& data) { data.resize(std::min(bytes, data.size())); });
   }
 
   // A copy of `from` named `name`, with `change` made to its bytes.

@@ -259,6 +259,16 @@ class SqliteTable final : public TTableDriver {
   SqliteTable& operator=(const SqliteTable&) = delete;
 
  private:
+  // Throws for a transaction that did not begin: ELockTimeout when the write lock stayed taken
+  // for `wait`, `what` and SQLite's reason otherwise.
+  void CheckBegun(int rc, std::chrono::milliseconds wait, const std::string& what) {
+    if ((rc & 0xFF) == SQLITE_BUSY) {
+      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
+                         std::to_string(wait.count()) + " ms");
+    }
+    if (rc != SQLITE_OK) Fail(conn_.get(), rc, what);
+  }
+
   void ReadLayout(const std::string& table) {
     const std::string& label = conn_.label();
     raw_name_ = table;
@@ -330,11 +340,7 @@ class SqliteTable final : public TTableDriver {
     const int rc = conn_.lent()
                        ? SQLITE_OK
                        : conn_.WithBusyTimeout(wait, [&] { return conn_.Run("BEGIN IMMEDIATE"); });
-    if ((rc & 0xFF) == SQLITE_BUSY) {
-      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
-                         std::to_string(wait.count()) + " ms");
-    }
-    if (rc != SQLITE_OK) Fail(conn_.get(), rc, "Cannot edit a row of table " + conn_.label());
+    CheckBegun(rc, wait, "Cannot edit a row of table " + conn_.label());
     try {
       return Remember(row, Fetch(row));
     } catch (...) {
@@ -394,12 +400,7 @@ class SqliteTable final : public TTableDriver {
     // One transaction and one commit, as a counter row is stepped: the write lock, the update,
     // the row read back by its rowid. (An UPDATE ... RETURNING would build a temporary table for
     // the returned row on every call, which costs SQLite more than the rest of the step.)
-    const int rc = conn_.BeginUnit(wait);
-    if ((rc & 0xFF) == SQLITE_BUSY) {
-      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
-                         std::to_string(wait.count()) + " ms");
-    }
-    if (rc != SQLITE_OK) Fail(conn_.get(), rc, store_failed_);
+    CheckBegun(conn_.BeginUnit(wait), wait, store_failed_);
     try {
       bool stored = false;
       {
