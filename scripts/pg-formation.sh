@@ -4,6 +4,7 @@
 # monitor, a primary and a synchronous standby), runs COMMAND beside it, and removes it again.
 # Every socket, state and configuration file stays inside DIR.
 set -euo pipefail
+. "$(dirname "$0")/server-port.sh"
 
 dir=$1
 bin=$2
@@ -21,15 +22,23 @@ as_server=(env "${env_vars[@]}")
 [ "$(id -u)" -eq 0 ] && as_server=(runuser -u postgres -- env "${env_vars[@]}")
 "${as_server[@]}" mkdir -p "$dir/config" "$dir/share" "$dir/run"
 
+# Three ports, each free when chosen and none the same (server_port says which range).
+chosen=()
 free_port() {
   local port
   while :; do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    port=$(server_port)
+    [[ " ${chosen[*]} " == *" $port "* ]] && continue
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
+    chosen+=("$port")
+    return
   done
 }
-monitor_port=$(free_port)
-ports=("$(free_port)" "$(free_port)")
+free_port
+free_port
+free_port
+monitor_port=${chosen[0]}
+ports=("${chosen[1]}" "${chosen[2]}")
 
 stop() {
   for pidfile in "$dir"/*.pgid; do
@@ -59,13 +68,13 @@ psql_on() {  # PORT USER DB SQL
 }
 
 wait_for() {  # SECONDS TEXT COMMAND...: until COMMAND succeeds
-  local seconds=$1 text=$2
+  local seconds=$1 text=$2 last=""
   shift 2
   for _ in $(seq 1 $((seconds * 5))); do
-    "$@" >/dev/null 2>&1 && return 0
+    last=$("$@" 2>&1 >/dev/null) && return 0
     sleep 0.2
   done
-  echo "with-postgres: $text did not happen in $seconds s" >&2
+  echo "with-postgres: $text did not happen in $seconds s${last:+ (last: $last)}" >&2
   tail -n 20 "$dir"/*.log >&2 || true
   return 1
 }

@@ -17,6 +17,7 @@
 #   TGEN_PG_QUORUM    true|false: the standby confirms every commit (synchronous, the start),
 #                     or replicates in its own time (asynchronous)
 set -euo pipefail
+. "$(dirname "$0")/server-port.sh"
 
 formation=""
 if [ "${1:-}" = "--formation" ]; then
@@ -59,7 +60,7 @@ trap 'exit 130' INT TERM
 # A free port: one that nothing answers on, tried until the server starts on it.
 started=""
 for _ in $(seq 1 20); do
-  port=$((20000 + RANDOM % 40000))
+  port=$(server_port)
   if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then continue; fi
   opts="-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=on -c max_connections=200"
   if "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -o "$opts" -l "$dir/server.log" -w -t 30 \
