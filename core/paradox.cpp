@@ -93,9 +93,9 @@ std::string Number(std::int64_t n) {
 // Checks the fixed start of a Paradox table's header from the raw bytes, before pxlib reads
 // the file: pxlib follows the header's block counts and the blocks' links as they stand, and
 // loops on a file that holds fewer blocks than its header says. Little-endian fields: record
-// size (0), header size (2), block size in KiB (5), records (6), blocks (0x0C), first and last
-// block (0x0E, 0x10), encryption (0x25), file version (0x39), and in the longer header of
-// version 4.0 tables on (version 5 and up) a second encryption field (0x5C).
+// size (0), header size (2), file type (4), block size in KiB (5), records (6), blocks (0x0C),
+// first and last block (0x0E, 0x10), encryption (0x25), file version (0x39), and in the longer
+// header of version 4.0 tables on (version 5 and up) a second encryption field (0x5C).
 void CheckRawHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
@@ -126,12 +126,29 @@ void CheckRawHeader(const std::string& path) {
     throw ETransferError("the file is cut short: its header counts " + std::to_string(blocks) +
                          " blocks of " + std::to_string(block) + " bytes");
   }
-  // A password-protected table (any other value than "none" at 0x25) is read by pxlib's
-  // decryption, which loops on damaged blocks; generator tables were never protected.
+  // File versions 3 (Paradox 3.0) to 12 (7.0); types 0 and 2 hold a table's records, the others
+  // are its indexes, whose header pxlib reads only in part.
+  const int version = h[0x39];
+  if (version < 3 || version > 12)
+    throw ETransferError("not a Paradox table: unknown file version " + std::to_string(version));
+  if (h[4] != 0 && h[4] != 2) {
+    throw ETransferError("not a Paradox table's records: the file is of type " +
+                         std::to_string(h[4]) + " (an index?)");
+  }
+  // A password-protected table is read by pxlib's decryption, which loops on damaged blocks;
+  // generator tables were never protected. "None" is 0 at 0x25, or from version 5 on the marker
+  // 0xFF00FF00 there with 0 in the longer header's field at 0x5C. pxlib reads that second field
+  // only from version 5 on: in an older header the marker makes it decrypt or not by chance.
   const unsigned long encryption = u32(0x25);
-  const bool longer_header =
-      h[0x39] >= 5 && header >= static_cast<long>(h.size()) && got == h.size();
-  if ((encryption != 0 && encryption != 0xFF00FF00UL) || (longer_header && u32(0x5C) != 0))
+  const bool longer_header = version >= 5;
+  if (encryption == 0xFF00FF00UL && !longer_header) {
+    throw ETransferError(
+        "the header is damaged: its encryption field holds a marker that file "
+        "version " +
+        std::to_string(version) + " does not have");
+  }
+  if ((encryption != 0 && encryption != 0xFF00FF00UL) ||
+      (encryption == 0xFF00FF00UL && got == h.size() && u32(0x5C) != 0))
     throw ETransferError("the table is password-protected; remove the password in Paradox first");
   if (u16(0x0E) > blocks || u16(0x10) > blocks)
     throw ETransferError("the header names a block the file does not hold");

@@ -67,10 +67,10 @@ class ParadoxTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << data;
     return path;
   }
-  // A copy of `from` marked password-protected in the header's encryption field at `at`.
-  std::string Encrypted(const std::string& from, std::size_t at) {
-    return Patched(from, "locked-" + std::to_string(at) + ".db",
-                   [at](std::string& data) { data[at] = '\x01'; });
+  // A copy of `from` with the byte at `at` set to `value`.
+  std::string Byte(const std::string& from, std::size_t at, char value) {
+    return Patched(from, "byte-" + std::to_string(at) + "-" + std::to_string(int{value}) + ".db",
+                   [at, value](std::string& data) { data[at] = value; });
   }
   // A copy of `from` whose first data block names itself as the next one.
   std::string Circled(const std::string& from) {
@@ -141,8 +141,13 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
        "the field GenID is not a number"},
       {Foreign("two.db", {{"GenID", pxfNumber, 8}, {"Prefix", pxfAlpha, 20}}),
        "the table has 2 fields, a generator table 7"},
-      {Encrypted(good, 0x25), "password-protected"},
-      {Encrypted(good, 0x5E), "password-protected"},  // the longer header's second field
+      {Byte(good, 0x25, 1), "password-protected"},
+      {Byte(good, 0x5E, 1), "password-protected"},  // the longer header's second field
+      // A Paradox 3.5 header, shorter, with the longer header's "see the second field" marker
+      // at 0x25 (pxlib would decide by chance whether to decrypt the blocks).
+      {Byte(good, 0x39, 4), "the header is damaged: its encryption field"},
+      {Byte(good, 0x39, 14), "unknown file version 14"},
+      {Byte(good, 4, 1), "of type 1"},  // a primary index
       {Circled(good), "the data blocks link in a circle"},
       {(dir / "missing.db").string(), "Cannot read"},
   };
