@@ -12,6 +12,7 @@ extern "C" {
 
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -90,12 +91,22 @@ std::string Number(std::int64_t n) {
   return std::to_string(n);
 }
 
+// Refuses a table whose field count is not the generator table's.
+void CheckFieldCount(long fields) {
+  const std::size_t want = GeneratorFields().size();
+  if (fields != static_cast<long>(want)) {
+    throw ETransferError("the table has " + std::to_string(fields) + " fields, a generator table " +
+                         std::to_string(want));
+  }
+}
+
 // Checks the fixed start of a Paradox table's header from the raw bytes, before pxlib reads
 // the file: pxlib follows the header's block counts and the blocks' links as they stand, and
 // loops on a file that holds fewer blocks than its header says. Little-endian fields: record
 // size (0), header size (2), file type (4), block size in KiB (5), records (6), blocks (0x0C),
-// first and last block (0x0E, 0x10), encryption (0x25), file version (0x39), and in the longer
-// header of version 4.0 tables on (version 5 and up) a second encryption field (0x5C).
+// first and last block (0x0E, 0x10), fields (0x21), encryption (0x25), file version (0x39), and
+// in the longer header of version 4.0 tables on (version 5 and up) a second encryption field
+// (0x5C).
 void CheckRawHeader(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
@@ -135,6 +146,8 @@ void CheckRawHeader(const std::string& path) {
     throw ETransferError("not a Paradox table's records: the file is of type " +
                          std::to_string(h[4]) + " (an index?)");
   }
+  // Before pxlib reads a field list of a size the header makes up (up to 65535 entries).
+  CheckFieldCount(u16(0x21));
   // A password-protected table is read by pxlib's decryption, which loops on damaged blocks;
   // generator tables were never protected. "None" is 0 at 0x25, or from version 5 on the marker
   // 0xFF00FF00 there with 0 in the longer header's field at 0x5C. pxlib reads that second field
@@ -170,8 +183,17 @@ void CheckRawHeader(const std::string& path) {
   }
 }
 
-// Reads the records of a Paradox generator table in this process: the rows, as lines of fields
-// separated by a unit separator. ETransferError when the layout is not a generator table's.
+// Appends one value to the text ReadRecords hands over: its length, a colon, its bytes. A
+// value may hold any byte, a separator or a line end in a damaged table's text among them.
+void AppendValue(std::string& text, std::string_view value) {
+  text += std::to_string(value.size());
+  text += ':';
+  text += value;
+}
+
+// Reads the records of a Paradox generator table in this process: every field of every row in
+// the layout's order, each as AppendValue writes it (an empty number is null).
+// ETransferError when the layout is not a generator table's.
 std::string ReadRecords(const std::string& path) {
   std::string text;
   const auto fail = [](const std::string& reason) { throw ETransferError(reason); };
@@ -191,10 +213,7 @@ std::string ReadRecords(const std::string& path) {
   }
   const std::vector<ParadoxField> layout = Layout();
   const int fields = PX_get_num_fields(doc.get());
-  if (fields != static_cast<int>(layout.size())) {
-    fail("the table has " + std::to_string(fields) + " fields, a generator table " +
-         std::to_string(layout.size()));
-  }
+  CheckFieldCount(fields);
   int record_size = 0;
   std::vector<std::pair<int, int>> at;  // offset and length of each of the layout's fields
   for (const ParadoxField& want : layout) {
@@ -233,26 +252,25 @@ std::string ReadRecords(const std::string& path) {
   for (int r = 0; r < records; ++r) {
     if (PX_get_record(doc.get(), r, record.data()) == nullptr)
       fail("row " + std::to_string(r + 1) + " cannot be read: " + doc.Reason());
-    std::string line;
     for (std::size_t i = 0; i < layout.size(); ++i) {
       char* data = record.data() + at[i].first;
+      std::string value;
       if (layout[i].type == pxfAlpha) {
-        char* value = nullptr;
-        if (PX_get_data_alpha(doc.get(), data, at[i].second, &value) > 0 && value != nullptr) {
-          line += value;
-          doc.get()->free(doc.get(), value);
+        char* alpha = nullptr;
+        if (PX_get_data_alpha(doc.get(), data, at[i].second, &alpha) > 0 && alpha != nullptr) {
+          value = alpha;
+          doc.get()->free(doc.get(), alpha);
         }
       } else {
-        double value = 0;
-        if (PX_get_data_double(doc.get(), data, at[i].second, &value) > 0) {
-          if (value != std::floor(value) || std::fabs(value) > 2147483647.0)
+        double number = 0;
+        if (PX_get_data_double(doc.get(), data, at[i].second, &number) > 0) {
+          if (number != std::floor(number) || std::fabs(number) > 2147483647.0)
             fail("row " + std::to_string(r + 1) + ": " + layout[i].name + " is not a whole number");
-          line += Number(static_cast<std::int64_t>(value));
+          value = Number(static_cast<std::int64_t>(number));
         }
       }
-      line += '\x1f';
+      AppendValue(text, value);
     }
-    text += line + '\n';
   }
   return text;
 }
@@ -279,22 +297,32 @@ std::string ReadRecords(const std::string& path) {
   _exit(status);
 }
 
-// The rows of ReadRecords's text.
+[[noreturn]] void Unreadable() {
+  throw ETransferError("the Paradox table could not be read");
+}
+
+// The rows of ReadRecords's text. Text that does not parse (it never should) is refused as
+// unreadable rather than trusted.
 std::vector<TSequenceRow> ParseRecords(const std::string& text) {
+  const std::string_view all = text;
+  std::size_t at = 0;
+  const auto next_value = [&]() -> std::string_view {
+    const std::size_t colon = all.find(':', at);
+    std::size_t size = 0;
+    if (colon == std::string_view::npos) Unreadable();
+    const auto [end, error] = std::from_chars(all.data() + at, all.data() + colon, size);
+    if (error != std::errc() || end != all.data() + colon || size > all.size() - colon - 1)
+      Unreadable();
+    at = colon + 1 + size;
+    return all.substr(colon + 1, size);
+  };
   const std::vector<ParadoxField> layout = Layout();
   std::vector<TSequenceRow> rows;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::string line = text.substr(start, end - start);
-    start = end == std::string::npos ? text.size() : end + 1;
+  while (at < all.size()) {
     TSequenceRow row;
     row.Source = rows.size() + 1;
-    std::size_t from = 0;
     for (const ParadoxField& f : layout) {
-      const std::size_t to = line.find('\x1f', from);
-      const std::string value = line.substr(from, to - from);
-      from = to + 1;
+      const std::string_view value = next_value();
       const std::string_view name = f.name;
       if (f.type == pxfAlpha) {
         (name == genfield::Prefix   ? row.Prefix
@@ -302,7 +330,11 @@ std::vector<TSequenceRow> ParseRecords(const std::string& text) {
          : name == genfield::Time   ? row.Time
                                     : row.Who) = value;
       } else {
-        const std::int64_t n = value.empty() ? 0 : std::stoll(value);
+        std::int64_t n = 0;
+        if (!value.empty()) {
+          const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+          if (error != std::errc() || end != value.data() + value.size()) Unreadable();
+        }
         (name == genfield::GenID ? row.GenID : name == genfield::Try ? row.Try : row.State) = n;
       }
     }
@@ -408,8 +440,7 @@ std::vector<TSequenceRow> ReadParadox(const std::string& path) {
                          std::to_string(WTERMSIG(status)) + ")");
   }
   if (!text.empty() && text.front() == '!') throw ETransferError(text.substr(1));
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw ETransferError("the Paradox table could not be read");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Unreadable();
 
   return ParseRecords(text);
 }

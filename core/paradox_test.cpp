@@ -93,7 +93,10 @@ TEST_F(ParadoxTest, ATableComesBackWithEveryByte) {
   const std::vector<TSequenceRow> rows = {
       {0, "INV-", "0042", 0, 0, "20261207101010001", "20261207101010000", 1},
       {7, "\xC0\xC1-", "12345678901234567890", 1, 4, "20261201080000001", "20261201080000000", 2},
-      {-3, "", "A", 0, 0, "", "", 3},
+      {-3, "", "A", 0, 0, "",
+       "a\x1f"
+       "5:b\nc",
+       3},  // separators and line ends are bytes too
   };
   const std::string path = (dir / "GENTBL.DB").string();
   WriteParadox(path, rows);

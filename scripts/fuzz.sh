@@ -32,7 +32,9 @@ campaign() {
   local end=$((SECONDS + seconds))
   while [ $SECONDS -lt $end ]; do
     # A non-zero status is a crash (saved under $crashes) or a leak; go on with the time left.
-    "$build/fuzz/${target}_fuzz" -max_total_time=$((end - SECONDS)) -print_final_stats=1 \
+    # An input that runs longer than 30 s is saved as a hang (timeout-*) instead of stalling
+    # the campaign for the rest of its time.
+    "$build/fuzz/${target}_fuzz" -max_total_time=$((end - SECONDS)) -print_final_stats=1 -timeout=30 \
       -artifact_prefix="$crashes/" "$corpus" "$root/fuzz/seeds/$target" \
       $( [ -d "$root/fuzz/corpus/$target" ] && echo "$root/fuzz/corpus/$target" ) \
       $( [ -d "$root/fuzz/regressions/$target" ] && echo "$root/fuzz/regressions/$target" ) \
@@ -50,7 +52,7 @@ status=0
 for t in "${targets[@]}"; do
   runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$t.log" | awk '{s += $2} END {print s + 0}')
   found=$(find "$work/crashes/$t" -type f | wc -l)
-  echo "fuzz: $t: $runs runs, $found crash inputs"
+  echo "fuzz: $t: $runs runs, $found inputs that crashed, hung or ran slowly"
   if [ "$found" -gt 0 ]; then
     status=1
     find "$work/crashes/$t" -type f | sed "s|^|  fix, then: cp |; s|\$| fuzz/regressions/$t/|"
