@@ -155,10 +155,9 @@ void CheckRawHeader(const std::string& path) {
   const unsigned long encryption = u32(0x25);
   const bool longer_header = version >= 5;
   if (encryption == 0xFF00FF00UL && !longer_header) {
-    throw ETransferError(
-        "the header is damaged: its encryption field holds a marker that file "
-        "version " +
-        std::to_string(version) + " does not have");
+    const std::string file = "file version " + std::to_string(version);
+    throw ETransferError("the header is damaged: its encryption field holds a marker that " + file +
+                         " does not have");
   }
   if ((encryption != 0 && encryption != 0xFF00FF00UL) ||
       (encryption == 0xFF00FF00UL && got == h.size() && u32(0x5C) != 0))
@@ -308,8 +307,8 @@ std::vector<TSequenceRow> ParseRecords(const std::string& text) {
   std::size_t at = 0;
   const auto next_value = [&]() -> std::string_view {
     const std::size_t colon = all.find(':', at);
-    std::size_t size = 0;
     if (colon == std::string_view::npos) Unreadable();
+    std::size_t size = 0;
     const auto [end, error] = std::from_chars(all.data() + at, all.data() + colon, size);
     if (error != std::errc() || end != all.data() + colon || size > all.size() - colon - 1)
       Unreadable();
