@@ -33,15 +33,16 @@ class ParadoxTest : public ::testing::Test {
   // A Paradox table of `fields` (name, type, length) with no records, written by pxlib itself.
   std::string Foreign(const std::string& name,
                       const std::vector<std::tuple<const char*, char, int>>& layout) {
-    const std::string path = (dir / name).string();
+    std::string path = (dir / name).string();
     PX_boot();
     pxdoc_t* doc = PX_new();
     auto* fields =
         static_cast<pxfield_t*>(doc->malloc(doc, layout.size() * sizeof(pxfield_t), "fields"));
     for (std::size_t i = 0; i < layout.size(); ++i) {
       const char* field = std::get<0>(layout[i]);
-      fields[i].px_fname = static_cast<char*>(doc->malloc(doc, std::strlen(field) + 1, "name"));
-      std::strcpy(fields[i].px_fname, field);
+      const std::size_t n = std::strlen(field) + 1;
+      fields[i].px_fname = static_cast<char*>(doc->malloc(doc, n, "name"));
+      std::memcpy(fields[i].px_fname, field, n);
       fields[i].px_ftype = std::get<1>(layout[i]);
       fields[i].px_flen = std::get<2>(layout[i]);
       fields[i].px_fdc = 0;
@@ -60,7 +61,7 @@ class ParadoxTest : public ::testing::Test {
   // A copy of `from` named `name`, with `change` made to its bytes.
   std::string Patched(const std::string& from, const std::string& name,
                       const std::function<void(std::string&)>& change) {
-    const std::string path = (dir / name).string();
+    std::string path = (dir / name).string();
     std::ifstream in(from, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     change(data);
