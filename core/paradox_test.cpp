@@ -17,6 +17,8 @@ extern "C" {
 #include <paradox.h>
 }
 
+#include "core/refusal_testing.h"
+
 namespace tgen {
 namespace {
 
@@ -119,10 +121,7 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
   WriteParadox(good, many);
   const std::string text = (dir / "text.db").string();
   std::ofstream(text) << "GenID,Prefix\r\n";
-  const struct {
-    std::string path;
-    std::string said;
-  } cases[] = {
+  const std::vector<Refusal> cases = {
       {Cut(good, 0), "not a Paradox table"},
       {Cut(good, 300), "cut short"},
       {Cut(good, static_cast<std::size_t>(fs::file_size(good)) - 100), "the file is cut short"},
@@ -155,15 +154,7 @@ TEST_F(ParadoxTest, DamagedAndForeignTablesAreRefusedWithTheReason) {
       {Circled(good), "the data blocks link in a circle"},
       {(dir / "missing.db").string(), "Cannot read"},
   };
-  for (const auto& c : cases) {
-    try {
-      ReadParadox(c.path);
-      ADD_FAILURE() << "accepted: " << c.path;
-    } catch (const ETransferError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
-          << c.path << " said: " << e.what() << "\nwanted: " << c.said;
-    }
-  }
+  ExpectRefused([](const std::string& path) { ReadParadox(path); }, cases);
 }
 
 }  // namespace

@@ -7,32 +7,13 @@
 #include <vector>
 
 #include "core/gentable.h"
+#include "core/refusal_testing.h"
 #include "platform/store/memorystore.h"
 
 namespace tgen {
 namespace {
 
 constexpr const char* kHeader = "GenID,Prefix,Suffix,State,Who,Try,Time\r\n";
-
-// A damaged file, and what its refusal must say.
-struct Refusal {
-  std::string text;
-  std::string said;
-};
-
-// Each file is refused by `read` with its reason.
-template <typename Read>
-void ExpectRefused(Read read, const std::vector<Refusal>& cases) {
-  for (const Refusal& c : cases) {
-    try {
-      read(c.text);
-      ADD_FAILURE() << "accepted: " << c.text;
-    } catch (const ETransferError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
-          << "said: " << e.what() << "\nwanted: " << c.said;
-    }
-  }
-}
 
 std::vector<TSequenceRow> FromCsv(const std::string& text) {
   std::istringstream in(text);
