@@ -213,6 +213,7 @@ void TGenerator::pGetPROC(TObject* /*Sender*/, TmString& Preff) {
 }
 
 void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
+  ++FOverflows;
   if (OnOverFlowMask.Assigned()) {
     OnOverFlowMask(this, ovSuffix);
     return;
@@ -247,8 +248,10 @@ void TGenerator::NullRecord() {
   } else {
     FGenMask->NullValue();
   }
+  // The prefix as the draw fetched it: asking for it anew in the middle of a draw could store
+  // the restart under one prefix and hand it out under another.
   FSuffix = FGenMask->GetSuffix();
-  FPrefix = FGenMask->GetPrefix();
+  FPrefix = FGenMask->CurrentPrefix();
 }
 
 void TGenerator::RefuseRestart(const TmString& suffix) const {

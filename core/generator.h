@@ -244,8 +244,10 @@ class TGenerator : public TComponent {
   const std::vector<TmString>& DrawKeys(int count);
   // The draw itself, of FBatchSize keys into FBatchKeys.
   void Draw();
-  // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys.
-  void StepBatch();
+  // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys
+  // and FBatchSuffixes; `from_current`: the value it stands on is the first key. Exception,
+  // before anything is stored, when the keys would repeat.
+  void StepBatch(bool from_current = false);
   // Generator with a cache: the next reserved key, reserving when there is none.
   TmString FromCache();
   // Undo with a cache.
@@ -323,6 +325,18 @@ class TGenerator : public TComponent {
     std::string Stamp;  // and the Time it wrote
   };
   TKeyCache FCache;
+  // What Undo hands back: a key of the row, or the last key handed out of the cache.
+  enum class TUndoFrom : std::uint8_t { kTable, kCache };
+  TUndoFrom FUndoFrom = TUndoFrom::kTable;
+  // How many keys an Undo on the row may still hand back: the keys this client drew one
+  // right after another, with nobody drawing between (of a batch, only its last). A step back
+  // past them would hand back a key that someone else, or the cache, still holds.
+  int FUndoDepth = 0;
+  std::string FUndoRow;  // the sequence and the suffix this client last left its row at
+  [[nodiscard]] std::string SequenceKey(const TmString& suffix) const;
+  // After a draw from the row that handed out `keys`: how far an Undo may now go back.
+  void NoteDraw(std::size_t keys);
+  int FOverflows = 0;  // the sequence's restarts so far, so that a batch can tell it wrapped
   // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
   // that the next draw of that sequence can take the row without looking for it first.
   std::string FRowKey;

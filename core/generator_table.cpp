@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
+#include <unordered_set>
 #include <thread>
 #include <utility>
 
@@ -115,7 +116,21 @@ void TGenerator::InitDBIfChanged() {
 TmString TGenerator::Generator() {
   if (FDisabled) return {};
   if (FCacheSize > 1 && !FGenMask->GetSuffix().empty()) return FromCache();
-  return DrawKeys(1).back();
+  TmString key = DrawKeys(1).back();
+  NoteDraw(1);
+  return key;
+}
+
+std::string TGenerator::SequenceKey(const TmString& suffix) const {
+  return std::to_string(FGeneratorType) + '\x1f' + FPrefix.str() + '\x1f' + suffix.str();
+}
+
+void TGenerator::NoteDraw(std::size_t keys) {
+  const bool follows = keys == 1 && FUndoFrom == TUndoFrom::kTable && !FTblSuffix.empty() &&
+                       FUndoRow == SequenceKey(FTblSuffix);
+  FUndoDepth = follows ? FUndoDepth + 1 : 1;
+  FUndoRow = SequenceKey(FSuffix);
+  FUndoFrom = TUndoFrom::kTable;
 }
 
 TmString TGenerator::FromCache() {
@@ -136,6 +151,7 @@ TmString TGenerator::FromCache() {
   }
   FCache.Handed.push_back(FCache.Keys.front());
   FCache.Keys.pop_front();
+  FUndoFrom = TUndoFrom::kCache;
   return FCache.Handed.back().Key;
 }
 
@@ -155,6 +171,11 @@ TmString TGenerator::UndoFromCache() {
 
 void TGenerator::ReturnCache() noexcept {
   TKeyCache cache = std::exchange(FCache, {});
+  // With the cache gone, an Undo works on the row, and only if the keys went back.
+  if (FUndoFrom == TUndoFrom::kCache) {
+    FUndoFrom = TUndoFrom::kTable;
+    FUndoDepth = 0;
+  }
   if (cache.Keys.empty()) return;
   // The row goes back to the last key handed out, so that the next draw gives the first one
   // kept here. A new sequence's whole reservation cannot go back before its start: lost.
@@ -185,6 +206,8 @@ void TGenerator::ReturnCache() noexcept {
       FGenMask->SetSuffix(back_to);
       FPrefix = cache.Prefix;
       FSuffix = back_to;
+      FUndoDepth = static_cast<int>(cache.Handed.size());
+      FUndoRow = SequenceKey(back_to);
     }
   } catch (...) {
     // Not given back: the keys are a gap in the sequence.
@@ -195,7 +218,16 @@ void TGenerator::ReturnCache() noexcept {
 std::vector<TmString> TGenerator::GenerateBatch(int Count) {
   if (Count < 1) throw Exception("A batch holds at least one key, not " + std::to_string(Count));
   if (FDisabled) return {};
-  return DrawKeys(Count);
+  const std::vector<TmString>& keys = DrawKeys(Count);
+  // The caller now holds keys drawn after every key the cache handed out: none of those may
+  // go back to the cache, and only the batch's last key may go back to the row (a second step
+  // back would reach keys the cache still holds).
+  if (!FCache.Handed.empty()) {
+    FCache.Before = FCache.Handed.back().Suffix;
+    FCache.Handed.clear();
+  }
+  NoteDraw(keys.size());
+  return keys;
 }
 
 TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
@@ -275,13 +307,29 @@ const std::vector<TmString>& TGenerator::DrawKeys(int count) {
   return FBatchKeys;
 }
 
-void TGenerator::StepBatch() {
+void TGenerator::StepBatch(bool from_current) {
   FBatchKeys.clear();
   FBatchSuffixes.clear();
+  // Once the sequence restarted within the batch, every key is checked against those before
+  // it: a batch longer than the sequence would hand one out twice.
+  const int restarts = FOverflows;
+  std::unordered_set<std::string> seen;
   for (int i = 0; i < FBatchSize; ++i) {
-    FGenMask->Increment();
+    if (i > 0 || !from_current) FGenMask->Increment();
+    TmString suffix = FGenMask->GetSuffix();
+    if (FOverflows != restarts) {
+      if (seen.empty()) {
+        for (const TmString& s : FBatchSuffixes)
+          seen.insert(s.str());
+      }
+      if (!seen.insert(suffix.str()).second) {
+        throw Exception(std::to_string(FBatchSize) + " keys drawn at once would hand out " +
+                        FGenMask->GetMskValue().str() +
+                        " twice: the sequence restarts before they end. Draw fewer at once");
+      }
+    }
     FBatchKeys.push_back(FGenMask->GetMskValue());
-    FBatchSuffixes.push_back(FGenMask->GetSuffix());
+    FBatchSuffixes.push_back(std::move(suffix));
   }
 }
 
@@ -309,6 +357,8 @@ void TGenerator::Draw() {
     }
     return;
   }
+  if (const std::string why = FGenMask->DrawProblem(); !why.empty())
+    throw Exception("Can not draw from the mask '" + Mask() + "': " + why);
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
 
@@ -529,6 +579,7 @@ void TGenerator::CheckStoredSuffix(const std::string& stored) const {
 }
 
 bool TGenerator::LocateRow() {
+  FRowKey.clear();  // the cursor moves: the next draw looks for its row again
   return FTable->Locate(genfield::KeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
 }
 
@@ -680,13 +731,7 @@ bool TGenerator::MakeNewRecord() {
     return false;
   }
   // A new sequence hands out its start first; a batch goes on from there.
-  FBatchKeys = {FGenMask->GetMskValue()};
-  FBatchSuffixes = {FGenMask->GetSuffix()};
-  for (int i = 1; i < FBatchSize; ++i) {
-    FGenMask->Increment();
-    FBatchKeys.push_back(FGenMask->GetMskValue());
-    FBatchSuffixes.push_back(FGenMask->GetSuffix());
-  }
+  StepBatch(true);
   FSuffix = FGenMask->GetSuffix();
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
@@ -746,8 +791,12 @@ void TGenerator::Wait() {
 
 TmString TGenerator::Undo() {
   if (FDisabled) return {};
-  if (FCacheSize > 1 && (!FCache.Handed.empty() || !FCache.Keys.empty())) return UndoFromCache();
+  if (FUndoFrom == TUndoFrom::kCache) return UndoFromCache();
   const TmString result = FGenMask->GetMskValue();
+  if (FUndoDepth == 0) {
+    UndoFailed();
+    return result;
+  }
   // Free, and last written by this client: nobody drew since (a client that only counted or
   // broke a lock changes neither Who nor Time).
   auto last_written_by_us = [this](auto read) {
@@ -778,6 +827,8 @@ TmString TGenerator::Undo() {
     FTable->FieldByName(genfield::Time).SetAsString(stamp);
     FTable->Post();
     FLastStamp = stamp;
+    --FUndoDepth;
+    FUndoRow = SequenceKey(FGenMask->GetSuffix());
     return FGenMask->GetMskValue();
   } catch (const ECommitUnknown&) {
     // The step back may have been stored, and then the key goes to the next client who draws:
@@ -785,6 +836,8 @@ TmString TGenerator::Undo() {
     // key is only a gap in the sequence.
     FTable->Cancel();
     FLastStamp = stamp_tried;
+    --FUndoDepth;
+    FUndoRow = SequenceKey(FGenMask->GetSuffix());
     return FGenMask->GetMskValue();
   } catch (const std::exception&) {
     FTable->Cancel();

@@ -100,6 +100,13 @@ char LastOfBlock(char c) {
   return 'Z';
 }
 
+// The last character of an incremental place's cycle, from the character it holds.
+char LastOfPlace(const TMskElement& e) {
+  return e.IncKind == incType::INCNUM    ? '9'
+         : e.IncKind == incType::INCCHAR ? LastOfBlock(e.Current())
+                                         : 'Z';
+}
+
 // Steps a suffix element; prefix elements are passed over and keep the carry (or borrow) set.
 bool StepElement(TMskElement& e, bool up) {
   if (e.Kind == tType::ENUMS) {
@@ -367,17 +374,89 @@ void TGenMask::WrapToEnd() {
     SetSuffix(endValue_);
     return;
   }
-  // No end given: the counter's own last value.
+  // The counter's own last value; a set's last place, even when a member repeats.
   for (int k = 0; k < count_; ++k) {
     TMskElement& e = elements_[static_cast<std::size_t>(k)];
     if (e.Kind == tType::ENUMS) {
       e.Index = static_cast<std::int32_t>(e.Chars.size()) - 1;
     } else if (e.Kind == tType::INC) {
-      e.Chars[0] = e.IncKind == incType::INCNUM    ? '9'
-                   : e.IncKind == incType::INCCHAR ? LastOfBlock(e.Chars[0])
-                                                   : 'Z';
+      e.Chars[0] = LastOfPlace(e);
     }
   }
+}
+
+TmString TGenMask::LastSuffix() const {
+  if (!endValue_.empty()) return endValue_;
+  // No end given: the counter's own last value.
+  TmString last;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind == tType::ENUMS) {
+      last.push_back(e.Chars.back());
+    } else if (e.Kind == tType::INC) {
+      last.push_back(LastOfPlace(e));
+    }
+  }
+  return last;
+}
+
+TmString TGenMask::LastValue() const {
+  TmString value;
+  const TmString last = LastSuffix();
+  std::size_t p = 0;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    value.push_back(e.IsSuffix() && p < last.size() ? last[p++] : e.Current());
+  }
+  return value;
+}
+
+std::optional<int> TGenMask::CompareSuffixes(const TmString& A, const TmString& B) const {
+  if (!Fits(A) || !Fits(B)) return std::nullopt;
+  std::size_t p = 0;
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (!e.IsSuffix()) continue;
+    const Byte a = Code(A[p]);
+    const Byte b = Code(B[p]);
+    ++p;
+    if (a == b) continue;
+    if (e.Kind == tType::ENUMS) {
+      // A set steps through its members in written order; the stored character stands for
+      // its first member.
+      return e.Chars.find(Char(a)) < e.Chars.find(Char(b)) ? -1 : 1;
+    }
+    // Digits come before letters in a "&" place; letters of two blocks of a "$" place are
+    // never one sequence, so their order is unknown.
+    if (e.IncKind == incType::INCCHAR && LastOfBlock(Char(a)) != LastOfBlock(Char(b)))
+      return std::nullopt;
+    if (e.IncKind == incType::INCBOTH && IsAChar(Char(a)) && IsAChar(Char(b)) &&
+        LastOfBlock(Char(a)) != LastOfBlock(Char(b)))
+      return std::nullopt;
+    const auto rank = [](Byte c) { return IsANum(Char(c)) ? c - '0' : c + 10; };
+    return rank(a) < rank(b) ? -1 : 1;
+  }
+  return 0;
+}
+
+std::string TGenMask::DrawProblem() const {
+  if (count_ > static_cast<int>(TmString::MaxLength)) {
+    return "its keys would be " + std::to_string(count_) + " characters long, and a key holds " +
+           "at most " + std::to_string(TmString::MaxLength);
+  }
+  for (int k = 0; k < count_; ++k) {
+    const TMskElement& e = elements_[static_cast<std::size_t>(k)];
+    if (e.Kind != tType::ENUMS) continue;
+    for (std::size_t i = 1; i < e.Chars.size(); ++i) {
+      if (e.Chars.find(e.Chars[i]) < i) {
+        // A stored member maps back to its first place, so the draw after it would step to
+        // the second place again and again.
+        return "the set [" + e.Chars + "] at position " + std::to_string(e.Pos + 1) +
+               " holds '" + std::string(1, e.Chars[i]) + "' twice";
+      }
+    }
+  }
+  return {};
 }
 
 // ---------------------------------------------------------------------------------------------

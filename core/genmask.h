@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -93,6 +94,18 @@ class TGenMask : public TObject {
   // True when the counting part is digits only ('#' places, no sets): its values are then
   // fixed-width decimal numbers that step as a counter does.
   [[nodiscard]] bool DecimalSuffix() const;
+  // Why a generator must not draw from this mask, whose keys would then repeat: a set that
+  // holds a member twice, or keys longer than a TmString holds. Empty when none.
+  [[nodiscard]] std::string DrawProblem() const;
+  // The counting part at the end of the sequence: EndValue, or else every place at its last
+  // character (a letter place within the block of the letter it holds).
+  [[nodiscard]] TmString LastSuffix() const;
+  // The whole value at the end of the sequence, with the prefix as it stands.
+  [[nodiscard]] TmString LastValue() const;
+  // The order of two counting parts in the sequence: negative when `A` comes first, 0 when
+  // equal, positive when `B` does; nothing when either does not fit or their order cannot be
+  // told (letters of two blocks in one place).
+  [[nodiscard]] std::optional<int> CompareSuffixes(const TmString& A, const TmString& B) const;
 
   [[nodiscard]] int Count() const { return count_; }
   // The whole table; entries from Count() on are not part of the mask.

@@ -352,11 +352,33 @@ TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
   return plan;
 }
 
-void ApplyImport(TTable& table, const TImportPlan& plan, bool replace) {
-  if (!plan.Conflicts.empty() && !replace) {
+std::string ReplaceProblem(const TImportPlan::TConflict& c, const TImportOptions& options) {
+  if (options.Backwards || c.Imported.Suffix == c.Stored.Suffix) return {};
+  const std::string move = "GenID " + std::to_string(c.Stored.GenID) + " prefix '" +
+                           c.Stored.Prefix + "' from suffix '" + c.Stored.Suffix + "' to '" +
+                           c.Imported.Suffix + "'";
+  if (options.Order == nullptr)
+    return "cannot tell whether moving " + move + " goes back; no mask tells their order";
+  const std::optional<int> order =
+      options.Order->CompareSuffixes(c.Imported.Suffix, c.Stored.Suffix);
+  if (!order) return "cannot tell whether moving " + move + " goes back: the mask does not fit";
+  if (*order < 0) return "moving " + move + " goes back, and keys handed out would repeat";
+  return {};
+}
+
+void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& options) {
+  if (!plan.Conflicts.empty() && !options.Replace) {
     throw ETransferError(std::to_string(plan.Conflicts.size()) +
                          " sequence(s) of the file are in the table already; nothing was "
                          "written (--replace takes the file's rows)");
+  }
+  std::string refused;
+  for (const TImportPlan::TConflict& c : plan.Conflicts) {
+    if (const std::string why = ReplaceProblem(c, options); !why.empty()) refused += "\n  " + why;
+  }
+  if (!refused.empty()) {
+    throw ETransferError("nothing was written; refused:" + refused +
+                         "\n(--mask tells the order of suffixes; --backwards allows a move back)");
   }
   const auto record = [&](const TSequenceRow& r) {
     TRecord values(static_cast<std::size_t>(table.FieldCount()));
@@ -374,13 +396,34 @@ void ApplyImport(TTable& table, const TImportPlan& plan, bool replace) {
   };
   std::vector<TRecord> add;
   std::vector<TRecord> overwrite;
+  std::vector<TRecord> planned;
   for (const TSequenceRow& r : plan.Add)
     add.push_back(record(r));
-  if (replace) {
-    for (const TImportPlan::TConflict& c : plan.Conflicts)
-      overwrite.push_back(record(c.Imported));
+  for (const TImportPlan::TConflict& c : plan.Conflicts) {
+    overwrite.push_back(record(c.Imported));
+    planned.push_back(record(c.Stored));
   }
-  table.WriteRows(genfield::KeyFields, add, overwrite);
+  try {
+    // A row is replaced only while it holds what the plan read: a client that drew since
+    // moved it on, and the file's suffix may now lie behind keys handed out.
+    table.WriteRows(genfield::KeyFields, add, overwrite, "Suffix;State;Who;Try;Time", planned);
+  } catch (const ERowsChanged& e) {
+    std::map<std::pair<std::int64_t, std::string>, std::string> now;
+    for (const TSequenceRow& r : ReadSequenceRows(table))
+      now[{r.GenID, r.Prefix}] = r.Suffix;
+    std::string changed;
+    for (const std::size_t i : e.Rows) {
+      const TSequenceRow& was = plan.Conflicts.at(i).Stored;
+      const auto found = now.find({was.GenID, was.Prefix});
+      changed += "\n  GenID " + std::to_string(was.GenID) + " prefix '" + was.Prefix +
+                 "': suffix '" + was.Suffix + "' when planned, " +
+                 (found == now.end() ? std::string("gone now") : "'" + found->second + "' now");
+    }
+    throw ETransferError(std::to_string(e.Rows.size()) +
+                         " sequence(s) changed since the import was planned; nothing was "
+                         "written:" +
+                         changed + "\n(run the import again to plan it anew)");
+  }
 }
 
 }  // namespace tgen

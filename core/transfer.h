@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/genmask.h"
+
 #include "platform/base/exception.h"
 #include "platform/store/dataset.h"
 
@@ -72,9 +74,26 @@ struct TImportPlan {
 // Compares `rows` with the open generator table `table`: sequences it lacks are added, those it
 // has are conflicts. A row held in the file comes in free: its holder is no client of `table`.
 TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows);
-// Writes the plan into `table` in one commit, all or nothing: the new rows and, with
-// `replace`, the imported rows over the conflicting ones. Without `replace` a plan with
-// conflicts is refused (ETransferError) and nothing is written.
-void ApplyImport(TTable& table, const TImportPlan& plan, bool replace);
+// How an import treats the sequences a table has already.
+struct TImportOptions {
+  bool Replace = false;  // the file's rows overwrite the table's
+  // A row may move its sequence to a suffix before the one the table holds, so that keys
+  // handed out already are handed out again.
+  bool Backwards = false;
+  // Tells which of two suffixes comes first in the sequence; without it only a suffix equal to
+  // the table's can replace it (unless Backwards).
+  const TGenMask* Order = nullptr;
+};
+
+// Why the file's row of `c` must not replace the table's: it would move the sequence back,
+// or its order against the table's cannot be told. Empty when it may.
+std::string ReplaceProblem(const TImportPlan::TConflict& c, const TImportOptions& options);
+
+// Writes the plan into `table` in one commit, all or nothing: the new rows and, with Replace,
+// the imported rows over the conflicting ones. Refused (ETransferError), with nothing written,
+// when there are conflicts without Replace, when ReplaceProblem refuses a row, or when a row
+// to replace no longer holds what the plan read (a client drew meanwhile): the message lists
+// each such row.
+void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& options);
 
 }  // namespace tgen

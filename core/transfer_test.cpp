@@ -1,5 +1,6 @@
 #include "core/transfer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -118,8 +119,7 @@ class ImportTest : public ::testing::Test {
 };
 
 TEST_F(ImportTest, NewSequencesComeInHeldOnesFreeAndConflictsOnlyWithReplace) {
-  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,A,0010,0,,0,\r\n")),
-              false);
+  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,A,0010,0,,0,\r\n")), {});
   const std::vector<TSequenceRow> file =
       FromCsv(std::string(kHeader) + "0,A,0042,0,,0,\r\n1,B,0007,1,2026,4,x\r\n");
   const TImportPlan plan = PlanImport(table, file);
@@ -133,11 +133,13 @@ TEST_F(ImportTest, NewSequencesComeInHeldOnesFreeAndConflictsOnlyWithReplace) {
   EXPECT_EQ(plan.Conflicts[0].Imported.Suffix, "0042");
 
   // Refused whole: not even the new sequence is written.
-  EXPECT_THROW(ApplyImport(table, plan, false), ETransferError);
+  EXPECT_THROW(ApplyImport(table, plan, {}), ETransferError);
   ASSERT_EQ(Stored().size(), 1U);
   EXPECT_EQ(Stored()[0].Suffix, "0010");
 
-  ApplyImport(table, plan, true);
+  TGenMask order;
+  order.ScanMask("####");
+  ApplyImport(table, plan, {.Replace = true, .Order = &order});
   const std::vector<TSequenceRow> after = Stored();
   ASSERT_EQ(after.size(), 2U);
   EXPECT_EQ(after[0].Suffix, "0042");
@@ -149,11 +151,59 @@ TEST_F(ImportTest, ARowAddedMeanwhileRefusesTheWholeImport) {
   const TImportPlan plan =
       PlanImport(table, FromCsv(std::string(kHeader) + "0,A,1,0,,0,\r\n0,B,1,0,,0,\r\n"));
   // Another client makes sequence B between the look and the write.
-  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,B,5,0,,0,\r\n")), false);
-  EXPECT_THROW(ApplyImport(table, plan, false), EKeyViolation);
+  ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,B,5,0,,0,\r\n")), {});
+  EXPECT_THROW(ApplyImport(table, plan, {}), EKeyViolation);
   const std::vector<TSequenceRow> after = Stored();
   ASSERT_EQ(after.size(), 1U);
   EXPECT_EQ(after[0].Suffix, "5");
+}
+
+// A replacement moves a sequence forward only, and only while the row is as the plan read it:
+// otherwise keys handed out would be handed out again.
+TEST_F(ImportTest, ReplaceMovesASequenceOnlyForwardAndOnlyFromWhatWasPlanned) {
+  TGenMask order;
+  order.ScanMask("INV-[XY]##");
+  struct Case {
+    const char* name;
+    const char* file_suffix;
+    const TGenMask* order;
+    bool backwards;
+    bool draw_meanwhile;  // a client moves the row on between the plan and the write
+    const char* refusal;  // a part of the message; empty when the import goes through
+  };
+  const Case cases[] = {
+      {"forward", "Y05", &order, false, false, ""},
+      {"same", "X50", nullptr, false, false, ""},
+      {"back", "X09", &order, false, false, "goes back"},
+      {"back, allowed", "X09", &order, true, false, ""},
+      {"no order known", "Y05", nullptr, false, false, "no mask tells their order"},
+      {"not the mask's", "Z05", &order, false, false, "does not fit"},
+      {"drawn meanwhile", "Y05", &order, false, true, "'X50' when planned, 'X69' now"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    table.Close();
+    SetUp();
+    ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,INV-,X50,0,,0,\r\n")),
+                {});
+    const TImportPlan plan = PlanImport(
+        table, FromCsv(std::string(kHeader) + "0,INV-," + c.file_suffix + ",0,,0,\r\n"));
+    std::string now = "X50";
+    if (c.draw_meanwhile) {
+      now = "X69";
+      ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,INV-,X69,0,,0,\r\n")),
+                  {.Replace = true, .Order = &order});
+    }
+    try {
+      ApplyImport(table, plan, {.Replace = true, .Backwards = c.backwards, .Order = c.order});
+      EXPECT_STREQ(c.refusal, "");
+      now = c.file_suffix;
+    } catch (const ETransferError& e) {
+      EXPECT_THAT(e.what(), ::testing::HasSubstr(c.refusal));
+      EXPECT_STRNE(c.refusal, "");
+    }
+    EXPECT_EQ(Stored().at(0).Suffix, now);
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ packages=(
   util-linux                         # setpriv, to test a table another user cannot write
   qt6-base-dev qt6-base-dev-tools    # the dialogs (Qt Widgets, uic, moc, QTest)
   libgtest-dev libgmock-dev          # unit tests
+  librapidcheck-dev                  # the random tester of the generator against a model
   libbenchmark-dev                   # benchmarks
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
   dpkg-dev help2man lintian          # the Debian package: dependencies, man pages, its check

@@ -588,17 +588,33 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(exported("Shop"), before);
-  r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace", "--dry-run",
-              (dir / "old.csv").string()});
+  // A replacement moves a sequence only forward, which only a mask can tell.
+  const std::vector<std::string> replace = {"table",     "import",  "--alias",
+                                            "Shop",      "--format", "csv",
+                                            "--replace", (dir / "old.csv").string()};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), replace.begin(), replace.end());
+    return Genkey(more);
+  };
+  r = with({"--dry-run"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("no mask tells their order"), std::string::npos) << r.out;
+  r = with({"--dry-run", "--mask", "INV-####"});
   EXPECT_EQ(r.out,
             "would add GenID 5 prefix '\xC0\xE1-' suffix '0041'\n"
-            "would replace GenID 0 prefix 'INV-' suffix '0100' (the table holds suffix '0002')\n");
+            "would replace GenID 0 prefix 'INV-' suffix '0002' -> '0100'\n");
   EXPECT_EQ(exported("Shop"), before);
-  r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace",
-              (dir / "old.csv").string()});
+  r = with({"--mask", "INV-####"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("1 added, 1 replaced; 1 held in the file came in free"), std::string::npos)
-      << r.out;
+  EXPECT_EQ(r.out,
+            "replaced GenID 0 prefix 'INV-' suffix '0002' -> '0100'\n"
+            "imported 2 row(s): 1 added, 1 replaced; 1 held in the file came in free\n");
+  // Back to 0001 (the file, exported before the draws) is refused unless asked for.
+  std::ofstream(dir / "back.csv") << header << "0,INV-,0001,0,,0,\r\n";
+  r = Genkey({"table", "import", "--alias", "Shop", "--format", "csv", "--replace", "--mask",
+              "INV-####", (dir / "back.csv").string()});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.out.find("goes back"), std::string::npos) << r.out;
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "INV-####"}).out, "INV-0101\n");
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--type", "5", "--mask", "\xC0\xE1-####"}).out,
             "\xC0\xE1-0042\n");

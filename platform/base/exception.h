@@ -14,6 +14,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 #include <utility>
 
 namespace tgen {
@@ -72,6 +73,16 @@ class EKeyViolation : public EDatabaseError {
 class ECommitUnknown : public EDatabaseError {
  public:
   using EDatabaseError::EDatabaseError;
+};
+
+// Rows that a write was to overwrite no longer held what the caller expected of them: another
+// client changed them since they were read. Nothing was written. `Rows` counts the rows of the
+// write that changed, by their place in it.
+class ERowsChanged : public EDatabaseError {
+ public:
+  ERowsChanged(std::string message, std::vector<std::size_t> rows)
+      : EDatabaseError(std::move(message)), Rows(std::move(rows)) {}
+  std::vector<std::size_t> Rows;
 };
 
 // A row stayed in another client's edit for as long as the caller was willing to wait; nothing

@@ -260,12 +260,17 @@ std::vector<TRecord> TTable::ReadAll() {
 }
 
 void TTable::WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
-                       const std::vector<TRecord>& replace) {
+                       const std::vector<TRecord>& replace, std::string_view compareFields,
+                       const std::vector<TRecord>& expected) {
   CheckActive();
   if (state_ != TDataSetState::dsBrowse)
     throw EDatabaseError("Table " + tableName_ + ": rows are written in browse mode only");
+  const std::vector<std::size_t> compare =
+      compareFields.empty() ? std::vector<std::size_t>{} : FieldIndexes(compareFields);
+  if (!compare.empty() && expected.size() != replace.size())
+    throw EDatabaseError("Table " + tableName_ + ": every row to overwrite needs its expected row");
   row_.reset();
-  driver_->WriteRows(FieldIndexes(keyFields), add, replace);
+  driver_->WriteRows(FieldIndexes(keyFields), add, replace, compare, expected);
 }
 
 void TTable::SetWaitLimit(std::chrono::milliseconds limit) {

@@ -144,8 +144,12 @@ class TTable : public TComponent {
   // Adds the rows `add` and overwrites those whose `keyFields` ("GenID;Prefix") hold the values
   // of a row of `replace`, in one durable commit: all or none (TTableDriver::WriteRows). The
   // current row is dropped. Browse mode only.
+  // With `compareFields` ("Suffix;Time"), a row is overwritten only while those fields still
+  // hold the values of the row of `expected` at the same place; else ERowsChanged and nothing
+  // is written.
   void WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
-                 const std::vector<TRecord>& replace);
+                 const std::vector<TRecord>& replace, std::string_view compareFields = {},
+                 const std::vector<TRecord>& expected = {});
 
  private:
   friend class TField;

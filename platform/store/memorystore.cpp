@@ -145,18 +145,34 @@ class MemoryCursor final : public TTableDriver {
   }
 
   void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
-                 const std::vector<TRecord>& replace) override {
+                 const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
+                 const std::vector<TRecord>& expected) override {
     const std::lock_guard lock(store_->mutex_);
-    const auto same_key = [&](const TRecord& a, const TRecord& b) {
-      return std::all_of(key.begin(), key.end(), [&](std::size_t f) { return a.at(f) == b.at(f); });
+    const auto same = [](const std::vector<std::size_t>& fields, const TRecord& a,
+                         const TRecord& b) {
+      return std::all_of(fields.begin(), fields.end(),
+                         [&](std::size_t f) { return a.at(f) == b.at(f); });
     };
+    const auto same_key = [&](const TRecord& a, const TRecord& b) { return same(key, a, b); };
     // Everything is checked before anything is written: all or none.
     std::vector<TRowId> targets;
-    for (const TRecord& r : replace) {
-      const auto found = std::find_if(table_->rows.begin(), table_->rows.end(),
-                                      [&](const auto& entry) { return same_key(entry.second, r); });
-      if (found == table_->rows.end()) Fail("overwrite a row: the row is gone");
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < replace.size(); ++i) {
+      const auto found = std::find_if(
+          table_->rows.begin(), table_->rows.end(),
+          [&](const auto& entry) { return same_key(entry.second, replace[i]); });
+      if (found == table_->rows.end() && compare.empty()) Fail("overwrite a row: the row is gone");
+      if (found == table_->rows.end() ||
+          (!compare.empty() && !same(compare, found->second, expected[i]))) {
+        changed.push_back(i);
+        continue;
+      }
       targets.push_back(found->first);
+    }
+    if (!changed.empty()) {
+      throw ERowsChanged("Cannot write the rows of table " + table_->name +
+                             ": rows to overwrite changed since they were read",
+                         changed);
     }
     for (std::size_t i = 0; i < add.size(); ++i) {
       const bool taken =

@@ -640,27 +640,37 @@ class PgTable final : public TTableDriver {
   }
 
   void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
-                 const std::vector<TRecord>& replace) override {
+                 const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
+                 const std::vector<TRecord>& expected) override {
     const std::string what = "Cannot write the rows of table " + table_;
     conn_.Exec(conn_.BeginText(), {}, what);
     try {
       // Nobody adds a row meanwhile: the table is this transaction's until it ends.
       conn_.Exec("LOCK TABLE " + sql_table_ + " IN SHARE ROW EXCLUSIVE MODE", {}, what);
       const std::vector<std::size_t> all = AllFields(defs_.size());
-      for (const TRecord& r : replace) {
+      std::vector<std::size_t> matched = key;
+      matched.insert(matched.end(), compare.begin(), compare.end());
+      std::vector<std::size_t> changed;
+      for (std::size_t i = 0; i < replace.size(); ++i) {
+        const TRecord& r = replace[i];
         std::vector<std::optional<std::string>> params;
         for (std::size_t f = 0; f < defs_.size(); ++f)
           params.push_back(f < r.size() ? Param(r[f]) : std::nullopt);
-        TRecord key_values;
+        TRecord match_values;
         for (const std::size_t f : key)
-          key_values.push_back(r.at(f));
-        const std::string where = Where(key, key_values, params);
+          match_values.push_back(r.at(f));
+        for (const std::size_t f : compare)
+          match_values.push_back(expected.at(i).at(f));
+        const std::string where = Where(matched, match_values, params);
         const Result done = conn_.Exec(
             "UPDATE " + sql_table_ + " SET " + Assignments(defs_, all, ", ", kStyle, 1) + where,
             params, what);
-        if (std::string_view(PQcmdTuples(done.get())) != "1")
-          throw EDatabaseError(what + ": a row to overwrite is gone");
+        if (std::string_view(PQcmdTuples(done.get())) == "1") continue;
+        if (compare.empty()) throw EDatabaseError(what + ": a row to overwrite is gone");
+        changed.push_back(i);
       }
+      if (!changed.empty())
+        throw ERowsChanged(what + ": rows to overwrite changed since they were read", changed);
       for (const TRecord& r : add) {
         TRecord key_values;
         for (const std::size_t f : key)

@@ -96,10 +96,15 @@ class TTableDriver {
   virtual TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) = 0;
   // In one durable commit, all or none: adds the rows `add` (EKeyViolation when a row holds an
   // added row's values in the fields `key`), and overwrites the rows whose fields `key` hold
-  // those of each row of `replace` (EDatabaseError when one is gone). For moving many rows in
-  // at once (an import); a process killed on the way leaves the table as it was.
+  // those of each row of `replace` (EDatabaseError when one is gone). When `compare` names
+  // fields, a row is overwritten only while those fields still hold the values of the row of
+  // `expected` at the same place: otherwise ERowsChanged, listing every such row, and nothing
+  // is written. For moving many rows in at once (an import); a process killed on the way leaves
+  // the table as it was.
   virtual void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
-                         const std::vector<TRecord>& replace) = 0;
+                         const std::vector<TRecord>& replace,
+                         const std::vector<std::size_t>& compare,
+                         const std::vector<TRecord>& expected) = 0;
   // The unique keys the table declares (its primary key among them), as field indexes.
   [[nodiscard]] virtual std::vector<std::vector<std::size_t>> UniqueKeys() = 0;
   // Every row, in the order the store keeps them.

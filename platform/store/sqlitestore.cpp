@@ -444,27 +444,38 @@ class SqliteTable final : public TTableDriver {
   }
 
   void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
-                 const std::vector<TRecord>& replace) override {
+                 const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
+                 const std::vector<TRecord>& expected) override {
     const std::string what = "Cannot write the rows of table " + conn_.label();
     // The write lock covers the whole file: nobody adds or changes a row meanwhile, and a
     // process killed before the commit leaves the file as it was.
     conn_.Begin(what);
     try {
       const std::vector<std::size_t> all = AllFields(defs_.size());
-      const std::string match = " WHERE " + Assignments(defs_, key, " AND ", kStyle, 1);
-      for (const TRecord& r : replace) {
+      std::vector<std::size_t> matched = key;
+      matched.insert(matched.end(), compare.begin(), compare.end());
+      const std::string match = " WHERE " + Assignments(defs_, matched, " AND ", kStyle, 1);
+      std::vector<std::size_t> changed;
+      for (std::size_t i = 0; i < replace.size(); ++i) {
+        const TRecord& r = replace[i];
         Stmt stmt = conn_.Prepare("UPDATE " + sql_table_ + " SET " +
-                                  Assignments(defs_, all, ", ", kStyle, key.size() + 1) + match);
+                                  Assignments(defs_, all, ", ", kStyle, matched.size() + 1) +
+                                  match);
         int index = 1;
         for (const std::size_t f : key)
           Bind(conn_, stmt.get(), index++, r.at(f));
+        for (const std::size_t f : compare)
+          Bind(conn_, stmt.get(), index++, expected.at(i).at(f));
         for (std::size_t f = 0; f < defs_.size(); ++f)
           Bind(conn_, stmt.get(), index++, f < r.size() ? r[f] : TFieldValue{});
         const int rc = sqlite3_step(stmt.get());
         if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
-        if (sqlite3_changes(conn_.get()) != 1)
-          throw EDatabaseError(what + ": a row to overwrite is gone");
+        if (sqlite3_changes(conn_.get()) == 1) continue;
+        if (compare.empty()) throw EDatabaseError(what + ": a row to overwrite is gone");
+        changed.push_back(i);
       }
+      if (!changed.empty())
+        throw ERowsChanged(what + ": rows to overwrite changed since they were read", changed);
       Stmt insert = conn_.Prepare(InsertSql(sql_table_, defs_, all, kStyle));
       for (const TRecord& r : add) {
         TRecord key_values;

@@ -72,6 +72,8 @@ struct TableOptions {
   std::string file;    // export: the output (empty: standard output); import: the input
   bool dry_run = false;
   bool replace = false;
+  bool backwards = false;  // import: a replaced sequence may move back
+  std::string mask;        // import: tells the order of suffixes
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);

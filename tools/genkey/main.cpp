@@ -144,11 +144,18 @@ void AddTable(CLI::App& app, TableOptions& o) {
   in->add_flag("--replace", o.replace,
                "Take the file's row where the table has the sequence already (the default "
                "refuses the import and lists them)");
+  in->add_option("--mask", o.mask,
+                 "The mask of the replaced sequences, which tells whether a file's suffix comes "
+                 "before the table's");
+  in->add_flag("--backwards", o.backwards,
+               "Let --replace move a sequence back to a suffix before the one the table holds "
+               "(keys handed out already are then handed out again)");
   in->footer(
       "The whole file is read and checked before anything is written; then every row is written "
       "in one commit, or none. A row marked held in the file comes in free. The table is "
-      "created when it does not exist. Moving a sequence to a lower suffix than keys already "
-      "handed out makes them come again.");
+      "created when it does not exist. --replace moves a sequence only forward: give --mask so "
+      "that the order of suffixes is known; a row that changed since the import read it (a "
+      "client drew meanwhile) refuses the whole import.");
   in->callback([&o] { o.action = "import"; });
 }
 

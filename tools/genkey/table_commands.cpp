@@ -121,28 +121,54 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
     CreateGeneratorTable(o.store.alias, o.store.table);
     out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
   }
+  TGenMask order;
+  TImportOptions options{o.replace, o.backwards, nullptr};
+  if (!o.mask.empty()) {
+    try {
+      order.ScanMask(o.mask);
+    } catch (const Exception& e) {
+      err << "genkey: --mask: " << e.Message() << "; nothing was imported\n";
+      return kFailure;
+    }
+    options.Order = &order;
+  }
   const std::unique_ptr<TTable> table = OpenTable(o.store);
   const TImportPlan plan = PlanImport(*table, rows);
-  const bool refused = !plan.Conflicts.empty() && !o.replace;
-  if (o.dry_run || refused) {
-    const std::string would = o.dry_run ? "would " : "";
-    for (const TSequenceRow& r : plan.Add)
-      out << would << "add " << Describe(r) << '\n';
-    for (const TImportPlan::TConflict& c : plan.Conflicts) {
-      out << would << (o.replace ? "replace " : "refuse ") << Describe(c.Imported)
-          << " (the table holds suffix '" << c.Stored.Suffix << "')\n";
+  int problems = 0;
+  const std::string would = o.dry_run ? "would " : "";
+  for (const TSequenceRow& r : plan.Add) {
+    if (o.dry_run) out << would << "add " << Describe(r) << '\n';
+  }
+  for (const TImportPlan::TConflict& c : plan.Conflicts) {
+    const std::string why = o.replace ? ReplaceProblem(c, options) : "";
+    problems += !o.replace || !why.empty() ? 1 : 0;
+    if (!o.dry_run && o.replace && why.empty()) continue;
+    if (!o.replace || !why.empty()) {
+      out << would << "refuse " << Describe(c.Imported) << " (the table holds suffix '"
+          << c.Stored.Suffix << "'" << (why.empty() ? "" : "; " + why) << ")\n";
+    } else {
+      out << would << "replace " << Describe(c.Stored) << " -> '" << c.Imported.Suffix << "'\n";
     }
   }
-  if (refused) {
-    err << "genkey: " << plan.Conflicts.size()
-        << " sequence(s) of the file are in the table already; nothing was imported "
-           "(--replace takes the file's rows)\n";
+  if (problems > 0) {
+    err << "genkey: " << problems << " sequence(s) of the file are in the table already"
+        << (o.replace ? " and may not be replaced" : "") << "; nothing was imported"
+        << (o.replace ? " (--mask tells the order of suffixes; --backwards allows a move back)"
+                      : " (--replace takes the file's rows)")
+        << '\n';
     return kFailure;
   }
   if (o.dry_run) return kOk;
-  ApplyImport(*table, plan, o.replace);
+  try {
+    ApplyImport(*table, plan, options);
+  } catch (const ETransferError& e) {
+    err << "genkey: " << e.what() << '\n';
+    return kFailure;
+  }
+  for (const TImportPlan::TConflict& c : plan.Conflicts)
+    out << "replaced " << Describe(c.Stored) << " -> '" << c.Imported.Suffix << "'\n";
   out << "imported " << rows.size() << " row(s): " << plan.Add.size() << " added, "
-      << (o.replace ? plan.Conflicts.size() : 0) << " replaced";
+      << plan.Conflicts.size() << " replaced";
   if (plan.Freed > 0) out << "; " << plan.Freed << " held in the file came in free";
   out << '\n';
   return kOk;

@@ -1,0 +1,406 @@
+// A random tester of the generator against a model of what it may hand out.
+//
+// Three generators, each of either lock mode and its own cache size, share one table of the
+// memory store. A run is a random list of steps: draws, batches, undos, prefix changes, caches
+// given back (a generator replaced), imports that move a sequence on (with a draw between the
+// plan and the write), rows left held by a dead client, the clock moved past the stale limit,
+// and store failures (an edit refused, a post failed, a commit lost). After every step the
+// model checks what the promise of unique keys means:
+//   - no key is held twice: a key handed out is held until an undo that succeeded hands it
+//     back, unless its sequence restarted since;
+//   - one call never hands one key out twice, nor does one reservation of a cache;
+//   - an undo that succeeds hands back a key its client holds;
+//   - the row never lies behind a key that is held.
+// rapidcheck shrinks a failing run to a short list of steps. RC_PARAMS="seed=N max_success=M"
+// picks the runs; scripts/model-check.sh runs long campaigns.
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/generator.h"
+#include "core/timestamp.h"
+#include "core/transfer.h"
+#include "platform/base/clock.h"
+#include "platform/base/notice.h"
+#include "platform/store/memorystore.h"
+
+namespace tgen {
+namespace {
+
+constexpr const char* kDb = "model";
+constexpr const char* kTable = "GENTBL.DB";
+constexpr int kClients = 3;
+
+enum class Kind : std::uint8_t { kNext, kBatch, kUndo, kPrefix, kRenew, kImport, kHold, kClock, kFault };
+
+struct Step {
+  Kind kind = Kind::kNext;
+  int client = 0;
+  int n = 1;  // a batch's size, a fault's kind, how far an import or the clock moves
+};
+
+void showValue(const Step& s, std::ostream& os) {
+  static const char* const names[] = {"next",   "batch", "undo",  "prefix", "renew",
+                                      "import", "hold",  "clock", "fault"};
+  os << names[static_cast<int>(s.kind)] << "(client " << s.client << ", " << s.n << ")";
+}
+
+struct Config {
+  int mask = 0;
+  bool stop_at_end = false;  // an overflow fails the draw instead of restarting the sequence
+  std::vector<std::pair<bool, int>> clients;  // lmTransaction?, CacheSize
+};
+
+void showValue(const Config& c, std::ostream& os) {
+  os << "mask " << c.mask << (c.stop_at_end ? ", stop at end" : ", restart") << ", clients";
+  for (const auto& [transaction, cache] : c.clients)
+    os << " (" << (transaction ? "transaction" : "fields") << ", cache " << cache << ")";
+}
+
+struct MaskCase {
+  const char* mask;
+  const char* start;
+  const char* end;
+};
+const MaskCase kMasks[] = {
+    {"K#", "", ""},        {"A-[XYZ]#", "", ""}, {"@-##", "", ""},
+    {"@$&", "", ""},       {"R##", "05", "40"},  {"####", "", ""},
+};
+
+std::atomic<long long> g_steps{0};
+std::atomic<long long> g_runs{0};
+const struct Report {  // NOLINT(cppcoreguidelines-special-member-functions)
+  ~Report() {
+    std::fprintf(stderr, "model: %lld steps in %lld runs\n", g_steps.load(), g_runs.load());
+  }
+} g_report;
+
+// One run: the generators, the model, and the checks.
+class Run {
+ public:
+  Run(const Config& config, const std::filesystem::path& dir)
+      : config_(config), mask_(kMasks[config.mask]) {
+    store_->Reset();
+    CreateGeneratorTable(*store_, kDb, kTable);
+    std::ofstream(dir / "aliases") << "Mem = memory:" << kDb << "\n";
+    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
+    order_.ScanMask(mask_.mask);
+    clients_.resize(kClients);  // never moved again: the handlers hold their client
+    for (int i = 0; i < kClients; ++i) {
+      clients_[static_cast<std::size_t>(i)].proc = "A";
+      Renew(i);
+    }
+  }
+
+  void Do(const Step& s) {
+    ++g_steps;
+    if (trace_) {
+      std::ostringstream line;
+      showValue(s, line);
+      std::fprintf(stderr, "  %s\n", line.str().c_str());
+    }
+    clock_->Advance(std::chrono::milliseconds(1));
+    Client& c = clients_.at(static_cast<std::size_t>(s.client));
+    switch (s.kind) {
+      case Kind::kNext:
+        Draw(s.client, 1);
+        break;
+      case Kind::kBatch:
+        Draw(s.client, s.n);
+        break;
+      case Kind::kUndo:
+        Undo(s.client);
+        break;
+      case Kind::kPrefix:
+        // A new prefix text, or another GeneratorType for a mask without "@" places: another
+        // sequence, which ends a cache's reservation.
+        c.proc = c.proc == "A" ? "B" : "A";
+        c.g->SetGeneratorType(c.g->GeneratorType() == 0 ? 1 : 0);
+        break;
+      case Kind::kRenew:
+        Renew(s.client);
+        break;
+      case Kind::kImport:
+        Import(s);
+        break;
+      case Kind::kHold:
+        HoldRow(c);
+        break;
+      case Kind::kClock:
+        clock_->Advance(std::chrono::milliseconds(400 * s.n));
+        break;
+      case Kind::kFault: {
+        const std::set<int> which = s.n % 2 == 0 ? std::set<int>{1} : std::set<int>{1, 2};
+        if (s.n % 3 == 0) store_->FailLocks(kDb, kTable, which);
+        if (s.n % 3 == 1) store_->FailUpdates(kDb, kTable, which);
+        if (s.n % 3 == 2) store_->LoseCommits(kDb, kTable, which);
+        break;
+      }
+    }
+    CheckRowsAhead();
+  }
+
+ private:
+  struct Held {
+    int client;
+    std::string sequence;
+    int round;  // the restarts of its sequence before it was drawn; -1: not known
+    std::string key;
+  };
+  struct Client {
+    std::unique_ptr<TGenerator> g;
+    std::string proc;
+    std::vector<std::string> handed;  // keys handed out and held, oldest first (sequence key)
+    std::set<std::string> reserved;   // handed out of the current reservation of its cache
+    int reservation_round = 0;  // the restarts of its sequence when it was made
+    bool undo_failed = false;
+  };
+
+  void Renew(int i) {
+    Client& c = clients_.at(static_cast<std::size_t>(i));
+    c.g.reset();  // gives its cache back
+    c.handed.clear();
+    c.reserved.clear();
+    auto g = std::make_unique<TGenerator>();
+    g->SetMask(mask_.mask);
+    if (*mask_.start != '\0') g->SetStartValue(mask_.start);
+    if (*mask_.end != '\0') g->SetEndValue(mask_.end);
+    g->SetDataBaseName("Mem");
+    g->SetTableName(kTable);
+    g->SetWaitRound(std::chrono::nanoseconds(0));
+    g->SetMaxWait(5);
+    const auto& [transaction, cache] = config_.clients.at(static_cast<std::size_t>(i));
+    g->SetLockMode(transaction ? TLockMode::lmTransaction : TLockMode::lmRowFields);
+    g->SetCacheSize(cache);
+    g->GetUserPrefixes = [&c](TObject*, TmString& preff) { preff = c.proc; };
+    g->OnUndoFailed = [&c](TObject*, TmString) { c.undo_failed = true; };
+    g->OnOverFlowMask = [this](TObject* sender, TmString) {
+      auto* generator = static_cast<TGenerator*>(sender);
+      ++restarts_[Sequence(*generator)];
+      ++all_restarts_;
+      if (config_.stop_at_end) throw Exception("the sequence ended");
+      generator->NullRecord();
+    };
+    g->InitDB();
+    RC_ASSERT(!g->Disabled());
+    c.g = std::move(g);
+  }
+
+  [[nodiscard]] static std::string Sequence(const TGenerator& g) {
+    return std::to_string(g.GeneratorType()) + "/" + g.GenMask().CurrentPrefix().str();
+  }
+  [[nodiscard]] std::string SuffixOf(const std::string& key) const {
+    std::string suffix;
+    for (int k = 0; k < order_.Count(); ++k) {
+      if (order_.Elements()[static_cast<std::size_t>(k)].IsSuffix())
+        suffix += key.at(static_cast<std::size_t>(k));
+    }
+    return suffix;
+  }
+
+  void Draw(int i, int count) {
+    Client& c = clients_.at(static_cast<std::size_t>(i));
+    const bool cached = c.g->CacheSize() > 1 && count == 1;
+    const bool reserving = cached && c.g->CachedKeys() == 0;
+    if (reserving) c.reserved.clear();
+    const int restarts_before = all_restarts_;
+    std::vector<TmString> keys;
+    try {
+      keys = count == 1 ? std::vector<TmString>{c.g->Generator()} : c.g->GenerateBatch(count);
+    } catch (const std::exception&) {
+      return;  // nothing handed out
+    }
+    // Keys drawn in one cycle with a restart among them are from two rounds of the sequence;
+    // the model does not tell which key from which, and checks them only against each other.
+    const std::string sequence = Sequence(*c.g);
+    // A cache's keys belong to the round in which they were reserved.
+    int round = all_restarts_ != restarts_before ? -1 : restarts_[sequence];
+    if (reserving) c.reservation_round = round;
+    if (cached) round = c.reservation_round;
+    std::set<std::string> in_call;
+    for (const TmString& k : keys) {
+      const std::string key = k.str();
+      if (trace_) std::fprintf(stderr, "    %s\n", key.c_str());
+      RC_ASSERT(in_call.insert(key).second);  // one call, one key once
+      // GeneratorTypes keep sequences of equal keys apart.
+      const std::string id = sequence + " " + key;
+      if (cached) RC_ASSERT(c.reserved.insert(id).second);  // one reservation, one key once
+      for (const Held& h : held_[id]) {
+        if (round != -1 && h.round == round) {
+          RC_FAIL("key " + key + " handed out to client " + std::to_string(i) +
+                  " is held by client " + std::to_string(h.client));
+        }
+      }
+      held_[id].push_back({i, sequence, round, key});
+      c.handed.push_back(id);
+    }
+  }
+
+  void Undo(int i) {
+    Client& c = clients_.at(static_cast<std::size_t>(i));
+    c.undo_failed = false;
+    try {
+      c.g->Undo();
+    } catch (const std::exception&) {
+      return;
+    }
+    if (trace_) std::fprintf(stderr, "    undo %s\n", c.undo_failed ? "refused" : "done");
+    if (c.undo_failed) return;
+    // Handed back: the newest key the client still holds.
+    while (!c.handed.empty()) {
+      const std::string id = c.handed.back();
+      c.handed.pop_back();
+      std::vector<Held>& holders = held_[id];
+      const auto mine =
+          std::find_if(holders.rbegin(), holders.rend(), [i](const Held& h) { return h.client == i; });
+      if (mine == holders.rend()) continue;
+      holders.erase(std::next(mine).base());
+      c.reserved.erase(id);
+      return;
+    }
+    RC_FAIL("client " + std::to_string(i) + "'s undo succeeded, and it holds no key");
+  }
+
+  // The table's rows: sequence -> (row id, record).
+  [[nodiscard]] std::map<std::string, std::pair<TRowId, TRecord>> Rows() const {
+    std::map<std::string, std::pair<TRowId, TRecord>> rows;
+    for (auto& [id, r] : store_->Rows(kDb, kTable)) {
+      const std::string sequence = std::to_string(static_cast<int>(std::get<double>(r.at(0)))) +
+                                   "/" + std::get<std::string>(r.at(1));
+      rows[sequence] = {id, r};
+    }
+    return rows;
+  }
+
+  void HoldRow(const Client& c) {
+    const auto rows = Rows();
+    const auto row = rows.find(Sequence(*c.g));
+    if (row == rows.end()) return;
+    TRecord r = row->second.second;
+    r.at(3) = GetTimeStamp();
+    r.at(4) = 0.0;
+    r.at(5) = 1.0;
+    r.at(6) = std::string("DEADCLIENT");
+    store_->SetRow(kDb, kTable, row->second.first, r);
+  }
+
+  // Exports the rows, moves one sequence n steps on in the file, lets a client draw between
+  // the plan and the write on every other import, and imports the file over the table.
+  void Import(const Step& s) {
+    TTable table;
+    table.SetDatabaseName("Mem");
+    table.SetTableName(kTable);
+    table.Open();
+    std::vector<TSequenceRow> rows = ReadSequenceRows(table);
+    if (rows.empty()) return;
+    TSequenceRow& moved = rows.at(static_cast<std::size_t>(s.n) % rows.size());
+    TGenMask step;
+    step.ScanMask(mask_.mask);
+    if (*mask_.end != '\0') step.SetEndValue(mask_.end);
+    bool ended = false;
+    step.OnOverFlow = [&ended](TObject*, TmString) { ended = true; };
+    step.SetSuffix(moved.Suffix);
+    for (int i = 0; i < s.n && !ended; ++i)
+      step.Increment();
+    if (ended) return;
+    moved.Suffix = step.GetSuffix().str();
+    const TImportPlan plan = PlanImport(table, rows);
+    if (s.n % 2 == 0) Draw(s.client, 1);
+    try {
+      ApplyImport(table, plan, {.Replace = true, .Order = &order_});
+    } catch (const ETransferError&) {
+    }
+  }
+
+  void CheckRowsAhead() const {
+    const auto rows = Rows();
+    for (const auto& [id, holders] : held_) {
+      for (const Held& held : holders)
+        CheckRowAhead(rows, held);
+    }
+  }
+
+  void CheckRowAhead(const std::map<std::string, std::pair<TRowId, TRecord>>& rows,
+                     const Held& held) const {
+    if (held.round != restarts_.at(held.sequence)) return;
+    const auto row = rows.find(held.sequence);
+    RC_ASSERT(row != rows.end());
+    const std::string stored = std::get<std::string>(row->second.second.at(2));
+    const std::optional<int> order = order_.CompareSuffixes(stored, SuffixOf(held.key));
+    if (order && *order < 0) {
+      RC_FAIL("the row of " + held.sequence + " holds " + stored + ", behind the key " +
+              held.key + " that client " + std::to_string(held.client) + " holds");
+    }
+  }
+
+  // TGEN_MODEL_TRACE=1 prints the steps of every run with what they handed out.
+  bool trace_ = std::getenv("TGEN_MODEL_TRACE") != nullptr;
+  Config config_;
+  MaskCase mask_;
+  TGenMask order_;
+  std::shared_ptr<TMemoryStore> store_ = TMemoryStore::Instance();
+  std::shared_ptr<ManualClock> clock_ =
+      std::make_shared<ManualClock>(EncodeLocal({2026, 12, 7, 12, 0, 30, 500}));
+  ScopedClock clock_guard_{clock_};
+  ScopedNoticeSink notices_{std::make_shared<RecordingNoticeSink>()};
+  std::vector<Client> clients_;
+  std::map<std::string, std::vector<Held>> held_;  // by sequence and key
+  std::map<std::string, int> restarts_;
+  int all_restarts_ = 0;
+};
+
+rc::Gen<Step> AnyStep() {
+  return rc::gen::build<Step>(
+      rc::gen::set(&Step::kind, rc::gen::weightedElement<Kind>({{12, Kind::kNext},
+                                                                {3, Kind::kBatch},
+                                                                {6, Kind::kUndo},
+                                                                {2, Kind::kPrefix},
+                                                                {2, Kind::kRenew},
+                                                                {1, Kind::kImport},
+                                                                {1, Kind::kHold},
+                                                                {1, Kind::kClock},
+                                                                {2, Kind::kFault}})),
+      rc::gen::set(&Step::client, rc::gen::inRange(0, kClients)),
+      rc::gen::set(&Step::n, rc::gen::inRange(1, 16)));
+}
+
+rc::Gen<Config> AnyConfig() {
+  return rc::gen::build<Config>(
+      rc::gen::set(&Config::mask, rc::gen::inRange<int>(0, std::size(kMasks))),
+      rc::gen::set(&Config::stop_at_end, rc::gen::arbitrary<bool>()),
+      rc::gen::set(&Config::clients,
+                   rc::gen::container<std::vector<std::pair<bool, int>>>(
+                       kClients, rc::gen::pair(rc::gen::arbitrary<bool>(),
+                                               rc::gen::element(0, 1, 2, 3, 5)))));
+}
+
+RC_GTEST_PROP(GeneratorModel, NoKeyIsHeldTwice, ()) {
+  const Config config = *AnyConfig();
+  const auto steps = *rc::gen::container<std::vector<Step>>(AnyStep());
+  ++g_runs;
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                    ("model-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    Run run(config, dir);
+    for (const Step& s : steps)
+      run.Do(s);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tgen
