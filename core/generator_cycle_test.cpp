@@ -271,6 +271,54 @@ TEST_P(LockModeTest, OverflowStoresTheRestartedValue) {
   EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
+// One draw, one prefix: a prefix that turns during an overflow (a month ending) must not
+// write the restart to one sequence's row and hand it out under the other's prefix.
+TEST_P(LockModeTest, APrefixThatTurnsDuringAnOverflowKeepsTheDrawsPrefix) {
+  auto g = Make("@@@-#");
+  std::string month = "JAN";
+  g->GetUserPrefixes = [&month](TObject*, TmString& p) { p = month; };
+  int restarts = 0;
+  g->on_null_record = [&](Client&) {
+    if (++restarts == 2) month = "FEB";  // the first restart makes JAN's row
+  };
+  std::vector<std::string> keys;
+  for (int i = 0; i < 12; ++i)
+    keys.push_back(g->Generator().str());
+  EXPECT_EQ(keys[9], "JAN-9");
+  EXPECT_EQ(keys[10], "JAN-0");
+  EXPECT_EQ(keys[11], "FEB-0");
+}
+
+// A draw after an Undo that looked at another sequence's row finds its own row again.
+TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
+  auto a = Make("K#", 1);
+  auto b = Make("K#", 0);
+  EXPECT_EQ(a->Generator(), "K0");
+  EXPECT_EQ(a->Generator(), "K1");
+  a->SetGeneratorType(0);
+  EXPECT_EQ(b->Generator(), "K0");
+  a->Undo();  // refused: b wrote that row
+  a->SetGeneratorType(1);
+  EXPECT_EQ(a->Generator(), "K2");
+  EXPECT_EQ(b->Generator(), "K1");
+}
+
+// Undo hands back only keys its client drew one after another: a step back past another
+// client's key would hand that key out again.
+TEST_P(LockModeTest, UndoStopsAtAKeyAnotherClientDrew) {
+  auto a = Make("K#");
+  auto b = Make("K#");
+  EXPECT_EQ(a->Generator(), "K0");
+  EXPECT_EQ(b->Generator(), "K1");
+  EXPECT_EQ(a->Generator(), "K2");
+  EXPECT_EQ(a->Generator(), "K3");
+  EXPECT_EQ(a->Undo(), "K2");
+  EXPECT_EQ(a->Undo(), "K1");
+  EXPECT_EQ(a->Undo(), "K1");  // refused: K1 is b's
+  EXPECT_EQ(notices->Texts(), std::vector<std::string>{"Can NOT undo!"});
+  EXPECT_EQ(a->Generator(), "K2");
+}
+
 TEST_P(LockModeTest, HeldRowsAreCountedThenBroken) {
   struct Case {
     double tries;

@@ -44,7 +44,17 @@ constexpr const char* kDb = "model";
 constexpr const char* kTable = "GENTBL.DB";
 constexpr int kClients = 3;
 
-enum class Kind : std::uint8_t { kNext, kBatch, kUndo, kPrefix, kRenew, kImport, kHold, kClock, kFault };
+enum class Kind : std::uint8_t {
+  kNext,
+  kBatch,
+  kUndo,
+  kPrefix,
+  kRenew,
+  kImport,
+  kHold,
+  kClock,
+  kFault
+};
 
 struct Step {
   Kind kind = Kind::kNext;
@@ -76,8 +86,8 @@ struct MaskCase {
   const char* end;
 };
 const MaskCase kMasks[] = {
-    {"K#", "", ""},        {"A-[XYZ]#", "", ""}, {"@-##", "", ""},
-    {"@$&", "", ""},       {"R##", "05", "40"},  {"####", "", ""},
+    {"K#", "", ""},  {"A-[XYZ]#", "", ""}, {"@-##", "", ""},
+    {"@$&", "", ""}, {"R##", "05", "40"},  {"####", "", ""},
 };
 
 std::atomic<long long> g_steps{0};
@@ -165,7 +175,7 @@ class Run {
     std::string proc;
     std::vector<std::string> handed;  // keys handed out and held, oldest first (sequence key)
     std::set<std::string> reserved;   // handed out of the current reservation of its cache
-    int reservation_round = 0;  // the restarts of its sequence when it was made
+    int reservation_round = 0;        // the restarts of its sequence when it was made
     bool undo_failed = false;
   };
 
@@ -264,8 +274,8 @@ class Run {
       const std::string id = c.handed.back();
       c.handed.pop_back();
       std::vector<Held>& holders = held_[id];
-      const auto mine =
-          std::find_if(holders.rbegin(), holders.rend(), [i](const Held& h) { return h.client == i; });
+      const auto mine = std::find_if(holders.rbegin(), holders.rend(),
+                                     [i](const Held& h) { return h.client == i; });
       if (mine == holders.rend()) continue;
       holders.erase(std::next(mine).base());
       c.reserved.erase(id);
@@ -341,8 +351,8 @@ class Run {
     const std::string stored = std::get<std::string>(row->second.second.at(2));
     const std::optional<int> order = order_.CompareSuffixes(stored, SuffixOf(held.key));
     if (order && *order < 0) {
-      RC_FAIL("the row of " + held.sequence + " holds " + stored + ", behind the key " +
-              held.key + " that client " + std::to_string(held.client) + " holds");
+      RC_FAIL("the row of " + held.sequence + " holds " + stored + ", behind the key " + held.key +
+              " that client " + std::to_string(held.client) + " holds");
     }
   }
 
@@ -391,8 +401,8 @@ RC_GTEST_PROP(GeneratorModel, NoKeyIsHeldTwice, ()) {
   const Config config = *AnyConfig();
   const auto steps = *rc::gen::container<std::vector<Step>>(AnyStep());
   ++g_runs;
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                    ("model-" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::path(::testing::TempDir()) / ("model-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   {
     Run run(config, dir);

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <exception>
 #include <optional>
-#include <unordered_set>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 #include "core/generator.h"

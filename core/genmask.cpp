@@ -451,8 +451,8 @@ std::string TGenMask::DrawProblem() const {
       if (e.Chars.find(e.Chars[i]) < i) {
         // A stored member maps back to its first place, so the draw after it would step to
         // the second place again and again.
-        return "the set [" + e.Chars + "] at position " + std::to_string(e.Pos + 1) +
-               " holds '" + std::string(1, e.Chars[i]) + "' twice";
+        return "the set [" + e.Chars + "] at position " + std::to_string(e.Pos + 1) + " holds '" +
+               std::string(1, e.Chars[i]) + "' twice";
       }
     }
   }

@@ -186,8 +186,8 @@ TEST_F(ImportTest, ReplaceMovesASequenceOnlyForwardAndOnlyFromWhatWasPlanned) {
     SetUp();
     ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,INV-,X50,0,,0,\r\n")),
                 {});
-    const TImportPlan plan = PlanImport(
-        table, FromCsv(std::string(kHeader) + "0,INV-," + c.file_suffix + ",0,,0,\r\n"));
+    const TImportPlan plan =
+        PlanImport(table, FromCsv(std::string(kHeader) + "0,INV-," + c.file_suffix + ",0,,0,\r\n"));
     std::string now = "X50";
     if (c.draw_meanwhile) {
       now = "X69";

@@ -66,6 +66,15 @@ TEST(GenkeyCheck, ExitStatusTellsWhetherEveryValueWasKept) {
        "genkey: end value \"Q1\" does not fit the mask: 'Q' at position 1 is not in the set XYZ\n"},
       {{"--mask", "AB[", "--start", "1"}, 1, "Missing ] symbol in Mask!\n"},
       {{"--mask", "[A[B]"}, 1, "Error in mask picture at position:2!\n"},
+      // Masks whose keys would repeat.
+      {{"--mask", "D-[AAB]"},
+       1,
+       "genkey: keys cannot be drawn from this mask: the set [AAB] at position 3 holds 'A' "
+       "twice\n"},
+      {{"--mask", std::string(101, '#')},
+       1,
+       "genkey: keys cannot be drawn from this mask: its keys would be 101 characters long, and "
+       "a key holds at most 100\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

@@ -14,8 +14,8 @@
 
 #include <exception>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace tgen {
 

@@ -158,9 +158,9 @@ class MemoryCursor final : public TTableDriver {
     std::vector<TRowId> targets;
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < replace.size(); ++i) {
-      const auto found = std::find_if(
-          table_->rows.begin(), table_->rows.end(),
-          [&](const auto& entry) { return same_key(entry.second, replace[i]); });
+      const auto found =
+          std::find_if(table_->rows.begin(), table_->rows.end(),
+                       [&](const auto& entry) { return same_key(entry.second, replace[i]); });
       if (found == table_->rows.end() && compare.empty()) Fail("overwrite a row: the row is gone");
       if (found == table_->rows.end() ||
           (!compare.empty() && !same(compare, found->second, expected[i]))) {

@@ -458,9 +458,9 @@ class SqliteTable final : public TTableDriver {
       std::vector<std::size_t> changed;
       for (std::size_t i = 0; i < replace.size(); ++i) {
         const TRecord& r = replace[i];
-        Stmt stmt = conn_.Prepare("UPDATE " + sql_table_ + " SET " +
-                                  Assignments(defs_, all, ", ", kStyle, matched.size() + 1) +
-                                  match);
+        Stmt stmt =
+            conn_.Prepare("UPDATE " + sql_table_ + " SET " +
+                          Assignments(defs_, all, ", ", kStyle, matched.size() + 1) + match);
         int index = 1;
         for (const std::size_t f : key)
           Bind(conn_, stmt.get(), index++, r.at(f));

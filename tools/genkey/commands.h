@@ -12,8 +12,9 @@ namespace tgen::genkey {
 // Exit codes of the tool.
 enum ExitCode : int {
   kOk = 0,
-  kFailure = 1,  // the work failed: a mask that does not parse, a value refused, ...
-  kUsage = 2,    // the command line itself was wrong
+  kFailure = 1,        // the work failed: a mask that does not parse, a value refused, ...
+  kUsage = 2,          // the command line itself was wrong
+  kInterrupted = 128,  // plus the signal (SIGINT, SIGTERM) that ended the drawing early
 };
 
 struct PreviewOptions {
@@ -56,6 +57,7 @@ struct DrawOptions {
   std::int32_t cache = 0;            // the generator's CacheSize
   std::string lock = "transaction";  // or "fields": the generator's LockMode
   std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
+  std::string on_overflow = "stop";  // past the end: "stop" (fail) or "restart"
 };
 
 // Draws `count` keys with one generator, one a line.
@@ -85,7 +87,9 @@ struct FormOptions {
   std::optional<std::string> component;
   std::string action;  // next, undo, shell, show
   long long count = 1;
-  std::optional<std::string> lock;  // "transaction" or "fields"; else the form's LockMode
+  std::optional<std::string> lock;         // "transaction" or "fields"; else the form's LockMode
+  std::optional<std::string> proc;         // the text of the '@' places
+  std::optional<std::string> on_overflow;  // else the sequence restarts, as a form's does
 };
 
 // A generator read from a stored form file.

@@ -1,6 +1,8 @@
 // genkey next, shell and form: drawing keys with a generator component.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <istream>
 #include <memory>
@@ -48,6 +50,64 @@ class Progress {
 // The most keys one lock cycle draws; longer batches are split.
 constexpr long long kMaxBatch = 1000000;
 
+// The signal that asked genkey to stop, once the draw under way is printed; 0 while none did.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+// Catches SIGINT and SIGTERM for its life, so that a draw is never cut between its commit and
+// its output: the key stored is printed and the row left free.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stop_signal = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int signal) { g_stop_signal = signal; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &int_);
+    sigaction(SIGTERM, &action, &term_);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  ~StopSignals() {
+    sigaction(SIGINT, &int_, nullptr);
+    sigaction(SIGTERM, &term_, nullptr);
+  }
+  // The exit status: kOk, or 128 + the signal.
+  static int Status(int status) {
+    return g_stop_signal != 0 ? kInterrupted + static_cast<int>(g_stop_signal) : status;
+  }
+
+ private:
+  struct sigaction int_ {};
+  struct sigaction term_ {};
+};
+
+// How many '@' places the mask has.
+int ProcPlaces(const TGenMask& mask) {
+  int n = 0;
+  for (int k = 0; k < mask.Count(); ++k)
+    n += mask.Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
+  return n;
+}
+
+// Why genkey will not draw from this generator with this '@' text: every key would be the same,
+// or the text does not fill the '@' places. Empty when it will.
+std::string DrawRefusal(const TGenerator& g, const std::optional<std::string>& proc) {
+  if (g.GenMask().GetSuffix().empty()) {
+    return "the mask '" + g.Mask() +
+           "' has nothing to count ([..], #, $ or &): every key would be the same";
+  }
+  if (const std::string why = g.GenMask().DrawProblem(); !why.empty())
+    return "cannot draw from the mask '" + g.Mask() + "': " + why;
+  const int places = ProcPlaces(g.GenMask());
+  const auto given = static_cast<int>(proc ? proc->size() : 0);
+  if (places != given && (places > 0 || proc)) {
+    return "the mask '" + g.Mask() + "' has " + std::to_string(places) +
+           " '@' place(s), and --proc gives " + std::to_string(given) +
+           " character(s): give exactly " + std::to_string(places);
+  }
+  return {};
+}
+
 // One generator and the user-procedure text it is given.
 class Client {
  public:
@@ -60,11 +120,20 @@ class Client {
   void SetProc(std::optional<std::string> text) { proc_ = std::move(text); }
   [[nodiscard]] TGenerator& Generator() const { return g_; }
 
+  // Past the end of the sequence the draw fails, naming its last key, instead of restarting
+  // it and handing out its keys again.
+  void StopAtEnd() {
+    g_.OnOverFlowMask = [this](TObject*, TmString) {
+      throw Exception("the sequence ended at " + g_.GenMask().LastValue().str() +
+                      "; no key was handed out (--on-overflow restart starts it again)");
+    };
+  }
+
   // Prints `count` keys, one a line, drawn `batch` per lock cycle; each batch is printed and
   // flushed as soon as it is stored.
   void Next(long long count, std::ostream& out, std::ostream& err, long long batch = 1) {
     Progress progress(count, err);
-    for (long long done = 0; done < count;) {
+    for (long long done = 0; done < count && g_stop_signal == 0;) {
       const auto n = static_cast<int>(std::min({batch, count - done, kMaxBatch}));
       if (n == 1) {
         out << g_.Generator() << '\n';
@@ -80,7 +149,7 @@ class Client {
 
   int Shell(std::istream& in, std::ostream& out, std::ostream& err) {
     std::string line;
-    while (std::getline(in, line)) {
+    while (g_stop_signal == 0 && std::getline(in, line)) {
       std::istringstream words(line);
       std::string command;
       words >> command;
@@ -103,7 +172,11 @@ class Client {
         } else if (command == "proc") {
           std::string text = line.substr(line.find("proc") + 4);
           if (!text.empty() && text.front() == ' ') text.erase(0, 1);
-          proc_ = text;
+          if (const std::string why = DrawRefusal(g_, text); !why.empty()) {
+            err << "genkey: " << why << '\n';
+          } else {
+            proc_ = text;
+          }
         } else if (command == "who") {
           out << g_.Who() << '\n';
         } else {
@@ -151,6 +224,10 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   g->SetCacheSize(o.cache);
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);
+  if (const std::string why = DrawRefusal(*g, o.proc); !why.empty()) {
+    err << "genkey: " << why << '\n';
+    return nullptr;
+  }
   try {
     // On the default alias the table is made on first use, so that genkey needs no set-up.
     if (const auto where = CreateDefaultGeneratorTable(o.store.alias, o.store.table)) {
@@ -205,8 +282,10 @@ int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
+    if (options.on_overflow == "stop") client.StopAtEnd();
+    const StopSignals signals;
     client.Next(options.count, out, err, options.batch);
-    return kOk;
+    return StopSignals::Status(kOk);
   } catch (const std::exception& e) {
     err << "genkey: " << e.what() << '\n';
     return kFailure;
@@ -219,7 +298,9 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
-    return client.Shell(in, out, err);
+    if (options.on_overflow == "stop") client.StopAtEnd();
+    const StopSignals signals;
+    return StopSignals::Status(client.Shell(in, out, err));
   } catch (const std::exception& e) {
     err << "genkey: " << e.what() << '\n';
     return kFailure;
@@ -241,11 +322,18 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
       err << "genkey: generator " << g->Name() << " is disabled\n";
       return kFailure;
     }
+    if (const std::string why = DrawRefusal(*g, options.proc); !why.empty()) {
+      err << "genkey: " << why << '\n';
+      return kFailure;
+    }
     Client client(*g);
+    client.SetProc(options.proc);
+    if (options.on_overflow == "stop") client.StopAtEnd();
+    const StopSignals signals;
     if (options.action == "next") client.Next(options.count, out, err);
     if (options.action == "undo") out << g->Undo() << '\n';
-    if (options.action == "shell") return client.Shell(in, out, err);
-    return kOk;
+    if (options.action == "shell") return StopSignals::Status(client.Shell(in, out, err));
+    return StopSignals::Status(kOk);
   } catch (const std::exception& e) {
     err << "genkey: " << e.what() << '\n';
     return kFailure;

@@ -18,6 +18,10 @@ constexpr const char* kLockHelp =
     "key; a killed client's lock ends with it) or 'fields' (the lock kept in the row's State, "
     "Who, Try and Time fields, as components do by default)";
 
+constexpr const char* kOverflowHelp =
+    "Past the end of the sequence: 'stop' fails the draw and names the sequence's last key; "
+    "'restart' starts it again from its start value, handing out its keys again";
+
 void AddStoreOptions(CLI::App* cmd, StoreOptions& o) {
   cmd->add_option("-a,--alias", o.alias, "Alias of the generator table's store")
       ->capture_default_str();
@@ -37,6 +41,9 @@ void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
       ->capture_default_str();
   cmd->add_option("-w,--max-wait", o.max_wait, "Seconds a draw waits for a busy row, then fails")
       ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  cmd->add_option("--on-overflow", o.on_overflow, kOverflowHelp)
+      ->check(CLI::IsMember({"stop", "restart"}))
       ->capture_default_str();
 }
 
@@ -177,6 +184,10 @@ void AddForm(CLI::App& app, FormOptions& o) {
       ->capture_default_str();
   form->add_option("-l,--lock", o.lock, std::string(kLockHelp) + "; default: the form's LockMode")
       ->check(CLI::IsMember({"transaction", "fields"}));
+  form->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
+  form->add_option("--on-overflow", o.on_overflow,
+                   std::string(kOverflowHelp) + "; default: restart, as the component does")
+      ->check(CLI::IsMember({"stop", "restart"}));
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
   TGenMask mask;
   if (!Scan(mask, options.mask, err)) return kFailure;
   if (!SetBounds(mask, options.start, options.end, err)) return kFailure;
+  if (const std::string why = mask.DrawProblem(); !why.empty()) {
+    err << "genkey: keys cannot be drawn from this mask: " << why << '\n';
+    return kFailure;
+  }
 
   mask.NullValue();
   const TmString suffix = mask.GetSuffix();
