@@ -333,6 +333,9 @@ class TGenerator : public TComponent {
   // past them would hand back a key that someone else, or the cache, still holds.
   int FUndoDepth = 0;
   std::string FUndoRow;  // the sequence and the suffix this client last left its row at
+  // The draw under way found the row as this client last wrote it (its Who and Time); false
+  // when the store stepped the row without showing it.
+  bool FAfterOwnWrite = false;
   [[nodiscard]] std::string SequenceKey(const TmString& suffix) const;
   // After a draw from the row that handed out `keys`: how far an Undo may now go back.
   void NoteDraw(std::size_t keys);

@@ -306,8 +306,8 @@ TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
 // Undo hands back only keys its client drew one after another: a step back past another
 // client's key would hand that key out again.
 TEST_P(LockModeTest, UndoStopsAtAKeyAnotherClientDrew) {
-  auto a = Make("K#");
-  auto b = Make("K#");
+  auto a = Make("K&");
+  auto b = Make("K&");
   EXPECT_EQ(a->Generator(), "K0");
   EXPECT_EQ(b->Generator(), "K1");
   EXPECT_EQ(a->Generator(), "K2");
@@ -900,12 +900,16 @@ TEST_P(LockModeTest, UndoHandsTheLastValueBack) {
   b->OnUndoFailed = [&](TObject*, TmString v) { told.push_back(v.str()); };
   EXPECT_EQ(b->Generator(), "A-02");
   EXPECT_EQ(b->Undo(), "A-01");
-  EXPECT_EQ(b->Undo(), "A-00");  // twice in a row: twice back
-  EXPECT_EQ(Rows().front().suffix, "00");
+  // Twice in a row: twice back, where the draw saw the row as b had left it. The store's own
+  // step of a digits-only suffix does not show it, so there only the last key goes back.
+  const std::string back = InTransaction() ? "A-01" : "A-00";
+  EXPECT_EQ(b->Undo(), back);
+  EXPECT_EQ(Rows().front().suffix, back.substr(2));
 
-  SetOnlyRow({0, 0, 1, "A-", "00", GetTimeStamp(), b->Who()});  // held
-  EXPECT_EQ(b->Undo(), "A-00");
-  EXPECT_THAT(told, ElementsAre("A-00"));
+  told.clear();
+  SetOnlyRow({0, 0, 1, "A-", back.substr(2), GetTimeStamp(), b->Who()});  // held
+  EXPECT_EQ(b->Undo(), back);
+  EXPECT_THAT(told, ElementsAre(back));
 }
 
 TEST_P(LockModeTest, UndoThatCannotStoreStepsForwardAgain) {

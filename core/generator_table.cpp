@@ -126,8 +126,10 @@ std::string TGenerator::SequenceKey(const TmString& suffix) const {
 }
 
 void TGenerator::NoteDraw(std::size_t keys) {
-  const bool follows = keys == 1 && FUndoFrom == TUndoFrom::kTable && !FTblSuffix.empty() &&
-                       FUndoRow == SequenceKey(FTblSuffix);
+  // Nobody wrote the row between this client's last write and this draw: the suffix alone
+  // could be the same after a round of the sequence drawn by others.
+  const bool follows = keys == 1 && FUndoFrom == TUndoFrom::kTable && FAfterOwnWrite &&
+                       !FTblSuffix.empty() && FUndoRow == SequenceKey(FTblSuffix);
   FUndoDepth = follows ? FUndoDepth + 1 : 1;
   FUndoRow = SequenceKey(FSuffix);
   FUndoFrom = TUndoFrom::kTable;
@@ -478,6 +480,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     });
     if (!stepped) return TStep::kFailed;
     if (*stepped) {
+      FAfterOwnWrite = false;  // the store stepped the row unseen
       // The engine walks the same steps from the suffix before, for the keys.
       FSuffix = FTable->FieldByName(genfield::Suffix).AsString();
       FTblSuffix = AddDecimal(FSuffix.view(), -FBatchSize).value_or("");
@@ -544,6 +547,8 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
 }
 
 std::string TGenerator::StepFromFetched() {
+  FAfterOwnWrite = FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp &&
+                   FTable->FieldByName(genfield::Who).FetchedAsString() == FWho;
   const std::string stored = FTable->FieldByName(genfield::Suffix).FetchedAsString();
   CheckStoredSuffix(stored);
   FTblSuffix = stored;
@@ -608,6 +613,8 @@ bool TGenerator::ReadDATA() {
         return false;
       }
       who_before = who.FetchedAsString();
+      FAfterOwnWrite =
+          who_before == FWho && FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
       state.SetAsFloat(1);
       FTable->Post();
       FTryCount = 0;
@@ -748,6 +755,7 @@ bool TGenerator::MakeNewRecord() {
     FTable->Post();
     FLastStamp = stamp;
     FTblSuffix.clear();  // no row before this one
+    FAfterOwnWrite = false;
     return true;
   } catch (const ELockTimeout&) {
     // Another client adds the same row and has not finished.
