@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iomanip>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -171,12 +172,13 @@ TEST_F(GenkeySqliteTest, AnInterruptedRunPrintsWhatItStoredAndFreesTheRow) {
   for (const int signal : {SIGINT, SIGTERM}) {
     Process run(Args(
         {"next", "--alias", "Shop", "--lock", "fields", "--mask", "Q######", "-n", "1000000"}));
-    ASSERT_TRUE(run.ReadLine());
+    const std::optional<std::string> first = run.ReadLine();
+    ASSERT_TRUE(first);
     run.Kill(signal);
     const ProcessResult r = run.Wait();
     EXPECT_EQ(r.exit_code, 128 + signal);
-    const std::vector<std::string> printed = Lines(r.out);
-    ASSERT_FALSE(printed.empty());
+    std::vector<std::string> printed = Lines(r.out);
+    printed.insert(printed.begin(), *first);
     const ProcessResult row =
         Genkey({"table", "show", "--alias", "Shop", "--type", "0", "--prefix", "Q"});
     EXPECT_NE(row.out.find("State = 0\n"), std::string::npos) << row.out;
