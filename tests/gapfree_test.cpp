@@ -85,8 +85,11 @@ class PgApp final : public AppDb {
  public:
   explicit PgApp(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {
     PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
+        conn_, [](void* self, const char* text) { static_cast<PgApp*>(self)->notices_ += text; },
+        this);
   }
+  // What the server told the application besides its results.
+  [[nodiscard]] const std::string& Notices() const { return notices_; }
   ~PgApp() override { PQfinish(conn_); }
   std::unique_ptr<TAppTransaction> Begin(std::chrono::milliseconds wait) override {
     return std::make_unique<TPgTransaction>(conn_, wait);
@@ -109,6 +112,7 @@ class PgApp final : public AppDb {
 
  private:
   PGconn* conn_;
+  std::string notices_;
 };
 
 // The first `n` keys of the mask's sequence, in order.
@@ -215,6 +219,12 @@ TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {
     EXPECT_FALSE(db->Run("SELECT 1 / 0"));
     EXPECT_THROW(g->GenerateIn(*failed), ETransactionLost);
     EXPECT_THROW(failed->Commit(), EDatabaseError);
+  } else {
+    // SQLite ends the whole transaction after a full disk or an I/O error: the draw stores
+    // nothing outside it.
+    const std::unique_ptr<TAppTransaction> ended_by_sqlite = db->Begin(std::chrono::seconds(5));
+    ASSERT_TRUE(db->Run("ROLLBACK"));
+    EXPECT_THROW(g->GenerateIn(*ended_by_sqlite), ETransactionLost);
   }
   EXPECT_EQ(Record(*db, *g, true), "INV-0003");
 }
@@ -424,8 +434,9 @@ TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
       EXPECT_THROW(tx->Commit(), ECommitUnknown);
     }
     // Someone else cancels the wait (an operator, a pooler): the server warns, then reports
-    // the commit done.
-    std::thread canceller([&] {
+    // the commit done; inside the application's transaction too, where the warning still
+    // reaches the application.
+    const auto cancel_waits = [this] {
       PgApp admin(place_);
       for (int i = 0; i < 500; ++i) {
         usleep(20000);
@@ -434,7 +445,8 @@ TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
           return;
         }
       }
-    });
+    };
+    std::thread canceller(cancel_waits);
     try {
       handed.insert(ordinary(TLockMode::lmTransaction, 20)->Generator().str());
       ADD_FAILURE() << "a key was handed out without a confirmed commit";
@@ -442,6 +454,15 @@ TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
       EXPECT_NE(e.Message().find("warning"), std::string::npos) << e.Message();
     }
     canceller.join();
+    PgApp app(place_);
+    {
+      const std::unique_ptr<TAppTransaction> tx = app.Begin(std::chrono::seconds(20));
+      app.AddInvoice(Invoices()->GenerateIn(*tx).str());
+      std::thread lent_canceller(cancel_waits);
+      EXPECT_THROW(tx->Commit(), ECommitUnknown);
+      lent_canceller.join();
+    }
+    EXPECT_NE(app.Notices().find("canceling wait"), std::string::npos) << app.Notices();
   }
   // Those commits were stored on this server: the sequence goes on past them, a gap and no
   // repeat.

@@ -860,8 +860,59 @@ std::string TPgDriver::DisplayUri(const std::string& /*scheme*/, const std::stri
   return HidePassword(location);
 }
 
-TPgTransaction::TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait)
-    : conn_(conn), wait_(wait) {
+namespace {
+
+// libpq's own notice receiver, which passes notices to the connection's notice processor and
+// ignores its argument; read off a connection that never connects.
+PQnoticeReceiver DefaultNoticeReceiver() {
+  static const PQnoticeReceiver receiver = [] {
+    PGconn* probe = PQconnectStart("tgen_probe_no_such_option=1");
+    const PQnoticeReceiver found = PQsetNoticeReceiver(probe, nullptr, nullptr);
+    PQfinish(probe);
+    return found;
+  }();
+  return receiver;
+}
+
+// For its life, keeps the first warning the server sends on an application's connection and
+// hands every notice on to the application's receiver, which it puts back at the end.
+class CommitWarnings {
+ public:
+  CommitWarnings(PGconn* conn, PQnoticeReceiver receiver, void* arg) : conn_(conn) {
+    const PQnoticeReceiver current = PQsetNoticeReceiver(conn, nullptr, nullptr);
+    if (receiver == nullptr) {
+      if (current != DefaultNoticeReceiver()) return;  // its argument is unknown: left alone
+      receiver = current;
+    }
+    forward_ = receiver;
+    arg_ = arg;
+    PQsetNoticeReceiver(conn, Receive, this);
+  }
+  CommitWarnings(const CommitWarnings&) = delete;
+  CommitWarnings& operator=(const CommitWarnings&) = delete;
+  ~CommitWarnings() {
+    if (forward_ != nullptr) PQsetNoticeReceiver(conn_, forward_, arg_);
+  }
+  [[nodiscard]] const std::string& Warning() const { return log_.warning; }
+
+ private:
+  static void Receive(void* self, const PGresult* notice) {
+    auto* watch = static_cast<CommitWarnings*>(self);
+    ReceiveNotice(&watch->log_, notice);
+    watch->forward_(watch->arg_, notice);
+  }
+
+  PGconn* conn_;
+  PQnoticeReceiver forward_ = nullptr;
+  void* arg_ = nullptr;
+  NoticeLog log_;
+};
+
+}  // namespace
+
+TPgTransaction::TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait,
+                               TPgNoticeReceiver receiver, void* receiver_arg)
+    : conn_(conn), wait_(wait), receiver_(receiver), receiver_arg_(receiver_arg) {
   const std::string what = "Cannot begin a transaction";
   if (conn_ == nullptr) throw EDatabaseError(what + ": no PostgreSQL connection");
   if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
@@ -901,10 +952,15 @@ void TPgTransaction::Commit() {
     throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
   }
   active_ = false;
+  CommitWarnings heard(conn_, receiver_, receiver_arg_);
   const Result r = c.Exec("COMMIT", {}, what, true);
   // A transaction that a failed statement had ended answers COMMIT with ROLLBACK.
   if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
     throw EDatabaseError(what + ": a statement in it had failed, and it was rolled back");
+  if (!heard.Warning().empty()) {
+    throw ECommitUnknown(what + ": the server reported the commit with a warning (" +
+                         heard.Warning() + "); whether it was stored everywhere is unknown");
+  }
 }
 
 void TPgTransaction::Rollback() noexcept {

@@ -18,6 +18,7 @@
 #include "platform/store/recordstore.h"
 
 struct pg_conn;
+struct pg_result;
 
 namespace tgen {
 
@@ -47,12 +48,19 @@ class TPgDriver final : public TStoreDriver {
 // draw runs in a savepoint, so that a draw that fails (a lock wait longer than MaxWait) leaves
 // the transaction usable. No call waits for the server longer than `wait` (the commit
 // included): a commit still unconfirmed then is cancelled and reported as ECommitUnknown, since
-// it may have been stored on the server but not on its synchronous standby. The connection stays
-// the application's: it is not closed, its settings and notice handling stay as they are, and
-// nothing is prepared on it. It must outlive the transaction object.
+// it may have been stored on the server but not on its synchronous standby; so is a commit that
+// the server reports done with a warning (its wait for the standby was cut short). To hear that
+// warning, Commit puts its own notice receiver on the connection for the COMMIT and hands every
+// notice on: to `receiver` with `receiver_arg` when given, else to libpq's default receiver.
+// An application that set a receiver of its own passes it here, since libpq cannot tell a
+// receiver's argument; when it did not, its receiver is left alone and such a warning goes
+// unheard. The connection stays the application's: it is not closed, its settings stay as they
+// are, and nothing is prepared on it. It must outlive the transaction object.
+using TPgNoticeReceiver = void (*)(void* arg, const pg_result* notice);
 class TPgTransaction final : public TAppTransaction {
  public:
-  explicit TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait = std::chrono::seconds(30));
+  explicit TPgTransaction(pg_conn* conn, std::chrono::milliseconds wait = std::chrono::seconds(30),
+                          TPgNoticeReceiver receiver = nullptr, void* receiver_arg = nullptr);
   ~TPgTransaction() override;
   TPgTransaction(const TPgTransaction&) = delete;
   TPgTransaction& operator=(const TPgTransaction&) = delete;
@@ -71,6 +79,8 @@ class TPgTransaction final : public TAppTransaction {
 
   pg_conn* conn_;
   std::chrono::milliseconds wait_;
+  TPgNoticeReceiver receiver_;
+  void* receiver_arg_;
   bool active_ = false;
 };
 

@@ -71,7 +71,20 @@ class Connection {
   [[nodiscard]] std::chrono::milliseconds busy_timeout() const { return busy_timeout_; }
   [[nodiscard]] const std::string& label() const { return label_; }
 
+  // On a lent connection, refuses every statement once the application's transaction is gone:
+  // SQLite rolls a whole transaction back on some failures (SQLITE_FULL, SQLITE_IOERR,
+  // SQLITE_NOMEM), and a statement run then would begin and commit a transaction of its own,
+  // storing a step that the application's records are not stored with.
+  void CheckLentTransaction() const {
+    if (lent_ && sqlite3_get_autocommit(db_.get()) != 0) {
+      throw ETransactionLost("Table " + label_ +
+                             ": the application's transaction has ended (SQLite rolled it back); "
+                             "roll it back and begin anew");
+    }
+  }
+
   void Exec(const std::string& sql, const std::string& what) {
+    CheckLentTransaction();
     const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
   }
@@ -92,6 +105,7 @@ class Connection {
   }
 
   Stmt Prepare(const std::string& sql) {
+    CheckLentTransaction();
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     Stmt stmt(raw);
@@ -101,6 +115,7 @@ class Connection {
 
   // A statement prepared once per connection and reset for every use.
   sqlite3_stmt* Cached(const std::string& sql) {
+    CheckLentTransaction();
     auto it = cache_.find(sql);
     if (it == cache_.end()) it = cache_.emplace(sql, Prepare(sql)).first;
     sqlite3_stmt* stmt = it->second.get();
@@ -148,8 +163,9 @@ class Connection {
     }
   }
 
-  // Ends an open transaction without storing; never throws. A statement that failed on a lent
-  // connection undid itself; the application's transaction stays open.
+  // Ends an open transaction without storing; never throws. On a lent connection the
+  // transaction is the application's: a statement that failed undid itself, or SQLite ended
+  // the whole transaction, which the next statement finds (CheckLentTransaction).
   void Rollback() noexcept {
     if (!lent_ && sqlite3_get_autocommit(db_.get()) == 0) {
       sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -729,6 +745,8 @@ TSqliteTransaction::~TSqliteTransaction() {
 
 std::unique_ptr<TTableDriver> TSqliteTransaction::OpenTable(const std::string& table) {
   CheckActive();
+  if (sqlite3_get_autocommit(db_) != 0)
+    throw ETransactionLost("Cannot open table " + table + ": the transaction has ended");
   CheckTableName(table);
   return std::make_unique<SqliteTable>(db_, table);
 }
