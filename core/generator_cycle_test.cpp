@@ -289,6 +289,29 @@ TEST_P(LockModeTest, APrefixThatTurnsDuringAnOverflowKeepsTheDrawsPrefix) {
   EXPECT_EQ(keys[11], "FEB-0");
 }
 
+// A notice that throws: before the store it fails the draw; after it (lmTransaction tells of a
+// restart once the row is free) the key stored is handed out, and an Undo hands back that one.
+TEST_P(LockModeTest, ARestartNoticeThatThrowsNeverLeavesAKeyToRepeat) {
+  struct Throwing final : NoticeSink {
+    int MessageBox(std::string_view, std::string_view, unsigned) override {
+      throw Exception("the notice failed");
+    }
+    void ShowMessage(std::string_view) override {}
+  };
+  auto g = Make("K#");
+  for (int i = 0; i < 10; ++i)
+    g->Generator();
+  const ScopedNoticeSink throwing(std::make_shared<Throwing>());
+  if (InTransaction()) {
+    EXPECT_EQ(g->Generator(), "K0");
+    EXPECT_EQ(g->Undo(), "K0");  // below the first value the engine stays at it
+  } else {
+    EXPECT_THROW(g->Generator(), Exception);
+    EXPECT_EQ(g->Undo(), "K8");
+  }
+  EXPECT_EQ(Make("K#")->Generator(), InTransaction() ? "K1" : "K9");
+}
+
 // A draw after an Undo that looked at another sequence's row finds its own row again.
 TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
   auto a = Make("K#", 1);

@@ -437,7 +437,15 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
     }
     FDeferNotice = false;
     if (step == TStep::kStored) {
-      if (FNoticeDeferred) ShowRestartNotice();
+      if (FNoticeDeferred) {
+        // The key is stored: a notice that fails must not fail the draw, which would put the
+        // value back while the row and its stamp stay stepped (a later Undo would then step
+        // back from a key handed out before).
+        try {
+          ShowRestartNotice();
+        } catch (...) {
+        }
+      }
       return;
     }
     if (std::chrono::steady_clock::now() >= give_up) ThrowBusy();

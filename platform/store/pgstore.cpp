@@ -131,7 +131,8 @@ class Connection {
       if (commits) CheckCommitted(what);
       return r;
     }
-    if (commits && PQstatus(c) != CONNECTION_OK) throw Unknown(what);
+    // A statement that was never sent whole committed nothing: a plain failure, tried again.
+    if (commits && sent == 1 && PQstatus(c) != CONNECTION_OK) throw Unknown(what);
     Throw(r.get(), what);
   }
 

@@ -130,7 +130,7 @@ class Connection {
     if (!lent_) ExecCached("BEGIN IMMEDIATE", what);
   }
   void Commit(const std::string& what) {
-    if (!lent_) ExecCached("COMMIT", what);
+    if (!lent_) CommitOwn(what);
   }
 
   // Runs `step` with the busy timeout `wait` instead of the connection's own; a lent
@@ -151,7 +151,25 @@ class Connection {
     return WithBusyTimeout(wait, [&] { return Run("BEGIN IMMEDIATE"); });
   }
   void CommitUnit(const std::string& what) {
-    ExecCached(lent_ ? "RELEASE tgen_unit" : "COMMIT", what);
+    if (lent_) {
+      ExecCached("RELEASE tgen_unit", what);
+    } else {
+      CommitOwn(what);
+    }
+  }
+  // COMMIT of a transaction of this store's own. One that fails with an I/O error may have
+  // written its commit to the write-ahead log before the error, and recovery then replays it:
+  // its outcome is unknown, not a failure.
+  void CommitOwn(const std::string& what) {
+    const int rc = Run("COMMIT");
+    if (rc == SQLITE_OK) return;
+    if ((rc & 0xFF) == SQLITE_IOERR) {
+      const std::string reason = sqlite3_errmsg(db_.get());
+      Rollback();
+      throw ECommitUnknown(what + ": COMMIT failed with an I/O error (" + reason +
+                           "); whether it was stored is unknown");
+    }
+    Fail(db_.get(), rc, what);
   }
   // Undoes what the unit did; never throws.
   void UndoUnit() noexcept {
@@ -767,10 +785,15 @@ void TSqliteTransaction::Commit() {
     active_ = false;
     return;
   }
-  // A commit that failed left nothing stored: roll the rest back too, so that the connection
-  // is free for the application's next transaction.
+  // Roll the rest back, so that the connection is free for the application's next
+  // transaction. A commit that failed with an I/O error may be in the write-ahead log all the
+  // same (recovery replays it): its outcome is unknown; any other failure stored nothing.
   const std::string reason = sqlite3_errmsg(db_);
   Rollback();
+  if ((rc & 0xFF) == SQLITE_IOERR) {
+    throw ECommitUnknown("Cannot commit the transaction: " + reason +
+                         "; whether it was stored is unknown");
+  }
   throw EDatabaseError("Cannot commit the transaction: " + reason);
 }
 
