@@ -254,8 +254,13 @@ class TGenerator : public TComponent {
   TmString UndoFromCache();
   // The cycle of lmRowFields: ReadDATA, WriteDATA and Wait until the value is stored.
   void DrawWithRowFields(std::chrono::steady_clock::time_point give_up);
-  // lmTransaction: one store transaction a draw, until the value is stored.
+  // lmTransaction: one store transaction a draw, until the value is stored. A draw that failed
+  // before any key was handed out (the server gone or read-only, a commit in doubt) goes on
+  // through a fresh connection until `give_up`, so that a failover is a pause.
   void DrawInTransaction(std::chrono::steady_clock::time_point give_up);
+  // Opens the table afresh and finds the draw's row, trying until `give_up`; false when the
+  // time ran out first.
+  bool Reconnect(std::chrono::steady_clock::time_point give_up);
   enum class TStep : std::uint8_t {
     kStored,   // the next value is stored
     kChanged,  // the row changed since it was last fetched; fetched afresh now
@@ -356,7 +361,8 @@ class TGenerator : public TComponent {
   // row's lock until the sequence is quiet again.
   bool FContended = false;
   bool FNoticeDeferred = false;
-  bool FHoldsLock = false;  // between a successful ReadDATA and the WriteDATA that stores
+  bool FInAppTransaction = false;  // GenerateIn: the connection is the application's
+  bool FHoldsLock = false;         // between a successful ReadDATA and the WriteDATA that stores
   // The Time this client wrote when it took the row's lock, and when it last stored a value
   // (or created the row, or undid). Identities are creation stamps, so two processes started
   // in one millisecond share one; the Time they wrote tells them apart.

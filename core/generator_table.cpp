@@ -266,11 +266,13 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
     ~Saved() {
       g.RestorePosition(position);
       g.FLockMode = mode;
+      g.FInAppTransaction = false;
       g.FLastStamp = std::move(last_stamp);
       g.FContended = contended;
     }
   } saved{*this, SavePosition(), FLockMode, FLastStamp, FContended};
   FLockMode = TLockMode::lmTransaction;
+  FInAppTransaction = true;
   FContended = false;
   struct Swapped {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
     TGenerator& g;
@@ -412,6 +414,7 @@ void TGenerator::DrawWithRowFields(std::chrono::steady_clock::time_point give_up
 }
 
 void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up) {
+  int failures = 0;  // attempts in a row that the store failed
   for (;;) {
     const auto left = std::max(std::chrono::milliseconds(0),
                                std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -428,8 +431,14 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
     } catch (const ECommitUnknown& e) {
       FDeferNotice = false;
       FTable->Cancel();
-      throw ECommitUnknown("Can not generate a new value: " + e.Message() +
-                           "; no key was handed out");
+      // Nothing was handed out: a draw on a fresh connection reads the row anew and steps past
+      // the step if it was stored after all (a gap, never a repeat).
+      if (FInAppTransaction || !Reconnect(give_up)) {
+        throw ECommitUnknown("Can not generate a new value: " + e.Message() +
+                             "; no key was handed out");
+      }
+      failures = 0;
+      continue;
     } catch (...) {
       FDeferNotice = false;
       FTable->Cancel();
@@ -456,10 +465,46 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
       continue;
     }
     Wait();
-    if (step == TStep::kFailed && !LocateRow()) {
+    if (step != TStep::kFailed) continue;
+    // A store that fails again and again may be a server that is gone or read-only (a failover
+    // under way): from the second failure on, the draw goes on through a fresh connection.
+    bool found = false;
+    if (++failures < 2 || FInAppTransaction) {
+      try {
+        found = LocateRow();
+      } catch (const EDatabaseError&) {
+        if (FInAppTransaction || !Reconnect(give_up)) throw;
+        found = true;
+      }
+    } else {
+      if (!Reconnect(give_up)) ThrowBusy();
+      found = true;
+    }
+    if (!found) {
       throw Exception("Can not generate a new value: the row of GenID " +
                       std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
                       "' in table " + FTableName + " is gone");
+    }
+  }
+}
+
+bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
+  // Paced, so that a server starting up is not flooded with connection attempts.
+  constexpr auto kPause = std::chrono::milliseconds(50);
+  for (;;) {
+    if (std::chrono::steady_clock::now() + kPause >= give_up) return false;
+    std::this_thread::sleep_for(kPause);
+    try {
+      FTable->Close();
+      FTable->Open();
+      FTable->SetWaitLimit(std::chrono::duration_cast<std::chrono::milliseconds>(
+          give_up - std::chrono::steady_clock::now()));
+      if (LocateRow()) return true;
+      throw Exception("Can not generate a new value: the row of GenID " +
+                      std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
+                      "' in table " + FTableName + " is gone");
+    } catch (const EDatabaseError&) {
+      // Not reachable yet: try again while the draw may wait.
     }
   }
 }
