@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "platform/base/convert.h"
 #include "platform/store/session.h"
@@ -329,9 +330,15 @@ class Connection {
     cancelled_ = true;
     PGcancel* cancel = PQgetCancel(conn_.get());
     if (cancel == nullptr) return;
-    std::array<char, 256> error{};
-    PQcancel(cancel, error.data(), static_cast<int>(error.size()));
-    PQfreeCancel(cancel);
+    // PQcancel opens a connection of its own without any time-out: during a network partition
+    // it would block for as long as the system tries to connect, minutes past MaxWait. It is
+    // sent from a thread of its own; the wait for the statement's end stays bounded by the
+    // connection's keep-alives and TCP user time-out.
+    std::thread([cancel] {
+      std::array<char, 256> error{};
+      PQcancel(cancel, error.data(), static_cast<int>(error.size()));
+      PQfreeCancel(cancel);
+    }).detach();
   }
 
   // A commit that the server reported done is durable only where the server could wait for
