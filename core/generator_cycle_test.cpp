@@ -326,22 +326,6 @@ TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
   EXPECT_EQ(b->Generator(), "K1");
 }
 
-// Undo hands back only keys its client drew one after another: a step back past another
-// client's key would hand that key out again.
-TEST_P(LockModeTest, UndoStopsAtAKeyAnotherClientDrew) {
-  auto a = Make("K&");
-  auto b = Make("K&");
-  EXPECT_EQ(a->Generator(), "K0");
-  EXPECT_EQ(b->Generator(), "K1");
-  EXPECT_EQ(a->Generator(), "K2");
-  EXPECT_EQ(a->Generator(), "K3");
-  EXPECT_EQ(a->Undo(), "K2");
-  EXPECT_EQ(a->Undo(), "K1");
-  EXPECT_EQ(a->Undo(), "K1");  // refused: K1 is b's
-  EXPECT_EQ(notices->Texts(), std::vector<std::string>{"Can NOT undo!"});
-  EXPECT_EQ(a->Generator(), "K2");
-}
-
 TEST_P(LockModeTest, HeldRowsAreCountedThenBroken) {
   struct Case {
     double tries;
@@ -893,26 +877,6 @@ TEST_F(CycleTest, BothModesDrawingAtOnceNeverRepeatOrSkipAKey) {
 
 // A commit whose outcome is unknown (the connection went during COMMIT) was in fact stored:
 // the key is skipped, never handed out twice, and an undo counts as done.
-TEST_F(CycleTest, ACommitReportedLostLeavesAGapNeverARepeat) {
-  auto g = Make("##");
-  auto other = Make("##");
-  g->Generator();  // 00
-  g->Generator();  // 01
-  // The third update of the next draw stores 02, then reports the commit lost.
-  store->LoseCommits(kDb, kTable, {3});
-  EXPECT_EQ(g->Generator(), "03");
-  EXPECT_EQ(Rows().front().suffix, "03");
-  EXPECT_EQ(other->Generator(), "04");
-  EXPECT_EQ(g->Generator(), "05");
-
-  store->LoseCommits(kDb, kTable, {1});  // the undo's store
-  EXPECT_EQ(g->Undo(), "04");            // done: 05 is no longer g's
-  EXPECT_THAT(notices->Notices(), IsEmpty());
-  EXPECT_EQ(Rows().front().suffix, "04");
-  EXPECT_EQ(Rows().front().state, 0);
-  EXPECT_EQ(other->Generator(), "05");
-}
-
 TEST_P(LockModeTest, UndoHandsTheLastValueBack) {
   auto a = Make("A-##");
   auto b = Make("A-##");
