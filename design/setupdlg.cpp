@@ -28,12 +28,17 @@ TDBSetupDlg::TDBSetupDlg(QWidget* parent)
   tick.addPixmap(strip.copy(0, 0, half, strip.height()), QIcon::Normal);
   tick.addPixmap(strip.copy(half, 0, half, strip.height()), QIcon::Disabled);
   ui_->BitBtn1->setIcon(tick);
-  // Only the user's changes: typing, or a pick from the list. An editable box also reports
-  // Return as a pick of its text; that changes nothing and must not empty the table box.
+  // Each character typed lists the tables of the text as it stands: no completion that would
+  // show another alias than the one listed.
+  ui_->DBName->setCompleter(nullptr);
+  // Only the user's changes: typing, or a pick from the list, which always runs the change. An
+  // editable box also reports Return as a pick of its text; that confirms the dialog and must
+  // not empty the table box.
   connect(ui_->DBName->lineEdit(), &QLineEdit::textEdited, this, &TDBSetupDlg::DBNameChange);
-  connect(ui_->DBName, &QComboBox::textActivated, this, [this](const QString& alias) {
-    if (alias != listed_) DBNameChange();
+  connect(ui_->DBName, &QComboBox::textActivated, this, [this] {
+    if (!returning_) DBNameChange();
   });
+  ui_->DBName->lineEdit()->installEventFilter(this);
   connect(ui_->BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -41,7 +46,6 @@ TDBSetupDlg::TDBSetupDlg(QWidget* parent)
 TDBSetupDlg::~TDBSetupDlg() = default;
 
 void TDBSetupDlg::DBNameChange() {
-  listed_ = ui_->DBName->currentText();
   ui_->TblName->clear();
   ui_->TblName->setEditText(QString());
   try {
@@ -73,6 +77,16 @@ void TDBSetupDlg::Preselect(const QString& alias, const QString& table) {
     ui_->DBName->setEditText(QString());
     ui_->TblName->setEnabled(true);
   }
+}
+
+bool TDBSetupDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    returning_ = key == Qt::Key_Return || key == Qt::Key_Enter;
+  } else if (event->type() == QEvent::KeyRelease) {
+    returning_ = false;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TDBSetupDlg::keyPressEvent(QKeyEvent* event) {

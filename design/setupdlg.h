@@ -36,10 +36,12 @@ class TDBSetupDlg : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Notes Return in the alias box, which the box also reports as a pick of its text.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TDBSetupDlg> ui_;
-  QString listed_;  // the alias whose tables the table box lists
+  bool returning_ = false;  // Return is being pressed in the alias box
 };
 
 }  // namespace tgen
