@@ -271,6 +271,8 @@ class TGenerator : public TComponent {
   // throws.
   // `optimistic`: a free row is stored without taking it first, if unchanged.
   TStep StepInTransaction(std::chrono::milliseconds wait, bool optimistic);
+  // Whether stepping the batch on from `stored` would restart the sequence.
+  [[nodiscard]] bool WouldRestart(const std::string& stored) const;
   // Steps the engine from the suffix last fetched and sets the row's pending fields to the
   // new value, free and written by this client; returns the Time written.
   std::string StepFromFetched();

@@ -312,6 +312,35 @@ TEST_P(LockModeTest, ARestartNoticeThatThrowsNeverLeavesAKeyToRepeat) {
   EXPECT_EQ(Make("K#")->Generator(), InTransaction() ? "K1" : "K9");
 }
 
+// A restart runs the application's handler while no client is kept out of the row, also on a
+// busy sequence, where draws queue for the row's lock: a slow handler holds nobody up.
+TEST_F(CycleTest, ARestartHandlerRunsWhileTheRowIsFree) {
+  mode = TLockMode::lmTransaction;
+  auto g = Make("K$");
+  auto h = Make("K$");
+  for (int i = 0; i < 24; ++i)
+    g->Generator();  // KA .. KX
+  h->Generator();    // KY and KZ: what g saw of the row is old now
+  h->Generator();
+  bool locked = true;
+  g->OnOverFlowMask = [&locked](TObject* sender, TmString) {
+    TTable other;
+    other.SetDatabaseName("Mem");
+    other.SetTableName(kTable);
+    other.Open();
+    other.Locate(genfield::KeyFields, {0.0, std::string("K")});
+    try {
+      other.Edit();
+      other.Cancel();
+      locked = false;
+    } catch (const EDatabaseError&) {
+    }
+    static_cast<TGenerator*>(sender)->NullRecord();
+  };
+  EXPECT_EQ(g->Generator(), "KA");
+  EXPECT_FALSE(locked);
+}
+
 // A draw after an Undo that looked at another sequence's row finds its own row again.
 TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
   auto a = Make("K#", 1);

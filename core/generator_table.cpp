@@ -545,6 +545,13 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   }
 
   TField& state = FTable->FieldByName(genfield::State);
+  // A draw that restarts the sequence runs the application's handlers (OnOverFlowMask,
+  // OnNewRecord), which may be slow: never while the row is locked, where they would hold
+  // every other client (and a server ends a session idle in its transaction).
+  if (!optimistic && state.AsFloat() == 0 &&
+      WouldRestart(FTable->FieldByName(genfield::Suffix).AsString())) {
+    optimistic = true;
+  }
   if (optimistic && state.AsFloat() == 0) {
     // Free when last seen: the next value is stored in one commit if nobody changed the row
     // since, without taking the row beforehand (one round trip to a server).
@@ -597,6 +604,18 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   }
   FLastStamp = stamp;
   return TStep::kStored;
+}
+
+bool TGenerator::WouldRestart(const std::string& stored) const {
+  if (!FGenMask->Fits(stored)) return false;  // refused later, with its reason
+  TGenMask probe = *FGenMask;                 // steps without the handlers
+  bool restarts = false;
+  probe.OnGetPROC = {};
+  probe.OnOverFlow = [&restarts](TObject*, TmString) { restarts = true; };
+  probe.SetSuffix(stored);
+  for (int i = 0; i < FBatchSize && !restarts; ++i)
+    probe.Increment();
+  return restarts;
 }
 
 std::string TGenerator::StepFromFetched() {
