@@ -489,11 +489,12 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
 }
 
 bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
-  // Paced, so that a server starting up is not flooded with connection attempts.
-  constexpr auto kPause = std::chrono::milliseconds(50);
+  // Paced, so that a server starting up is not flooded with connection attempts: 500 rounds
+  // of Wait (50 ms by default).
+  const auto pause = FWaitRound * 500;
   for (;;) {
-    if (std::chrono::steady_clock::now() + kPause >= give_up) return false;
-    std::this_thread::sleep_for(kPause);
+    if (std::chrono::steady_clock::now() + pause >= give_up) return false;
+    std::this_thread::sleep_for(pause);
     try {
       FTable->Close();
       FTable->Open();
