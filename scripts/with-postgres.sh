@@ -16,16 +16,23 @@
 #   TGEN_PG_STATE     a command that shows the formation's state
 #   TGEN_PG_QUORUM    true|false: the standby confirms every commit (synchronous, the start),
 #                     or replicates in its own time (asynchronous)
+#
+# With --pair, a primary and its synchronous standby made with pg_basebackup, for a failover
+# done by hand (scripts/pg-pair.sh says what COMMAND sees).
 set -euo pipefail
 . "$(dirname "$0")/server-port.sh"
 
 formation=""
+pair=""
 if [ "${1:-}" = "--formation" ]; then
   formation=yes
   shift
+elif [ "${1:-}" = "--pair" ]; then
+  pair=yes
+  shift
 fi
 if [ $# -eq 0 ]; then
-  echo "usage: $0 [--formation] COMMAND [ARG...]" >&2
+  echo "usage: $0 [--formation|--pair] COMMAND [ARG...]" >&2
   exit 2
 fi
 
@@ -45,6 +52,9 @@ fi
 
 if [ -n "$formation" ]; then
   exec "$(dirname "$0")/pg-formation.sh" "$dir" "$bin" "$@"
+fi
+if [ -n "$pair" ]; then
+  exec "$(dirname "$0")/pg-pair.sh" "$dir" "$bin" "$@"
 fi
 
 stop() {
