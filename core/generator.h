@@ -281,6 +281,7 @@ class TGenerator : public TComponent {
   // Takes the current row for an edit as LockMode says: at once, or waiting up to MaxWait.
   void EditRow();
   [[noreturn]] void ThrowBusy() const;
+  [[noreturn]] void ThrowRowGone() const;
   [[noreturn]] void RefuseRestart(const TmString& suffix) const;
   bool LocateRow();
   // Refuses a stored suffix that does not fit the mask.

@@ -320,7 +320,7 @@ void TGenerator::StepBatch(bool from_current) {
   std::unordered_set<std::string> seen;
   for (int i = 0; i < FBatchSize; ++i) {
     if (i > 0 || !from_current) FGenMask->Increment();
-    TmString suffix = FGenMask->GetSuffix();
+    const TmString suffix = FGenMask->GetSuffix();
     if (FOverflows != restarts) {
       if (seen.empty()) {
         for (const TmString& s : FBatchSuffixes)
@@ -333,7 +333,7 @@ void TGenerator::StepBatch(bool from_current) {
       }
     }
     FBatchKeys.push_back(FGenMask->GetMskValue());
-    FBatchSuffixes.push_back(std::move(suffix));
+    FBatchSuffixes.push_back(suffix);
   }
 }
 
@@ -480,12 +480,14 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
       if (!Reconnect(give_up)) ThrowBusy();
       found = true;
     }
-    if (!found) {
-      throw Exception("Can not generate a new value: the row of GenID " +
-                      std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
-                      "' in table " + FTableName + " is gone");
-    }
+    if (!found) ThrowRowGone();
   }
+}
+
+void TGenerator::ThrowRowGone() const {
+  throw Exception("Can not generate a new value: the row of GenID " +
+                  std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() + "' in table " +
+                  FTableName + " is gone");
 }
 
 bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
@@ -501,9 +503,7 @@ bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
       FTable->SetWaitLimit(std::chrono::duration_cast<std::chrono::milliseconds>(
           give_up - std::chrono::steady_clock::now()));
       if (LocateRow()) return true;
-      throw Exception("Can not generate a new value: the row of GenID " +
-                      std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
-                      "' in table " + FTableName + " is gone");
+      ThrowRowGone();
     } catch (const EDatabaseError&) {
       // Not reachable yet: try again while the draw may wait.
     }

@@ -81,7 +81,7 @@ void TDBSetupDlg::Preselect(const QString& alias, const QString& table) {
 
 bool TDBSetupDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int key = dynamic_cast<QKeyEvent*>(event)->key();
     returning_ = key == Qt::Key_Return || key == Qt::Key_Enter;
   } else if (event->type() == QEvent::KeyRelease) {
     returning_ = false;
