@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -369,6 +371,85 @@ TEST_P(PgCommitFaultTest, AStepWhoseCommitFailsAfterItsRowHandsNothingOut) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, PgCommitFaultTest, ::testing::Values("postgresql"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+// A SQLite file system whose syncs fail on request, as a disk that reports an I/O error.
+namespace failing_sync {
+std::atomic<bool> failing{false};
+sqlite3_vfs* real = nullptr;
+struct File {
+  sqlite3_file base;
+  sqlite3_file* real;
+};
+sqlite3_file* Real(sqlite3_file* f) {
+  return reinterpret_cast<File*>(f)->real;
+}  // NOLINT
+template <auto Method, typename... A>
+int Forward(sqlite3_file* f, A... a) {
+  return (Real(f)->pMethods->*Method)(Real(f), a...);
+}
+int Sync(sqlite3_file* f, int flags) {
+  return failing ? SQLITE_IOERR_FSYNC : Forward<&sqlite3_io_methods::xSync>(f, flags);
+}
+int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** p) {
+  return Forward<&sqlite3_io_methods::xShmMap>(f, page, size, extend, p);
+}
+void ShmBarrier(sqlite3_file* f) {
+  Real(f)->pMethods->xShmBarrier(Real(f));
+}
+const sqlite3_io_methods kMethods = {
+    3,
+    Forward<&sqlite3_io_methods::xClose>,
+    Forward<&sqlite3_io_methods::xRead, void*, int, sqlite3_int64>,
+    Forward<&sqlite3_io_methods::xWrite, const void*, int, sqlite3_int64>,
+    Forward<&sqlite3_io_methods::xTruncate, sqlite3_int64>,
+    Sync,
+    Forward<&sqlite3_io_methods::xFileSize, sqlite3_int64*>,
+    Forward<&sqlite3_io_methods::xLock, int>,
+    Forward<&sqlite3_io_methods::xUnlock, int>,
+    Forward<&sqlite3_io_methods::xCheckReservedLock, int*>,
+    Forward<&sqlite3_io_methods::xFileControl, int, void*>,
+    Forward<&sqlite3_io_methods::xSectorSize>,
+    Forward<&sqlite3_io_methods::xDeviceCharacteristics>,
+    ShmMap,
+    Forward<&sqlite3_io_methods::xShmLock, int, int, int>,
+    ShmBarrier,
+    Forward<&sqlite3_io_methods::xShmUnmap, int>,
+    Forward<&sqlite3_io_methods::xFetch, sqlite3_int64, int, void**>,
+    Forward<&sqlite3_io_methods::xUnfetch, sqlite3_int64, void*>,
+};
+int Open(sqlite3_vfs* /*vfs*/, const char* name, sqlite3_file* f, int flags, int* out) {
+  auto* file = reinterpret_cast<File*>(f);                 // NOLINT: the layout SQLite allots
+  file->real = reinterpret_cast<sqlite3_file*>(file + 1);  // NOLINT
+  const int rc = real->xOpen(real, name, file->real, flags, out);
+  f->pMethods = file->real->pMethods != nullptr ? &kMethods : nullptr;
+  return rc;
+}
+}  // namespace failing_sync
+
+// A commit that fails with an I/O error may be in the write-ahead log all the same: its outcome
+// is unknown, never a plain failure (which a generator would take as "nothing stored").
+TEST(SqliteStore, ACommitWhoseSyncFailsHasAnUnknownOutcome) {
+  failing_sync::real = sqlite3_vfs_find(nullptr);
+  sqlite3_vfs vfs = *failing_sync::real;
+  vfs.zName = "tgen-failing-sync";
+  vfs.szOsFile = static_cast<int>(sizeof(failing_sync::File)) + failing_sync::real->szOsFile;
+  vfs.xOpen = failing_sync::Open;
+  ASSERT_EQ(sqlite3_vfs_register(&vfs, 1), SQLITE_OK);
+  {
+    SqliteStore store;
+    const std::unique_ptr<TTable> t = store.Cursor();
+    t->Insert();
+    t->FieldByName("GenID").SetAsFloat(0);
+    t->FieldByName("Prefix").SetAsString("P");
+    t->FieldByName("Suffix").SetAsString("0001");
+    t->Post();
+    failing_sync::failing = true;
+    EXPECT_THROW(t->IncrementIf("Suffix", 1, "9999", {}, {}, std::chrono::seconds(1)),
+                 ECommitUnknown);
+    failing_sync::failing = false;
+  }
+  sqlite3_vfs_unregister(&vfs);
+}
 
 TEST(RecordStore, ReadsDeclaredTypes) {
   struct Case {
