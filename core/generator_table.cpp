@@ -350,6 +350,7 @@ void TGenerator::RestorePosition(const Position& p) {
 }
 
 void TGenerator::Draw() {
+  FAfterOwnWrite = false;  // until a path of the draw sees the row
   FPrefix = FGenMask->GetPrefix();
   FSuffix = FGenMask->GetSuffix();
   // Without a counting part there is nothing to store: the values as the prefix makes them.
@@ -686,8 +687,6 @@ bool TGenerator::ReadDATA() {
         return false;
       }
       who_before = who.FetchedAsString();
-      FAfterOwnWrite =
-          who_before == FWho && FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
       state.SetAsFloat(1);
       FTable->Post();
       FTryCount = 0;
@@ -708,6 +707,9 @@ bool TGenerator::ReadDATA() {
         FTable->Cancel();
         return false;
       }
+      // The mark changed State only: Who and Time are still the last writer's.
+      FAfterOwnWrite = who.FetchedAsString() == FWho &&
+                       FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
       state.SetAsFloat(1);
       who.SetAsString(FWho);
       FTable->FieldByName(genfield::Try).SetAsFloat(0);
