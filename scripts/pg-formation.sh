@@ -205,4 +205,9 @@ set +e
 "$@"
 status=$?
 set -e
+if [ "$status" -ne 0 ]; then
+  # What the monitor decided, and when: the states a failing test met.
+  echo "with-postgres: the formation's last events:" >&2
+  "${as_server[@]}" pg_autoctl show events --pgdata "$dir/monitor" --count 80 >&2 || true
+fi
 exit $status
