@@ -48,6 +48,15 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
   throw EDatabaseError(what + ": " + reason);
 }
 
+// A COMMIT that failed with `rc`. One with an I/O error may have reached the write-ahead log
+// before the error, and recovery then replays it: its outcome is unknown. Any other failure
+// stored nothing.
+[[noreturn]] void FailCommit(int rc, const std::string& what, const std::string& reason) {
+  if ((rc & 0xFF) == SQLITE_IOERR)
+    throw ECommitUnknown(what + ": " + reason + "; whether it was stored is unknown");
+  throw EDatabaseError(what + ": " + reason);
+}
+
 class Connection {
  public:
   Connection(const std::string& path, int flags, const std::string& table_label,
@@ -157,19 +166,13 @@ class Connection {
       CommitOwn(what);
     }
   }
-  // COMMIT of a transaction of this store's own. One that fails with an I/O error may have
-  // written its commit to the write-ahead log before the error, and recovery then replays it:
-  // its outcome is unknown, not a failure.
+  // COMMIT of a transaction of this store's own; a failed one is rolled back.
   void CommitOwn(const std::string& what) {
     const int rc = Run("COMMIT");
     if (rc == SQLITE_OK) return;
-    if ((rc & 0xFF) == SQLITE_IOERR) {
-      const std::string reason = sqlite3_errmsg(db_.get());
-      Rollback();
-      throw ECommitUnknown(what + ": COMMIT failed with an I/O error (" + reason +
-                           "); whether it was stored is unknown");
-    }
-    Fail(db_.get(), rc, what);
+    const std::string reason = sqlite3_errmsg(db_.get());
+    Rollback();
+    FailCommit(rc, what, reason);
   }
   // Undoes what the unit did; never throws.
   void UndoUnit() noexcept {
@@ -786,15 +789,10 @@ void TSqliteTransaction::Commit() {
     return;
   }
   // Roll the rest back, so that the connection is free for the application's next
-  // transaction. A commit that failed with an I/O error may be in the write-ahead log all the
-  // same (recovery replays it): its outcome is unknown; any other failure stored nothing.
+  // transaction.
   const std::string reason = sqlite3_errmsg(db_);
   Rollback();
-  if ((rc & 0xFF) == SQLITE_IOERR) {
-    throw ECommitUnknown("Cannot commit the transaction: " + reason +
-                         "; whether it was stored is unknown");
-  }
-  throw EDatabaseError("Cannot commit the transaction: " + reason);
+  FailCommit(rc, "Cannot commit the transaction", reason);
 }
 
 void TSqliteTransaction::Rollback() noexcept {
