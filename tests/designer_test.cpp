@@ -195,8 +195,7 @@ class DesignerTest : public QObject {
     QCOMPARE(placed.Left(), 144);
     QCOMPARE(placed.Top(), 80);
 
-    std::filesystem::create_directories(TGEN_SCREENSHOT_DIR);
-    QVERIFY(W().grab().save(QStringLiteral(TGEN_SCREENSHOT_DIR "/designer.png")));
+    testing::Shoot(W(), "designer");
 
     QVERIFY(W().SaveAs(Q(File("composed.frm"))));
     QVERIFY(!W().IsModified());
