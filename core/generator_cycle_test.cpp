@@ -8,9 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/generator.h"
@@ -218,37 +216,6 @@ TEST_F(CycleTest, InitDBIfChangedOpensOnlyAnotherTable) {
   }
 }
 
-TEST_P(LockModeTest, NewSequencesStartAtTheStartAndContinue) {
-  auto a = Make("INV-##");
-  a->SetStartValue("05");
-  EXPECT_EQ(a->Generator(), "INV-05");
-  ASSERT_EQ(Rows().size(), 1U);
-  const Row r = Rows().front();
-  EXPECT_EQ(r.prefix, "INV-");
-  EXPECT_EQ(r.suffix, "05");
-  EXPECT_EQ(r.state, 0);
-  EXPECT_EQ(r.tries, 0);
-  EXPECT_EQ(r.who, a->Who());
-  EXPECT_EQ(r.time.size(), 17U);
-  EXPECT_EQ(a->Generator(), "INV-06");
-
-  auto b = Make("INV-##");  // another client continues the sequence
-  EXPECT_EQ(b->Generator(), "INV-07");
-  EXPECT_EQ(a->Generator(), "INV-08");
-
-  auto other_type = Make("INV-##", 2);
-  EXPECT_EQ(other_type->Generator(), "INV-00");
-
-  auto per_user = Make("@-#");
-  per_user->GetUserPrefixes = [](TObject*, TmString& p) { p = "K"; };
-  EXPECT_EQ(per_user->Generator(), "K-0");
-  EXPECT_EQ(per_user->Generator(), "K-1");
-  per_user->GetUserPrefixes = [](TObject*, TmString& p) { p = "L"; };
-  EXPECT_EQ(per_user->Generator(), "L-0");  // another prefix: another row
-  EXPECT_EQ(Rows().size(), 4U);
-  EXPECT_THAT(notices->Notices(), IsEmpty());
-}
-
 TEST_P(LockModeTest, OverflowStoresTheRestartedValue) {
   auto g = Make("#");
   for (int i = 0; i < 10; ++i)
@@ -339,20 +306,6 @@ TEST_F(CycleTest, ARestartHandlerRunsWhileTheRowIsFree) {
   };
   EXPECT_EQ(g->Generator(), "KA");
   EXPECT_FALSE(locked);
-}
-
-// A draw after an Undo that looked at another sequence's row finds its own row again.
-TEST_P(LockModeTest, ADrawAfterAnUndoOnAnotherSequenceStepsItsOwnRow) {
-  auto a = Make("K#", 1);
-  auto b = Make("K#", 0);
-  EXPECT_EQ(a->Generator(), "K0");
-  EXPECT_EQ(a->Generator(), "K1");
-  a->SetGeneratorType(0);
-  EXPECT_EQ(b->Generator(), "K0");
-  a->Undo();  // refused: b wrote that row
-  a->SetGeneratorType(1);
-  EXPECT_EQ(a->Generator(), "K2");
-  EXPECT_EQ(b->Generator(), "K1");
 }
 
 TEST_P(LockModeTest, HeldRowsAreCountedThenBroken) {
@@ -459,16 +412,6 @@ TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
   g->on_wait = [&](Client&) { SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "RIVAL"}); };
   EXPECT_EQ(g->Generator(), "06");  // not 01: that key is the rival's
   EXPECT_EQ(Rows().front().suffix, "06");
-}
-
-TEST_P(LockModeTest, AHandlerThatThrowsLeavesTheRowFree) {
-  auto g = Make("#");
-  for (int i = 0; i < 10; ++i)
-    g->Generator();  // at 9
-  g->OnOverFlowMask = [](TObject*, TmString) { throw Exception("sequence exhausted"); };
-  EXPECT_THROW(g->Generator(), Exception);
-  EXPECT_EQ(Rows().front().state, 0);
-  EXPECT_EQ(Rows().front().suffix, "9");
 }
 
 TEST_P(LockModeTest, ARowThatCannotBeCreatedIsAnError) {
@@ -650,23 +593,6 @@ std::vector<std::string> Texts(const std::vector<TmString>& keys) {
   return texts;
 }
 
-TEST_P(LockModeTest, ABatchHandsOutConsecutiveKeysAndStoresTheLast) {
-  for (const std::string& mask : {std::string("K-##"), std::string("K-&&")}) {
-    SCOPED_TRACE(mask);
-    SetUp();
-    auto g = Make(mask);
-    auto other = Make(mask);
-    EXPECT_THAT(Texts(g->GenerateBatch(3)), ElementsAre("K-00", "K-01", "K-02"));  // a new row
-    EXPECT_EQ(Rows().front().suffix, "02");
-    EXPECT_EQ(other->Generator(), "K-03");
-    EXPECT_THAT(Texts(g->GenerateBatch(4)), ElementsAre("K-04", "K-05", "K-06", "K-07"));
-    EXPECT_EQ(Rows().front().suffix, "07");
-    EXPECT_EQ(g->Undo(), "K-06");  // the last key only
-    EXPECT_EQ(other->Generator(), "K-07");
-    EXPECT_THROW(g->GenerateBatch(0), Exception);
-  }
-}
-
 TEST_P(LockModeTest, ABatchCrossingTheEndRestartsOrTellsTheHandler) {
   struct Case {
     bool handled;
@@ -694,19 +620,6 @@ TEST_P(LockModeTest, ABatchCrossingTheEndRestartsOrTellsTheHandler) {
     EXPECT_EQ(told, past_end);
     EXPECT_EQ(notices->Texts().size(), c.handled ? 0U : 1U);
   }
-}
-
-TEST_P(LockModeTest, ABatchThatCannotBeStoredHandsOutNothing) {
-  auto g = Make("##");
-  g->GenerateBatch(2);  // 00, 01
-  g->SetMaxWait(0);
-  store->FailUpdates(kDb, kTable, {1, 2, 3});
-  EXPECT_THROW(g->GenerateBatch(5), Exception);
-  EXPECT_EQ(Rows().front().suffix, "01");
-  EXPECT_EQ(Rows().front().state, 0);
-  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
-  g->SetMaxWait(30);
-  EXPECT_THAT(Texts(g->GenerateBatch(2)), ElementsAre("02", "03"));
 }
 
 // ------------------------------------------------------------------------------------------
@@ -870,35 +783,6 @@ TEST_P(TransactionTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
   }
   EXPECT_EQ(g->GenMask().GetMskValue(), "01");
   EXPECT_EQ(g->Generator(), "03");
-}
-
-TEST_F(CycleTest, BothModesDrawingAtOnceNeverRepeatOrSkipAKey) {
-  constexpr int kEach = 150;
-  for (const char* mask : {"####", "&&&&"}) {
-    SCOPED_TRACE(mask);
-    SetUp();
-    std::vector<std::vector<std::string>> drawn(4);
-    std::vector<std::thread> clients;
-    for (std::size_t i = 0; i < drawn.size(); ++i) {
-      mode = i % 2 == 0 ? TLockMode::lmRowFields : TLockMode::lmTransaction;
-      clients.emplace_back([&list = drawn[i], client = Make(mask)]() {
-        for (int k = 0; k < kEach; ++k)
-          list.push_back(client->Generator().str());
-      });
-    }
-    for (auto& c : clients)
-      c.join();
-    std::set<std::string> keys;
-    for (const auto& list : drawn)
-      keys.insert(list.begin(), list.end());
-    std::set<std::string> expected;  // the first values of the mask, one after another
-    TGenMask steps;
-    steps.ScanMask(mask);
-    steps.NullValue();
-    for (std::size_t k = 0; k < drawn.size() * kEach; ++k, steps.Increment())
-      expected.insert(steps.GetMskValue().str());
-    EXPECT_EQ(keys, expected);
-  }
 }
 
 // ------------------------------------------------------------------------------------------

@@ -9,8 +9,13 @@
 //   - no key is held twice: a key handed out is held until an undo that succeeded hands it
 //     back, unless its sequence restarted since;
 //   - one call never hands one key out twice, nor does one reservation of a cache;
-//   - an undo that succeeds hands back a key its client holds;
-//   - the row never lies behind a key that is held.
+//   - an undo that succeeds hands back a key its client holds, and its row steps back to the
+//     key before it;
+//   - the row never lies behind a key that is held;
+//   - while no fault is injected and no sequence restarts, a draw from the table hands out the
+//     keys that follow its row (the start value for a new row) one after another, leaves no gap
+//     (without a cache the row holds the last key handed out), and every row is free again
+//     after each step unless a dead client holds it.
 // rapidcheck shrinks a failing run to a short list of steps. RC_PARAMS="seed=N max_success=M"
 // picks the runs; scripts/model-check.sh runs long campaigns.
 #include <gtest/gtest.h>
@@ -25,6 +30,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -123,6 +129,7 @@ class Run {
       std::fprintf(stderr, "  %s\n", line.str().c_str());
     }
     clock_->Advance(std::chrono::milliseconds(1));
+    faulty_ = store_->FaultsPending(kDb, kTable);
     Client& c = clients_.at(static_cast<std::size_t>(s.client));
     switch (s.kind) {
       case Kind::kNext:
@@ -161,6 +168,7 @@ class Run {
       }
     }
     CheckRowsAhead();
+    if (!faulty_) CheckRowsFree();
   }
 
  private:
@@ -227,6 +235,7 @@ class Run {
     const bool reserving = cached && c.g->CachedKeys() == 0;
     if (reserving) c.reserved.clear();
     const int restarts_before = all_restarts_;
+    const auto rows_before = Rows();
     std::vector<TmString> keys;
     try {
       keys = count == 1 ? std::vector<TmString>{c.g->Generator()} : c.g->GenerateBatch(count);
@@ -236,6 +245,8 @@ class Run {
     // Keys drawn in one cycle with a restart among them are from two rounds of the sequence;
     // the model does not tell which key from which, and checks them only against each other.
     const std::string sequence = Sequence(*c.g);
+    if (!faulty_ && all_restarts_ == restarts_before && (!cached || reserving))
+      CheckFollow(rows_before, sequence, keys, !cached);
     // A cache's keys belong to the round in which they were reserved.
     int round = all_restarts_ != restarts_before ? -1 : restarts_[sequence];
     if (reserving) c.reservation_round = round;
@@ -262,13 +273,20 @@ class Run {
   void Undo(int i) {
     Client& c = clients_.at(static_cast<std::size_t>(i));
     c.undo_failed = false;
+    std::string back;
     try {
-      c.g->Undo();
+      back = c.g->Undo().str();
     } catch (const std::exception&) {
       return;
     }
     if (trace_) std::fprintf(stderr, "    undo %s\n", c.undo_failed ? "refused" : "done");
     if (c.undo_failed) return;
+    if (!faulty_ && c.g->CacheSize() <= 1) {
+      const auto rows = Rows();
+      const auto row = rows.find(Sequence(*c.g));
+      RC_ASSERT(row != rows.end());
+      RC_ASSERT(std::get<std::string>(row->second.second.at(2)) == SuffixOf(back));
+    }
     // Handed back: the newest key the client still holds.
     while (!c.handed.empty()) {
       const std::string id = c.handed.back();
@@ -335,6 +353,61 @@ class Run {
     }
   }
 
+  // The suffix after `suffix`, or nothing where the step passes the end.
+  [[nodiscard]] std::optional<std::string> Following(const std::string& suffix) const {
+    TGenMask step;
+    step.ScanMask(mask_.mask);
+    if (*mask_.end != '\0') step.SetEndValue(mask_.end);
+    bool ended = false;
+    step.OnOverFlow = [&ended](TObject*, TmString) { ended = true; };
+    step.SetSuffix(suffix);
+    step.Increment();
+    if (ended) return std::nullopt;
+    return step.GetSuffix().str();
+  }
+  [[nodiscard]] std::string FirstSuffix() const {
+    if (*mask_.start != '\0') return mask_.start;
+    TGenMask first;
+    first.ScanMask(mask_.mask);
+    first.NullValue();
+    return first.GetSuffix().str();
+  }
+
+  // The keys of one draw from the table follow the row as it was, one after another; without a
+  // cache the row holds the last of them afterwards.
+  void CheckFollow(const std::map<std::string, std::pair<TRowId, TRecord>>& before,
+                   const std::string& sequence, const std::vector<TmString>& keys,
+                   bool row_at_last) const {
+    if (keys.empty() || order_.Count() == 0) return;
+    const auto row = before.find(sequence);
+    std::optional<std::string> want =
+        row == before.end() ? FirstSuffix()
+                            : Following(std::get<std::string>(row->second.second.at(2)));
+    for (const TmString& key : keys) {
+      if (!want) return;  // the sequence ends here; what comes next is the restart's business
+      const std::string got = SuffixOf(key.str());
+      if (got != *want) {
+        RC_FAIL("drawn " + key.str() + " of " + sequence + " where " + *want +
+                " comes next");
+      }
+      want = Following(got);
+    }
+    if (!row_at_last) return;
+    const auto rows = Rows();
+    const auto after = rows.find(sequence);
+    RC_ASSERT(after != rows.end());
+    RC_ASSERT(std::get<std::string>(after->second.second.at(2)) == SuffixOf(keys.back().str()));
+  }
+
+  // No row stays held after a step, but by a dead client that nobody has broken yet.
+  void CheckRowsFree() const {
+    for (const auto& [sequence, row] : Rows()) {
+      const TRecord& r = row.second;
+      if (std::get<double>(r.at(5)) != 0.0 && std::get<std::string>(r.at(6)) != "DEADCLIENT")
+        RC_FAIL("the row of " + sequence + " is left held by " + std::get<std::string>(r.at(6)));
+    }
+  }
+
   void CheckRowsAhead() const {
     const auto rows = Rows();
     for (const auto& [id, holders] : held_) {
@@ -370,6 +443,7 @@ class Run {
   std::map<std::string, std::vector<Held>> held_;  // by sequence and key
   std::map<std::string, int> restarts_;
   int all_restarts_ = 0;
+  bool faulty_ = false;  // a fault was to come when the step began
 };
 
 rc::Gen<Step> AnyStep() {

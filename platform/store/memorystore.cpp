@@ -334,6 +334,13 @@ void TMemoryStore::FailInserts(const std::string& location, const std::string& t
   Schedule(location, table, &Table::fail_inserts, &Table::inserts, which);
 }
 
+bool TMemoryStore::FaultsPending(const std::string& location, const std::string& table) const {
+  const std::lock_guard lock(mutex_);
+  const Table& t = Find(location, table);
+  return !t.fail_locks.empty() || !t.fail_updates.empty() || !t.fail_inserts.empty() ||
+         !t.lose_updates.empty();
+}
+
 void TMemoryStore::HoldRow(const std::string& location, const std::string& table, TRowId row,
                            bool held) {
   static const int other_client = 0;

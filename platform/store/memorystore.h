@@ -46,6 +46,8 @@ class TMemoryStore final : public TStoreDriver {
   // goes during a COMMIT that the server carried out.
   void LoseCommits(const std::string& location, const std::string& table,
                    const std::set<int>& which);
+  // Whether an injected fault is still to come.
+  [[nodiscard]] bool FaultsPending(const std::string& location, const std::string& table) const;
   // Keeps a row in edit as if another client had it, or lets it go again.
   void HoldRow(const std::string& location, const std::string& table, TRowId row, bool held);
 
