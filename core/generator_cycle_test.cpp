@@ -16,6 +16,7 @@
 #include "platform/base/convert.h"
 #include "platform/base/notice.h"
 #include "platform/store/memorystore.h"
+#include "platform/store/scratch_testing.h"
 
 namespace tgen {
 namespace {
@@ -70,18 +71,8 @@ struct Row {
 class CycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::path(::testing::TempDir()) / ("cycle-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "aliases") << "Mem = memory:" << kDb << "\n";
-    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     store->Reset();
     CreateGeneratorTable(*store, kDb, kTable);
-  }
-  void TearDown() override {
-    unsetenv("TGEN_ALIASES");
-    unsetenv("XDG_DATA_HOME");
-    fs::remove_all(dir);
   }
 
   std::unique_ptr<Client> Make(const std::string& mask, std::int32_t type = 0) {
@@ -123,7 +114,7 @@ class CycleTest : public ::testing::Test {
   std::shared_ptr<TMemoryStore> store = TMemoryStore::Instance();
   std::shared_ptr<RecordingNoticeSink> notices = std::make_shared<RecordingNoticeSink>();
   ScopedNoticeSink notice_guard{notices};
-  fs::path dir;
+  testing::ScratchFolder dir{"cycle", std::string("Mem = memory:") + kDb + "\n"};
 };
 
 // The cases that both lock modes must pass alike.

@@ -42,6 +42,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/notice.h"
 #include "platform/store/memorystore.h"
+#include "platform/store/scratch_testing.h"
 
 namespace tgen {
 namespace {
@@ -107,12 +108,9 @@ const struct Report {  // NOLINT(cppcoreguidelines-special-member-functions)
 // One run: the generators, the model, and the checks.
 class Run {
  public:
-  Run(const Config& config, const std::filesystem::path& dir)
-      : config_(config), mask_(kMasks[config.mask]) {
+  explicit Run(const Config& config) : config_(config), mask_(kMasks[config.mask]) {
     store_->Reset();
     CreateGeneratorTable(*store_, kDb, kTable);
-    std::ofstream(dir / "aliases") << "Mem = memory:" << kDb << "\n";
-    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
     order_.ScanMask(mask_.mask);
     clients_.resize(kClients);  // never moved again: the handlers hold their client
     for (int i = 0; i < kClients; ++i) {
@@ -475,15 +473,10 @@ RC_GTEST_PROP(GeneratorModel, NoKeyIsHeldTwice, ()) {
   const Config config = *AnyConfig();
   const auto steps = *rc::gen::container<std::vector<Step>>(AnyStep());
   ++g_runs;
-  const std::filesystem::path dir =
-      std::filesystem::path(::testing::TempDir()) / ("model-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  {
-    Run run(config, dir);
-    for (const Step& s : steps)
-      run.Do(s);
-  }
-  std::filesystem::remove_all(dir);
+  const testing::ScratchFolder dir("model", std::string("Mem = memory:") + kDb + "\n");
+  Run run(config);
+  for (const Step& s : steps)
+    run.Do(s);
 }
 
 }  // namespace

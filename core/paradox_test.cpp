@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "core/refusal_testing.h"
+#include "platform/store/scratch_testing.h"
 
 namespace tgen {
 namespace {
@@ -26,11 +27,6 @@ namespace fs = std::filesystem;
 
 class ParadoxTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::path(::testing::TempDir()) / ("paradox-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
 
   // A Paradox table of `fields` (name, type, length) with no records, written by pxlib itself.
   std::string Foreign(const std::string& name,
@@ -89,7 +85,7 @@ class ParadoxTest : public ::testing::Test {
     });
   }
 
-  fs::path dir;
+  testing::ScratchFolder dir{"paradox"};
 };
 
 TEST_F(ParadoxTest, ATableComesBackWithEveryByte) {

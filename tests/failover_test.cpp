@@ -23,6 +23,7 @@
 #include "core/generator.h"
 #include "core/gentable.h"
 #include "platform/base/notice.h"
+#include "platform/store/scratch_testing.h"
 
 namespace tgen {
 namespace {
@@ -86,19 +87,12 @@ class FormationTest : public ::testing::Test {
   void SetUp() override {
     if (std::getenv("TGEN_PG_FAILOVER") == nullptr)
       GTEST_SKIP() << "no formation (run under scripts/with-postgres.sh --formation)";
-    dir_ = fs::path(::testing::TempDir()) / ("failover-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    setenv("TGEN_ALIASES", (dir_ / "aliases").c_str(), 1);
-    std::ofstream(dir_ / "aliases") << "Formation = " << std::getenv("TGEN_PG_URI") << "\n";
+    dir_ = std::make_unique<testing::ScratchFolder>(
+        "failover", "Formation = " + std::string(std::getenv("TGEN_PG_URI")) + "\n");
     table_ = TableName();
     CreateGeneratorTable("Formation", table_);
   }
   [[nodiscard]] virtual std::string TableName() const { return "GEN_ASYNC"; }
-  void TearDown() override {
-    unsetenv("TGEN_ALIASES");
-    fs::remove_all(dir_);
-  }
 
   // Runs the formation's command named by `variable`, with `args`.
   static int Run(const char* variable, const std::string& args = "") {
@@ -117,7 +111,7 @@ class FormationTest : public ::testing::Test {
     return suffix;
   }
 
-  fs::path dir_;
+  std::unique_ptr<testing::ScratchFolder> dir_;
   std::string table_;
 };
 
@@ -133,18 +127,18 @@ class FailoverTest : public FormationTest,
 
 TEST_P(FailoverTest, ClientsGoOnWithEveryKeyDistinct) {
   const auto [mode, crash] = GetParam();
-  const fs::path stop = dir_ / "stop";
+  const fs::path stop = *dir_ / "stop";
   std::vector<pid_t> clients;
   for (int c = 0; c < kClients; ++c) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      Client(mode, table_, dir_ / ("keys-" + std::to_string(c)),
-             dir_ / ("errors-" + std::to_string(c)), stop);
+      Client(mode, table_, *dir_ / ("keys-" + std::to_string(c)),
+             *dir_ / ("errors-" + std::to_string(c)), stop);
     }
     clients.push_back(pid);
   }
-  const auto drawn = [&](int c) { return Lines(dir_ / ("keys-" + std::to_string(c))).size(); };
+  const auto drawn = [&](int c) { return Lines(*dir_ / ("keys-" + std::to_string(c))).size(); };
   std::this_thread::sleep_for(std::chrono::seconds(1));
   std::vector<std::size_t> before;
   for (int c = 0; c < kClients; ++c)
@@ -174,10 +168,10 @@ TEST_P(FailoverTest, ClientsGoOnWithEveryKeyDistinct) {
   std::vector<std::string> keys;
   std::set<std::string> errors;
   for (int c = 0; c < kClients; ++c) {
-    const std::vector<std::string> mine = Lines(dir_ / ("keys-" + std::to_string(c)));
+    const std::vector<std::string> mine = Lines(*dir_ / ("keys-" + std::to_string(c)));
     EXPECT_GT(mine.size(), before[static_cast<std::size_t>(c)]) << "client " << c;
     keys.insert(keys.end(), mine.begin(), mine.end());
-    for (const std::string& e : Lines(dir_ / ("errors-" + std::to_string(c))))
+    for (const std::string& e : Lines(*dir_ / ("errors-" + std::to_string(c))))
       errors.insert(e);
   }
   EXPECT_TRUE(all_on) << "not every client drew again within 60 s of the failover";

@@ -22,7 +22,9 @@
 #include "core/generator.h"
 #include "core/stores.h"
 #include "platform/base/notice.h"
+#include "platform/store/pgscratch_testing.h"
 #include "platform/store/pgstore.h"
+#include "platform/store/scratch_testing.h"
 #include "platform/store/session.h"
 #include "platform/store/sqlitestore.h"
 
@@ -133,35 +135,21 @@ class GapFreeTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     UseStandardStores();
-    dir_ = fs::path(::testing::TempDir()) / ("gapfree-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    setenv("TGEN_ALIASES", (dir_ / "aliases").c_str(), 1);
     if (Sqlite()) {
       place_ = (dir_ / "app.db").string();
-      std::ofstream(dir_ / "aliases") << "App = sqlite:" << place_ << "\n";  // a database file
     } else {
-      const char* server = std::getenv("TGEN_PG_URI");
-      if (server == nullptr) GTEST_SKIP() << "no PostgreSQL server (run under with-postgres.sh)";
-      // A database of its own, so that tests run side by side.
-      static int databases = 0;
-      database_ = "gapfree_" + std::to_string(::getpid()) + "_" + std::to_string(++databases);
-      ASSERT_TRUE(PgApp(server).Run("CREATE DATABASE " + database_));
-      const std::string uri = server;
-      place_ = uri.substr(0, uri.rfind('/') + 1) + database_;
-      std::ofstream(dir_ / "aliases") << "App = " << place_ << "\n";
+      if (std::getenv("TGEN_PG_URI") == nullptr)
+        GTEST_SKIP() << "no PostgreSQL server (run under with-postgres.sh)";
+      database_ = std::make_unique<testing::ScratchPgDatabase>("gapfree");
+      place_ = database_->Uri();
     }
+    // The alias App on the application's database: a SQLite file or a PostgreSQL database.
+    dir_.Aliases("App = " + std::string(Sqlite() ? "sqlite:" : "") + place_ + "\n");
     const std::unique_ptr<AppDb> db = Open();
     const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
     ASSERT_TRUE(db->Run("CREATE TABLE invoice (number VARCHAR(20) PRIMARY KEY)"));
     CreateGeneratorTable(*tx, "GENTBL");
     tx->Commit();
-  }
-  void TearDown() override {
-    if (!database_.empty())
-      PgApp(std::getenv("TGEN_PG_URI")).Run("DROP DATABASE " + database_ + " WITH (FORCE)");
-    unsetenv("TGEN_ALIASES");
-    fs::remove_all(dir_);
   }
 
   [[nodiscard]] static bool Sqlite() { return std::string(GetParam()) == "sqlite"; }
@@ -190,9 +178,9 @@ class GapFreeTest : public ::testing::TestWithParam<const char*> {
     return number;
   }
 
-  fs::path dir_;
-  std::string place_;     // the SQLite file or the PostgreSQL connection string
-  std::string database_;  // a PostgreSQL database made for the test
+  testing::ScratchFolder dir_{"gapfree"};
+  std::string place_;  // the SQLite file or the PostgreSQL connection string
+  std::unique_ptr<testing::ScratchPgDatabase> database_;
 };
 
 TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {

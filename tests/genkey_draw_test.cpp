@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/store/pgscratch_testing.h"
+#include "platform/store/scratch_testing.h"
 #include "tests/process.h"
 
 namespace tgen {
@@ -36,34 +38,16 @@ using testing::ReadFile;
 class DrawFixture : public ::testing::Test {
  protected:
   void SetUpStore(const std::string& backend) {
-    dir = fs::path(::testing::TempDir()) / ("draw-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
     fs::create_directories(dir / "shop");
-    setenv("TGEN_ALIASES", (dir / "aliases").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     if (backend == "sqlite") {
-      std::ofstream(dir / "aliases") << "Shop = sqlite:shop\n";
+      dir.Aliases("Shop = sqlite:shop\n");
       return;
     }
-    const char* server = std::getenv("TGEN_PG_URI");
-    if (server == nullptr)
+    if (std::getenv("TGEN_PG_URI") == nullptr)
       GTEST_SKIP() << "no PostgreSQL server (run under scripts/with-postgres.sh)";
-    static int databases = 0;
-    database = "draw_" + std::to_string(::getpid()) + "_" + std::to_string(++databases);
-    ASSERT_EQ(Psql(server, "CREATE DATABASE " + database), 0);
-    const std::string uri = server;
-    const std::size_t query = uri.find('?');  // connection parameters stay
-    const std::string path = uri.substr(0, query);
-    pg_uri = path.substr(0, path.rfind('/') + 1) + database +
-             (query == std::string::npos ? "" : uri.substr(query));
-    std::ofstream(dir / "aliases") << "Shop = " << pg_uri << "\n";
-  }
-  void TearDown() override {
-    if (!database.empty())
-      Psql(std::getenv("TGEN_PG_URI"), "DROP DATABASE " + database + " WITH (FORCE)");
-    unsetenv("TGEN_ALIASES");
-    unsetenv("XDG_DATA_HOME");
-    fs::remove_all(dir);
+    database = std::make_unique<testing::ScratchPgDatabase>("draw");
+    pg_uri = database->Uri();
+    dir.Aliases("Shop = " + pg_uri + "\n");
   }
 
   static int Psql(const std::string& uri, const std::string& sql) {
@@ -96,9 +80,9 @@ class DrawFixture : public ::testing::Test {
     }
   }
 
-  fs::path dir;
-  std::string database;  // on the PostgreSQL server
-  std::string pg_uri;
+  testing::ScratchFolder dir{"draw"};
+  std::unique_ptr<testing::ScratchPgDatabase> database;
+  std::string pg_uri;  // of the database on the PostgreSQL server
 };
 
 class GenkeySqliteTest : public DrawFixture {
@@ -585,7 +569,7 @@ TEST_F(GenkeySqliteTest, ReadOnlyTableIsRefused) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "##"}).out, "00\n");
   // Another user may read the table and its folder but not write them.
-  fs::permissions(dir, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(dir.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
   fs::permissions(dir / "shop", fs::perms::others_read | fs::perms::others_exec,
                   fs::perm_options::add);
   fs::permissions(dir / "aliases", fs::perms::others_read, fs::perm_options::add);

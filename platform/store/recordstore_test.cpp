@@ -123,18 +123,6 @@ class RecordStoreTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<Store> store;
 };
 
-TEST_P(RecordStoreTest, ReportsTheGeneratorLayout) {
-  auto t = store->Cursor();
-  for (const TFieldDef& want : kFields) {
-    const TField* f = t->FindField(want.Name);
-    ASSERT_NE(f, nullptr) << want.Name;
-    EXPECT_EQ(f->DataType(), want.DataType) << want.Name;
-    EXPECT_EQ(f->DataSize(), want.DataSize) << want.Name;
-  }
-  EXPECT_EQ(t->FindField("Nope"), nullptr);
-  EXPECT_THROW(t->FieldByName("Nope"), EDatabaseError);
-}
-
 TEST_P(RecordStoreTest, LocatesByTheWholeExactKey) {
   AddRow(1, "INV-", "A01");
   AddRow(2, "INV-", "B07");

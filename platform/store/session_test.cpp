@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/store/memorystore.h"
+#include "platform/store/scratch_testing.h"
 #include "platform/store/sqlitestore.h"
 
 namespace tgen {
@@ -23,23 +24,11 @@ const std::vector<TFieldDef> kFields = {{"K", TFieldType::ftString, 11}};
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::path(::testing::TempDir()) / ("session-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "conf");
-    setenv("TGEN_ALIASES", (dir / "conf" / "aliases").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     RegisterSqliteStore();
     RegisterMemoryStore();
   }
-  void TearDown() override {
-    unsetenv("TGEN_ALIASES");
-    unsetenv("XDG_DATA_HOME");
-    fs::remove_all(dir);
-  }
-  void WriteAliases(const std::string& text) const {
-    std::ofstream(dir / "conf" / "aliases") << text;
-  }
-  fs::path dir;
+  void WriteAliases(const std::string& text) const { dir.Aliases(text); }
+  testing::ScratchFolder dir{"session"};
 };
 
 TEST_F(SessionTest, DefaultAliasNeedsNoFile) {
@@ -67,7 +56,7 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
       "tGenAlias = sqlite:~/keys\n");
   const TSession& s = TSession::Default();
   EXPECT_EQ(s.GetAliasNames(), (std::vector<std::string>{"shop", "Books", "Mem", "tGenAlias"}));
-  EXPECT_EQ(s.FindAlias("SHOP").Location, (dir / "conf" / "shop2").string());  // later wins
+  EXPECT_EQ(s.FindAlias("SHOP").Location, (dir / "shop2").string());  // later wins
   EXPECT_EQ(s.FindAlias("Books").Location, "/var/books");
   EXPECT_EQ(s.FindAlias("tGenAlias").Location, std::string(std::getenv("HOME")) + "/keys");
   EXPECT_EQ(s.FindAlias("mem").Scheme, "memory");
@@ -91,8 +80,8 @@ TEST_F(SessionTest, ListsOnlyTableFiles) {
   const TSession& s = TSession::Default();
   s.CreateTable("Shop", "B.DB", kFields, {0});
   s.CreateTable("Shop", "A", kFields, {0});
-  std::ofstream(dir / "conf" / "shop" / "notes.txt") << "not a table";
-  fs::create_directory(dir / "conf" / "shop" / "sub");
+  std::ofstream(dir / "shop" / "notes.txt") << "not a table";
+  fs::create_directory(dir / "shop" / "sub");
   EXPECT_EQ(s.GetTableNames("Shop"), (std::vector<std::string>{"A", "B.DB"}));
   EXPECT_THROW(s.OpenTable("Shop", "notes.txt"), EDatabaseError);
   EXPECT_THROW(s.OpenTable("Shop", "missing.DB"), EDatabaseError);
