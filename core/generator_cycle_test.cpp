@@ -13,7 +13,6 @@
 
 #include "core/generator.h"
 #include "core/timestamp.h"
-#include "platform/base/convert.h"
 #include "platform/base/notice.h"
 #include "platform/store/memorystore.h"
 #include "platform/store/scratch_testing.h"
@@ -38,13 +37,6 @@ class Client : public TGenerator {
   std::function<void(Client&)> on_null_record;
   int reads = 0;
   int waits = 0;
-  int inits = 0;
-
-  void InitDB() override {
-    ++inits;
-    TGenerator::InitDB();
-  }
-
   bool ReadDATA() override {
     ++reads;
     if (before_read) before_read(*this);
@@ -191,22 +183,6 @@ TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
 // ------------------------------------------------------------------------------------------
 // Drawing
 
-TEST_F(CycleTest, InitDBIfChangedOpensOnlyAnotherTable) {
-  CreateGeneratorTable(*store, kDb, "OTHER.DB");
-  auto g = std::make_unique<Client>();
-  g->SetMask("##");
-  g->SetDataBaseName("Mem");
-  for (const auto& [table, opens] :
-       {std::pair{"GENTBL.DB", 1}, std::pair{"GENTBL.DB", 0}, std::pair{"OTHER.DB", 1}}) {
-    g->SetTableName(table);
-    g->inits = 0;
-    g->InitDBIfChanged();
-    EXPECT_EQ(g->inits, opens) << table;
-    EXPECT_EQ(g->Table().TableName(), table);
-    EXPECT_TRUE(g->Table().Active());
-  }
-}
-
 TEST_P(LockModeTest, OverflowStoresTheRestartedValue) {
   auto g = Make("#");
   for (int i = 0; i < 10; ++i)
@@ -341,20 +317,6 @@ TEST_P(LockModeTest, HeldRowsAreCountedThenBroken) {
   }
 }
 
-TEST_P(LockModeTest, DamagedRowsFailWithTheirReason) {
-  auto g = Make("##");
-  g->Generator();
-  SetOnlyRow({0, 3, 1, "", "10", "2026120611abcde", "SOMEONE"});
-  EXPECT_THROW(g->Generator(), EConvertError);
-  SetOnlyRow({0, 3, 1, "", "10", "", "SOMEONE"});
-  EXPECT_THROW(g->Generator(), EConvertError);
-  store->SetRow(kDb, kTable, store->Rows(kDb, kTable).front().first,
-                {0.0, std::string(""), std::string("10"), std::string("t"), 0.0,
-                 std::string("held"), std::string("X")});
-  EXPECT_THROW(g->Generator(), EDatabaseError);
-  EXPECT_EQ(Rows().front().suffix, "10");  // nothing stored
-}
-
 TEST_F(CycleTest, TenthFailedUpdateOfAFreeRowTellsTheUser) {
   auto g = Make("##");
   g->Generator();
@@ -403,19 +365,6 @@ TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
   g->on_wait = [&](Client&) { SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "RIVAL"}); };
   EXPECT_EQ(g->Generator(), "06");  // not 01: that key is the rival's
   EXPECT_EQ(Rows().front().suffix, "06");
-}
-
-TEST_P(LockModeTest, ARowThatCannotBeCreatedIsAnError) {
-  auto g = Make("##");
-  store->FailInserts(kDb, kTable, {1});
-  try {
-    g->Generator();
-    ADD_FAILURE();
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), "Can not generate new record!");
-  }
-  EXPECT_THAT(Rows(), IsEmpty());
-  EXPECT_EQ(g->Generator(), "00");  // the next call creates it
 }
 
 TEST_P(LockModeTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
@@ -505,31 +454,6 @@ TEST_P(LockModeTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
   store->HoldRow(kDb, kTable, store->Rows(kDb, kTable).front().first, false);
   g->SetMaxWait(30);
   EXPECT_EQ(g->Generator(), "01");
-}
-
-TEST_P(LockModeTest, AFailedDrawLeavesTheLastValueAndItsUndo) {
-  auto g = Make("@-##");
-  std::string proc = "K";
-  g->GetUserPrefixes = [&](TObject*, TmString& p) { p = proc; };
-  for (const char* key : {"K-00", "K-01", "K-02"})
-    EXPECT_EQ(g->Generator(), key);
-  const TRowId row = store->Rows(kDb, kTable).front().first;
-  store->HoldRow(kDb, kTable, row, true);
-  g->SetMaxWait(0);
-  EXPECT_THROW(g->Generator(), Exception);
-  EXPECT_EQ(g->GenMask().GetMskValue(), "K-02");
-  // A new prefix whose row cannot be made: the old prefix stays the one Undo works on.
-  proc = "L";
-  store->FailInserts(kDb, kTable, {1, 2});
-  EXPECT_THROW(g->Generator(), Exception);
-  EXPECT_EQ(g->GenMask().GetMskValue(), "K-02");
-  store->HoldRow(kDb, kTable, row, false);
-
-  EXPECT_EQ(g->Undo(), "K-01");  // one step back, not two
-  EXPECT_EQ(Rows().front().suffix, "01");
-  auto other = Make("@-##");
-  other->GetUserPrefixes = [](TObject*, TmString& p) { p = "K"; };
-  EXPECT_EQ(other->Generator(), "K-02");
 }
 
 TEST_P(LockModeTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {

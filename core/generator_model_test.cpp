@@ -4,8 +4,8 @@
 // memory store. A run is a random list of steps: draws, batches, undos, prefix changes, caches
 // given back (a generator replaced), imports that move a sequence on (with a draw between the
 // plan and the write), rows left held by a dead client, the clock moved past the stale limit,
-// and store failures (an edit refused, a post failed, a commit lost). After every step the
-// model checks what the promise of unique keys means:
+// and store failures (an edit refused, a post failed, a commit lost, a new row refused). After
+// every step the model checks what the promise of unique keys means:
 //   - no key is held twice: a key handed out is held until an undo that succeeded hands it
 //     back, unless its sequence restarted since;
 //   - one call never hands one key out twice, nor does one reservation of a cache;
@@ -159,9 +159,10 @@ class Run {
         break;
       case Kind::kFault: {
         const std::set<int> which = s.n % 2 == 0 ? std::set<int>{1} : std::set<int>{1, 2};
-        if (s.n % 3 == 0) store_->FailLocks(kDb, kTable, which);
-        if (s.n % 3 == 1) store_->FailUpdates(kDb, kTable, which);
-        if (s.n % 3 == 2) store_->LoseCommits(kDb, kTable, which);
+        if (s.n % 4 == 0) store_->FailLocks(kDb, kTable, which);
+        if (s.n % 4 == 1) store_->FailUpdates(kDb, kTable, which);
+        if (s.n % 4 == 2) store_->LoseCommits(kDb, kTable, which);
+        if (s.n % 4 == 3) store_->FailInserts(kDb, kTable, which);
         break;
       }
     }
@@ -385,8 +386,7 @@ class Run {
       if (!want) return;  // the sequence ends here; what comes next is the restart's business
       const std::string got = SuffixOf(key.str());
       if (got != *want) {
-        RC_FAIL("drawn " + key.str() + " of " + sequence + " where " + *want +
-                " comes next");
+        RC_FAIL("drawn " + key.str() + " of " + sequence + " where " + *want + " comes next");
       }
       want = Following(got);
     }
