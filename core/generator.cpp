@@ -126,12 +126,12 @@ void RegisterGeneratorClasses() {
 // Property setters
 
 void TGenerator::SetMaxWait(std::int32_t Value) {
-  if (Value < 0) throw Exception("MaxWait must not be negative");
+  if (Value < 0) throw Exception("MaxWait must not be negative", TErrorKind::kBadInput);
   FMaxWait = Value;
 }
 
 void TGenerator::SetCacheSize(std::int32_t Value) {
-  if (Value < 0) throw Exception("CacheSize must not be negative");
+  if (Value < 0) throw Exception("CacheSize must not be negative", TErrorKind::kBadInput);
   if (Value != FCacheSize) ReturnCache();
   FCacheSize = Value;
 }

@@ -409,6 +409,7 @@ TEST_F(CycleTest, ARowOfAnotherMasksShapeIsRefused) {
               "The row of GenID 0 and prefix 'INV-' in table GENTBL.DB holds the suffix '00', "
               "which does not fit the mask 'INV-[AB]###'; give this mask a GeneratorType of its "
               "own");
+    EXPECT_EQ(e.Kind(), TErrorKind::kBadInput);
   }
   // Changed under a lock already taken: given back untouched.
   wide->before_read = [&](Client&) { SetOnlyRow({0, 0, 0, "INV-", "A012", "", "X"}); };
@@ -442,6 +443,7 @@ TEST_P(LockModeTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
     EXPECT_EQ(e.Message(),
               "Can not generate a new value: the row of table GENTBL.DB stayed busy for 0 "
               "seconds");
+    EXPECT_EQ(e.Kind(), TErrorKind::kBusy);
   }
   Row r = Rows().front();
   EXPECT_EQ(r.state, 0);

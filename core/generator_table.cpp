@@ -25,20 +25,11 @@ namespace {
 
 constexpr int kBusyNotice = 10;  // failed updates of a free row before the user is told
 
-// Inside a handler: rethrows the store failures that end a draw whatever the draw would do
-// next (a lock time-out, a commit in doubt, the application's transaction gone); returns for
-// the others.
-void RethrowWhatEndsTheDraw() {
-  try {
-    throw;
-  } catch (const ELockTimeout&) {
-    throw;
-  } catch (const ECommitUnknown&) {
-    throw;
-  } catch (const ETransactionLost&) {
-    throw;
-  } catch (...) {
-  }
+// The store failures that end a draw whatever the draw would do next: a lock time-out, a
+// commit in doubt, the application's transaction gone.
+bool EndsTheDraw(const Exception& e) {
+  return e.Kind() == TErrorKind::kBusy || e.Kind() == TErrorKind::kOutcomeUnknown ||
+         e.Kind() == TErrorKind::kTransactionLost;
 }
 
 // Runs one store operation of a draw in a transaction: what it returns, or nothing when the
@@ -47,25 +38,22 @@ template <class Store>
 std::optional<bool> TryStore(const Store& store) {
   try {
     return store();
-  } catch (const EDatabaseError&) {
-    RethrowWhatEndsTheDraw();
+  } catch (const EDatabaseError& e) {
+    if (EndsTheDraw(e)) throw;
     return std::nullopt;
   }
 }
 
 // Rethrows the exception under way; a store's failure that ended a draw is told in the draw's
-// words: what happened, and that the caller got nothing. The failures that say so already, and
-// those a caller tells apart by their type, go on as they are.
+// words, of the same kind: what happened, and that the caller got nothing. The failures that
+// end a draw say so already, and a taken key is told apart by its type.
 [[noreturn]] void RethrowDrawFailure() {
   try {
     throw;
-  } catch (const EKeyViolation&) {
-    throw;
   } catch (const EDatabaseError& e) {
-    RethrowWhatEndsTheDraw();
-    if (e.Message().rfind("Can not generate", 0) == 0) throw;
-    throw EDatabaseError("Can not generate a new value: " + e.Message() +
-                         "; no key was handed out");
+    if (EndsTheDraw(e) || e.Kind() == TErrorKind::kKeyTaken) throw;
+    throw EDatabaseError("Can not generate a new value: " + e.Message() + "; no key was handed out",
+                         e.Kind());
   }
 }
 
@@ -218,7 +206,9 @@ void TGenerator::ReturnCache() noexcept {
 }
 
 std::vector<TmString> TGenerator::GenerateBatch(int Count) {
-  if (Count < 1) throw Exception("A batch holds at least one key, not " + std::to_string(Count));
+  if (Count < 1)
+    throw Exception("A batch holds at least one key, not " + std::to_string(Count),
+                    TErrorKind::kBadInput);
   if (FDisabled) return {};
   const std::vector<TmString>& keys = DrawKeys(Count);
   // The caller now holds keys drawn after every key the cache handed out: none of those may
@@ -249,7 +239,7 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
     });
     inside->Open();
     if (const std::string problems = GeneratorTableProblems(*inside); !problems.empty())
-      throw Exception("Bad table format: " + problems);
+      throw Exception("Bad table format: " + problems, TErrorKind::kBadInput);
     FInside = std::move(inside);
     FInsideConnection = connection;
     FInsideTable = FTableName;
@@ -328,8 +318,9 @@ void TGenerator::StepBatch(bool from_current) {
       }
       if (!seen.insert(suffix.str()).second) {
         throw Exception(std::to_string(FBatchSize) + " keys drawn at once would hand out " +
-                        FGenMask->GetMskValue().str() +
-                        " twice: the sequence restarts before they end. Draw fewer at once");
+                            FGenMask->GetMskValue().str() +
+                            " twice: the sequence restarts before they end. Draw fewer at once",
+                        TErrorKind::kBadInput);
       }
     }
     FBatchKeys.push_back(FGenMask->GetMskValue());
@@ -363,7 +354,7 @@ void TGenerator::Draw() {
     return;
   }
   if (const std::string why = FGenMask->DrawProblem(); !why.empty())
-    throw Exception("Can not draw from the mask '" + Mask() + "': " + why);
+    throw Exception("Can not draw from the mask '" + Mask() + "': " + why, TErrorKind::kBadInput);
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
 
@@ -378,7 +369,7 @@ void TGenerator::Draw() {
     if (!LocateRow()) {
       if (MakeNewRecord()) return;
       // Another client may have created the row first; then draw from it like everyone else.
-      if (!LocateRow()) throw Exception("Can not generate new record!");
+      if (!LocateRow()) throw Exception("Can not generate new record!", TErrorKind::kStoreFailed);
     }
     CheckStoredSuffix(FTable->FieldByName(genfield::Suffix).AsString());
   }
@@ -393,7 +384,8 @@ void TGenerator::Draw() {
 
 void TGenerator::ThrowBusy() const {
   throw Exception("Can not generate a new value: the row of table " + FTableName +
-                  " stayed busy for " + std::to_string(FMaxWait) + " seconds");
+                      " stayed busy for " + std::to_string(FMaxWait) + " seconds",
+                  TErrorKind::kBusy);
 }
 
 void TGenerator::DrawWithRowFields(std::chrono::steady_clock::time_point give_up) {
@@ -487,8 +479,9 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
 
 void TGenerator::ThrowRowGone() const {
   throw Exception("Can not generate a new value: the row of GenID " +
-                  std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() + "' in table " +
-                  FTableName + " is gone");
+                      std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
+                      "' in table " + FTableName + " is gone",
+                  TErrorKind::kStoreFailed);
 }
 
 bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
@@ -652,9 +645,10 @@ void TGenerator::CheckStoredSuffix(const std::string& stored) const {
   // would step into keys that are no keys at all.
   if (FGenMask->Fits(stored)) return;
   throw Exception("The row of GenID " + std::to_string(FGeneratorType) + " and prefix '" +
-                  FPrefix.str() + "' in table " + FTableName + " holds the suffix '" + stored +
-                  "', which does not fit the mask '" + Mask() +
-                  "'; give this mask a GeneratorType of its own");
+                      FPrefix.str() + "' in table " + FTableName + " holds the suffix '" + stored +
+                      "', which does not fit the mask '" + Mask() +
+                      "'; give this mask a GeneratorType of its own",
+                  TErrorKind::kBadInput);
 }
 
 bool TGenerator::LocateRow() {
@@ -668,8 +662,9 @@ void TGenerator::CheckFits(const char* field, const TmString& text) const {
   const auto room = static_cast<std::size_t>(f->DataSize() - 1);
   if (text.size() > room) {
     throw Exception(std::string(field) + " '" + text.str() + "' is longer than the " +
-                    std::to_string(room) + " characters that field " + field + " of table " +
-                    FTableName + " holds");
+                        std::to_string(room) + " characters that field " + field + " of table " +
+                        FTableName + " holds",
+                    TErrorKind::kBadInput);
   }
 }
 

@@ -20,7 +20,7 @@ char Char(int code) {
 }
 
 [[noreturn]] void ThrowAt(const char* what, std::size_t position) {
-  throw Exception(std::string(what) + std::to_string(position) + "!");
+  throw Exception(std::string(what) + std::to_string(position) + "!", TErrorKind::kBadInput);
 }
 
 // One step up of an incremental place, on unsigned codes (0xFF wraps to 0x00). Returns the
@@ -163,7 +163,8 @@ void TGenMask::ScanMask(std::string_view Mask) {
 
   const std::string_view w = Mask.substr(0, Mask.find('\0'));
   if (w.size() > MaxMaskLength) {
-    throw Exception("Mask picture longer than " + std::to_string(MaxMaskLength) + " characters!");
+    throw Exception("Mask picture longer than " + std::to_string(MaxMaskLength) + " characters!",
+                    TErrorKind::kBadInput);
   }
 
   // The first suffix mark is set only once the whole mask parsed: a failed parse must leave an
@@ -183,7 +184,7 @@ void TGenMask::ScanMask(std::string_view Mask) {
         for (; j < w.size() && w[j] != ']'; ++j) {
           if (w[j] == '[') ThrowAt("Error in mask picture at position:", j);
         }
-        if (j == w.size()) throw Exception("Missing ] symbol in Mask!");
+        if (j == w.size()) throw Exception("Missing ] symbol in Mask!", TErrorKind::kBadInput);
         // Every set needs a current character.
         if (j == i + 1) ThrowAt("Empty set in mask picture at position:", i);
         e.Kind = tType::ENUMS;

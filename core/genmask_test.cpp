@@ -112,6 +112,7 @@ TEST_F(GenMaskTest, RefusesBadMasksAndEmptiesTheTable) {
       ADD_FAILURE() << "no exception";
     } catch (const Exception& e) {
       EXPECT_EQ(e.Message(), c.message);
+      EXPECT_EQ(e.Kind(), TErrorKind::kBadInput);
     }
     EXPECT_EQ(m.Count(), 0);
     EXPECT_EQ(m.GetMskValue(), "");

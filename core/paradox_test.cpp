@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 
 class ParadoxTest : public ::testing::Test {
  protected:
-
   // A Paradox table of `fields` (name, type, length) with no records, written by pxlib itself.
   std::string Foreign(const std::string& name,
                       const std::vector<std::tuple<const char*, char, int>>& layout) {

@@ -246,7 +246,7 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
 
 std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
   const std::string problems = GeneratorTableProblems(table);
-  if (!problems.empty()) throw Exception("Bad table format: " + problems);
+  if (!problems.empty()) throw Exception("Bad table format: " + problems, TErrorKind::kBadInput);
   const auto index = [&](const char* name) { return table.FieldByName(name).Index(); };
   std::vector<TSequenceRow> rows;
   for (const TRecord& r : table.ReadAll()) {

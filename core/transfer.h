@@ -34,7 +34,8 @@ struct TSequenceRow {
 // was written.
 class ETransferError : public Exception {
  public:
-  using Exception::Exception;
+  explicit ETransferError(std::string message)
+      : Exception(std::move(message), TErrorKind::kBadInput) {}
 };
 
 // Every row of an open generator table, in the table's order.

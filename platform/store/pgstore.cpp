@@ -422,7 +422,8 @@ class Connection {
     if (PQstatus(conn_.get()) != CONNECTION_OK) {
       const std::string reason = Trimmed(PQerrorMessage(conn_.get()));
       conn_.reset();
-      throw EDatabaseError("Cannot connect to " + HidePassword(conninfo_) + ": " + reason);
+      throw EDatabaseError("Cannot connect to " + HidePassword(conninfo_) + ": " + reason,
+                           TErrorKind::kUnavailable);
     }
     PQsetNoticeReceiver(conn_.get(), ReceiveNotice, notices_.get());
     // A client that stops while it holds a row (its transaction idle: stopped, or hung) is
@@ -486,7 +487,8 @@ class PgTable final : public TTableDriver {
         "WHERE table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
         {table}, "Cannot open table " + table);
     const int n = PQntuples(cols.get());
-    if (n == 0) throw EDatabaseError("Table " + table + " does not exist");
+    if (n == 0)
+      throw EDatabaseError("Table " + table + " does not exist", TErrorKind::kUnavailable);
     for (int i = 0; i < n; ++i) {
       defs_.push_back(DefFromCatalog(
           PQgetvalue(cols.get(), i, 0), PQgetvalue(cols.get(), i, 1),

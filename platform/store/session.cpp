@@ -130,8 +130,8 @@ TAlias TSession::FindAlias(const std::string& name) const {
   for (TAlias& a : ReadAliases()) {
     if (CompareText(a.Name, name) == 0) return a;
   }
-  throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() +
-                       ")");
+  throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() + ")",
+                       TErrorKind::kBadInput);
 }
 
 std::string TSession::DisplayUri(const TAlias& alias) const {

@@ -65,6 +65,7 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
     ADD_FAILURE();
   } catch (const EDatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("Unknown alias Nowhere"), std::string::npos);
+    EXPECT_EQ(e.Kind(), TErrorKind::kBadInput);
   }
 
   TMemoryStore::Instance()->Reset();

@@ -282,13 +282,17 @@ class SqliteTable final : public TTableDriver {
     // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
     conn_.Exec("PRAGMA synchronous = FULL", "Cannot open table " + table);
     ReadLayout(named ? table : SoleTable(conn_));
-    if (defs_.empty()) throw EDatabaseError("Table " + table + " does not exist in " + path);
+    if (defs_.empty()) {
+      throw EDatabaseError("Table " + table + " does not exist in " + path,
+                           TErrorKind::kUnavailable);
+    }
   }
 
   // The table `table` of the application's database, inside the transaction it holds.
   SqliteTable(sqlite3* lent, const std::string& table) : conn_(lent, table) {
     ReadLayout(table);
-    if (defs_.empty()) throw EDatabaseError("Table " + table + " does not exist");
+    if (defs_.empty())
+      throw EDatabaseError("Table " + table + " does not exist", TErrorKind::kUnavailable);
   }
 
   ~SqliteTable() override { conn_.Rollback(); }
@@ -660,10 +664,12 @@ std::unique_ptr<TTableDriver> TSqliteDriver::OpenTable(const std::string& locati
     return std::make_unique<SqliteTable>(location, table, busy_timeout_, true);
   }
   if (!fs::is_directory(location, ec)) {
-    throw EDatabaseError("The alias directory " + location + " does not exist");
+    throw EDatabaseError("The alias directory " + location + " does not exist",
+                         TErrorKind::kUnavailable);
   }
   if (!fs::is_regular_file(path, ec)) {
-    throw EDatabaseError("Table " + table + " does not exist in " + location);
+    throw EDatabaseError("Table " + table + " does not exist in " + location,
+                         TErrorKind::kUnavailable);
   }
   return std::make_unique<SqliteTable>(path.string(), table, busy_timeout_);
 }
