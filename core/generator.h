@@ -248,6 +248,9 @@ class TGenerator : public TComponent {
   // and FBatchSuffixes; `from_current`: the value it stands on is the first key. Exception,
   // before anything is stored, when the keys would repeat.
   void StepBatch(bool from_current = false);
+  // The key handed out for the engine's value as it stands: every key that leaves the
+  // generator, drawn, reserved, undone or told to OnUndoFailed, is made here.
+  [[nodiscard]] TmString MakeKey() const;
   // Generator with a cache: the next reserved key, reserving when there is none.
   TmString FromCache();
   // Undo with a cache.

@@ -156,7 +156,7 @@ TmString TGenerator::UndoFromCache() {
   if (FCache.Before.empty()) return {};  // the first key of a new sequence
   FGenMask->SetPrefix(FCache.Prefix);
   FGenMask->SetSuffix(FCache.Before);
-  return FGenMask->GetMskValue();
+  return MakeKey();
 }
 
 void TGenerator::ReturnCache() noexcept {
@@ -172,6 +172,7 @@ void TGenerator::ReturnCache() noexcept {
   const TmString back_to = !cache.Handed.empty() ? cache.Handed.back().Suffix : cache.Before;
   if (back_to.empty() || !FTable->Active()) return;
   try {
+    const TEditGuard edit(*FTable);
     FRowKey.clear();  // the cursor moves
     if (!FTable->Locate(genfield::KeyFields,
                         {static_cast<double>(cache.Type), cache.Prefix.str()})) {
@@ -201,7 +202,6 @@ void TGenerator::ReturnCache() noexcept {
     }
   } catch (...) {
     // Not given back: the keys are a gap in the sequence.
-    FTable->Cancel();
   }
 }
 
@@ -318,14 +318,18 @@ void TGenerator::StepBatch(bool from_current) {
       }
       if (!seen.insert(suffix.str()).second) {
         throw Exception(std::to_string(FBatchSize) + " keys drawn at once would hand out " +
-                            FGenMask->GetMskValue().str() +
+                            MakeKey().str() +
                             " twice: the sequence restarts before they end. Draw fewer at once",
                         TErrorKind::kBadInput);
       }
     }
-    FBatchKeys.push_back(FGenMask->GetMskValue());
+    FBatchKeys.push_back(MakeKey());
     FBatchSuffixes.push_back(suffix);
   }
+}
+
+TmString TGenerator::MakeKey() const {
+  return FGenMask->GetMskValue();
 }
 
 TGenerator::Position TGenerator::SavePosition() const {
@@ -346,10 +350,10 @@ void TGenerator::Draw() {
   FSuffix = FGenMask->GetSuffix();
   // Without a counting part there is nothing to store: the values as the prefix makes them.
   if (FSuffix.empty()) {
-    FBatchKeys = {FGenMask->GetMskValue()};
+    FBatchKeys = {MakeKey()};
     for (int i = 1; i < FBatchSize; ++i) {
       FGenMask->GetPrefix();
-      FBatchKeys.push_back(FGenMask->GetMskValue());
+      FBatchKeys.push_back(MakeKey());
     }
     return;
   }
@@ -419,11 +423,9 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
       step = StepInTransaction(left, !FContended);
     } catch (const ELockTimeout&) {
       FDeferNotice = false;
-      FTable->Cancel();
       ThrowBusy();
     } catch (const ECommitUnknown& e) {
       FDeferNotice = false;
-      FTable->Cancel();
       // Nothing was handed out: a draw on a fresh connection reads the row anew and steps past
       // the step if it was stored after all (a gap, never a repeat).
       if (FInAppTransaction || !Reconnect(give_up)) {
@@ -434,7 +436,6 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
       continue;
     } catch (...) {
       FDeferNotice = false;
-      FTable->Cancel();
       throw;
     }
     FDeferNotice = false;
@@ -505,6 +506,7 @@ bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
 }
 
 TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, bool optimistic) {
+  const TEditGuard edit(*FTable);  // however the step ends, the row is not left in edit
   if (FGenMask->DecimalSuffix()) {
     // A counting part of digits only steps as a counter does: the store steps it itself, and
     // holds the row no longer than its own update, however busy the sequence. At the end of
@@ -584,7 +586,6 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     try {
       FTable->Post();
     } catch (const EDatabaseError&) {
-      FTable->Cancel();
     }
     return TStep::kCounted;
   }
@@ -594,7 +595,6 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   } catch (const ECommitUnknown&) {
     throw;
   } catch (const EDatabaseError&) {
-    FTable->Cancel();
     return TStep::kFailed;
   }
   FLastStamp = stamp;
@@ -676,32 +676,27 @@ bool TGenerator::ReadDATA() {
     bool marked = false;
     std::string who_before;
     try {
+      const TEditGuard edit(*FTable);
       FTable->Edit();
-      if (state.FetchedAsFloat() != 0) {  // taken by another client since it was read
-        FTable->Cancel();
-        return false;
-      }
+      if (state.FetchedAsFloat() != 0) return false;  // taken by another client since read
       who_before = who.FetchedAsString();
       state.SetAsFloat(1);
       FTable->Post();
       FTryCount = 0;
       marked = true;
     } catch (const std::exception&) {
-      FTable->Cancel();
       if (++FTryCount < kBusyNotice) return false;
       MessageBox("System is busy. Try again!", "Generator", MB_ICONINFORMATION);
     }
 
     std::string stored;
     try {
+      const TEditGuard edit(*FTable);
       FTable->Edit();
       // Ours only while nobody broke the mark and took the row meanwhile.
       const bool ours = marked ? state.FetchedAsFloat() == 1 && who.FetchedAsString() == who_before
                                : state.FetchedAsFloat() == 0;
-      if (!ours) {
-        FTable->Cancel();
-        return false;
-      }
+      if (!ours) return false;
       // The mark changed State only: Who and Time are still the last writer's.
       FAfterOwnWrite = who.FetchedAsString() == FWho &&
                        FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
@@ -716,7 +711,6 @@ bool TGenerator::ReadDATA() {
       FLockStamp = stamp;
       stored = FTable->FieldByName(genfield::Suffix).AsString();
     } catch (const std::exception&) {
-      FTable->Cancel();
       if (++FTryCount >= kBusyNotice) {
         MessageBox("System is busy. Try again!", "Generator", MB_ICONINFORMATION);
       }
@@ -740,11 +734,11 @@ bool TGenerator::ReadDATA() {
   const std::string judged_who = who.AsString();
   const bool stale = tries.AsFloat() > 10 || CheckTimeOut(judged_time);
   try {
+    const TEditGuard edit(*FTable);
     FTable->Edit();
     // Judged on what was read: if the row changed hands since, judge it again next time.
     if (state.FetchedAsFloat() == 0 || time.FetchedAsString() != judged_time ||
         who.FetchedAsString() != judged_who) {
-      FTable->Cancel();
       return false;
     }
     if (stale) {
@@ -754,7 +748,6 @@ bool TGenerator::ReadDATA() {
     }
     FTable->Post();
   } catch (const std::exception&) {
-    FTable->Cancel();
     Wait();
   }
   return false;
@@ -766,6 +759,7 @@ bool TGenerator::WriteDATA() {
   StepBatch();
   FSuffix = FGenMask->GetSuffix();
   try {
+    const TEditGuard edit(*FTable);
     CheckFits(genfield::Suffix, FSuffix);
     FTable->Edit();
     TField& who = FTable->FieldByName(genfield::Who);
@@ -774,7 +768,6 @@ bool TGenerator::WriteDATA() {
     if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1 ||
         time.FetchedAsString() != FLockStamp) {
       // The lock was broken and maybe taken by another client: store nothing.
-      FTable->Cancel();
       FHoldsLock = false;
       FSuffix = saved;
       return false;
@@ -793,7 +786,6 @@ bool TGenerator::WriteDATA() {
     // A failed store, or one whose commit was reported lost (ECommitUnknown): the next attempt
     // reads the row afresh, so a value that was stored after all is stepped past (a gap in the
     // sequence), never handed out twice.
-    FTable->Cancel();
     FSuffix = saved;
     return false;
   }
@@ -813,6 +805,7 @@ bool TGenerator::MakeNewRecord() {
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
   try {
+    const TEditGuard insert(*FTable);
     const std::string stamp = GetTimeStamp();
     FTable->Insert();
     FTable->FieldByName(genfield::GenID).SetAsFloat(FGeneratorType);
@@ -829,13 +822,10 @@ bool TGenerator::MakeNewRecord() {
     return true;
   } catch (const ELockTimeout&) {
     // Another client adds the same row and has not finished.
-    FTable->Cancel();
     ThrowBusy();
   } catch (const ETransactionLost&) {
-    FTable->Cancel();
     throw;
   } catch (const std::exception&) {
-    FTable->Cancel();
     return false;
   }
 }
@@ -844,18 +834,16 @@ void TGenerator::ReleaseLock() noexcept {
   if (!FHoldsLock) return;
   FHoldsLock = false;
   try {
+    const TEditGuard edit(*FTable);
     FTable->Edit();
     if (FTable->FieldByName(genfield::Who).FetchedAsString() == FWho &&
         FTable->FieldByName(genfield::State).FetchedAsFloat() == 1 &&
         FTable->FieldByName(genfield::Time).FetchedAsString() == FLockStamp) {
       FTable->FieldByName(genfield::State).SetAsFloat(0);
       FTable->Post();
-    } else {
-      FTable->Cancel();
     }
   } catch (...) {
     // The others break a lock that is never given back once it is stale.
-    FTable->Cancel();
   }
 }
 
@@ -870,7 +858,7 @@ void TGenerator::Wait() {
 TmString TGenerator::Undo() {
   if (FDisabled) return {};
   if (FUndoFrom == TUndoFrom::kCache) return UndoFromCache();
-  const TmString result = FGenMask->GetMskValue();
+  const TmString result = MakeKey();
   if (FUndoDepth == 0) {
     UndoFailed();
     return result;
@@ -890,35 +878,35 @@ TmString TGenerator::Undo() {
   bool stepped_back = false;
   std::string stamp_tried;
   try {
-    EditRow();
-    // Checked again inside the edit: another client may have drawn since the row was read.
-    if (!last_written_by_us([](const TField& f) { return f.FetchedAsString(); })) {
-      FTable->Cancel();
-      UndoFailed();
-      return result;
+    {
+      const TEditGuard edit(*FTable);
+      EditRow();
+      // Checked again inside the edit: another client may have drawn since the row was read.
+      if (last_written_by_us([](const TField& f) { return f.FetchedAsString(); })) {
+        FGenMask->Decrement();
+        stepped_back = true;
+        const std::string stamp = GetTimeStamp();
+        stamp_tried = stamp;
+        FTable->FieldByName(genfield::Suffix).SetAsString(FGenMask->GetSuffix().view());
+        FTable->FieldByName(genfield::Time).SetAsString(stamp);
+        FTable->Post();
+        FLastStamp = stamp;
+        --FUndoDepth;
+        FUndoRow = SequenceKey(FGenMask->GetSuffix());
+        return MakeKey();
+      }
     }
-    FGenMask->Decrement();
-    stepped_back = true;
-    const std::string stamp = GetTimeStamp();
-    stamp_tried = stamp;
-    FTable->FieldByName(genfield::Suffix).SetAsString(FGenMask->GetSuffix().view());
-    FTable->FieldByName(genfield::Time).SetAsString(stamp);
-    FTable->Post();
-    FLastStamp = stamp;
-    --FUndoDepth;
-    FUndoRow = SequenceKey(FGenMask->GetSuffix());
-    return FGenMask->GetMskValue();
+    UndoFailed();  // told once the row is given back
+    return result;
   } catch (const ECommitUnknown&) {
     // The step back may have been stored, and then the key goes to the next client who draws:
     // the caller must not keep it, so the undo counts as done. Had it not been stored, the
     // key is only a gap in the sequence.
-    FTable->Cancel();
     FLastStamp = stamp_tried;
     --FUndoDepth;
     FUndoRow = SequenceKey(FGenMask->GetSuffix());
-    return FGenMask->GetMskValue();
+    return MakeKey();
   } catch (const std::exception&) {
-    FTable->Cancel();
     UndoFailed();
     if (stepped_back) FGenMask->Increment();
     return result;
@@ -927,7 +915,7 @@ TmString TGenerator::Undo() {
 
 void TGenerator::UndoFailed() {
   if (OnUndoFailed.Assigned()) {
-    OnUndoFailed(this, FGenMask->GetMskValue());
+    OnUndoFailed(this, MakeKey());
   } else {
     ShowMessage("Can NOT undo!");
   }

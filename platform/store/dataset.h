@@ -181,4 +181,18 @@ class TTable : public TComponent {
   IncrementArgs increment_;
 };
 
+// Ends the table's edit or insert without storing it when the scope is left, unless a Post
+// ended it first: every early return and every exception on the way gives the row back.
+// Declared first inside a try block, it has given the row back before the handler runs.
+class TEditGuard {
+ public:
+  explicit TEditGuard(TTable& table) : table_(table) {}
+  TEditGuard(const TEditGuard&) = delete;
+  TEditGuard& operator=(const TEditGuard&) = delete;
+  ~TEditGuard() { table_.Cancel(); }
+
+ private:
+  TTable& table_;
+};
+
 }  // namespace tgen
