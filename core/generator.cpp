@@ -1,6 +1,7 @@
 #include "core/generator.h"
 
 #include "core/gentable.h"
+#include "core/rowlock.h"
 #include "core/stores.h"
 #include "core/timestamp.h"
 #include "platform/base/convert.h"
@@ -260,11 +261,7 @@ void TGenerator::RefuseRestart(const TmString& suffix) const {
 }
 
 bool TGenerator::CheckTimeOut(const TmString& T) {
-  const std::string now = GetTimeStamp();
-  const std::int32_t now5 = StrToInt(std::string_view(now).substr(now.size() - 5));
-  const std::string_view then = T.view().substr(T.size() > 5 ? T.size() - 5 : 0);
-  const std::int32_t then5 = StrToInt(then);
-  return now5 - then5 > 1000;
+  return rowlock::TimedOut(T.str());
 }
 
 }  // namespace tgen

@@ -206,9 +206,7 @@ class TGenerator : public TComponent {
   void SetWaitRound(std::chrono::nanoseconds Value) { FWaitRound = Value; }
   // The cursor on the generator table.
   [[nodiscard]] TTable& Table() const { return *FTable; }
-  // Whether a lock whose Time text is `T` counts as timed out: more than 1000 ms between its
-  // seconds and milliseconds and the current ones. Throws EConvertError when the last five
-  // characters of `T` (all of a shorter one) are not a decimal integer.
+  // Whether a lock whose Time text is `T` counts as timed out (rowlock::TimedOut).
   bool CheckTimeOut(const TmString& T);
 
   // Opens the table once the component has been read from a stored form.

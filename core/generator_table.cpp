@@ -1,11 +1,9 @@
 // The generator's work on its table: opening and checking it, the generation cycle with its
 // row lock, and undo.
 //
-// The lock lives in the row: State 1 marks it held, Who names the holder, Try counts the
-// attempts of waiting clients and Time dates the taking. The store's part is only that two
-// clients never have one row in edit at once. Every decision about the lock is taken on the
-// row as Edit fetched it, inside that edit, so that two clients can never both believe they
-// hold a row, and a client whose lock was broken stores nothing.
+// The lock lives in the row (core/rowlock.h holds its rules). Every decision about it is taken
+// on the row as Edit fetched it, inside that edit, so that two clients can never both believe
+// they hold a row, and a client whose lock was broken stores nothing.
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -15,6 +13,7 @@
 
 #include "core/generator.h"
 #include "core/gentable.h"
+#include "core/rowlock.h"
 #include "core/timestamp.h"
 #include "platform/base/convert.h"
 #include "platform/base/notice.h"
@@ -179,9 +178,7 @@ void TGenerator::ReturnCache() noexcept {
       return;
     }
     // Nobody drew since: the row still shows what the reservation stored.
-    if (FTable->FieldByName(genfield::State).AsString() != "0" ||
-        FTable->FieldByName(genfield::Who).AsString() != FWho ||
-        FTable->FieldByName(genfield::Time).AsString() != cache.Stamp ||
+    if (!rowlock::FreeAfter(*FTable, false, FWho, cache.Stamp) ||
         FTable->FieldByName(genfield::Suffix).AsString() != cache.Stored.str()) {
       return;
     }
@@ -520,7 +517,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::string stamp = GetTimeStamp();
     if (FStepValues.empty()) {
       // State must be 0 already: it is required, not set.
-      FStepRequired = {{genfield::State, 0.0}};
+      FStepRequired = {{genfield::State, rowlock::kFree}};
       FStepValues = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
     }
     std::get<std::string>(FStepValues[1].second) = stamp;
@@ -541,15 +538,14 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     }
   }
 
-  TField& state = FTable->FieldByName(genfield::State);
   // A draw that restarts the sequence runs the application's handlers (OnOverFlowMask,
   // OnNewRecord), which may be slow: never while the row is locked, where they would hold
   // every other client (and a server ends a session idle in its transaction).
-  if (!optimistic && state.AsFloat() == 0 &&
-      WouldRestart(FTable->FieldByName(genfield::Suffix).AsString())) {
+  const bool free = !rowlock::Held(*FTable, false);
+  if (!optimistic && free && WouldRestart(FTable->FieldByName(genfield::Suffix).AsString())) {
     optimistic = true;
   }
-  if (optimistic && state.AsFloat() == 0) {
+  if (optimistic && free) {
     // Free when last seen: the next value is stored in one commit if nobody changed the row
     // since, without taking the row beforehand (one round trip to a server).
     FTable->EditUnlocked();
@@ -579,9 +575,8 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
       seen) {
     FContended = false;
   }
-  TField& tries = FTable->FieldByName(genfield::Try);
-  if (state.FetchedAsFloat() != 0 && tries.FetchedAsFloat() <= 10 &&
-      !CheckTimeOut(FTable->FieldByName(genfield::Time).FetchedAsString())) {
+  if (rowlock::Held(*FTable, true) && !rowlock::Stale(*FTable, true)) {
+    TField& tries = FTable->FieldByName(genfield::Try);
     tries.SetAsFloat(tries.FetchedAsFloat() + 1);
     try {
       FTable->Post();
@@ -625,10 +620,7 @@ std::string TGenerator::StepFromFetched() {
   CheckFits(genfield::Suffix, FSuffix);
   std::string stamp = GetTimeStamp();
   FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
-  FTable->FieldByName(genfield::Try).SetAsFloat(0);
-  FTable->FieldByName(genfield::Time).SetAsString(stamp);
-  FTable->FieldByName(genfield::Who).SetAsString(FWho);
-  FTable->FieldByName(genfield::State).SetAsFloat(0);
+  rowlock::WriteFree(*FTable, FWho, stamp);
   return stamp;
 }
 
@@ -670,7 +662,7 @@ void TGenerator::CheckFits(const char* field, const TmString& text) const {
 
 bool TGenerator::ReadDATA() {
   TField& state = FTable->FieldByName(genfield::State);
-  if (state.AsFloat() == 0) {
+  if (!rowlock::Held(*FTable, false)) {
     // A free row: mark it held, then make it ours.
     TField& who = FTable->FieldByName(genfield::Who);
     bool marked = false;
@@ -678,9 +670,9 @@ bool TGenerator::ReadDATA() {
     try {
       const TEditGuard edit(*FTable);
       FTable->Edit();
-      if (state.FetchedAsFloat() != 0) return false;  // taken by another client since read
+      if (rowlock::Held(*FTable, true)) return false;  // taken by another client since read
       who_before = who.FetchedAsString();
-      state.SetAsFloat(1);
+      state.SetAsFloat(rowlock::kHeld);
       FTable->Post();
       FTryCount = 0;
       marked = true;
@@ -694,17 +686,15 @@ bool TGenerator::ReadDATA() {
       const TEditGuard edit(*FTable);
       FTable->Edit();
       // Ours only while nobody broke the mark and took the row meanwhile.
-      const bool ours = marked ? state.FetchedAsFloat() == 1 && who.FetchedAsString() == who_before
-                               : state.FetchedAsFloat() == 0;
+      const bool ours =
+          marked ? state.FetchedAsFloat() == rowlock::kHeld && who.FetchedAsString() == who_before
+                 : !rowlock::Held(*FTable, true);
       if (!ours) return false;
       // The mark changed State only: Who and Time are still the last writer's.
       FAfterOwnWrite = who.FetchedAsString() == FWho &&
                        FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
-      state.SetAsFloat(1);
-      who.SetAsString(FWho);
-      FTable->FieldByName(genfield::Try).SetAsFloat(0);
       const std::string stamp = GetTimeStamp();
-      FTable->FieldByName(genfield::Time).SetAsString(stamp);
+      rowlock::WriteHeld(*FTable, FWho, stamp);
       FTable->Post();
       FTryCount = 0;
       FHoldsLock = true;
@@ -732,17 +722,17 @@ bool TGenerator::ReadDATA() {
   TField& who = FTable->FieldByName(genfield::Who);
   const std::string judged_time = time.AsString();
   const std::string judged_who = who.AsString();
-  const bool stale = tries.AsFloat() > 10 || CheckTimeOut(judged_time);
+  const bool stale = rowlock::Stale(*FTable, false);
   try {
     const TEditGuard edit(*FTable);
     FTable->Edit();
     // Judged on what was read: if the row changed hands since, judge it again next time.
-    if (state.FetchedAsFloat() == 0 || time.FetchedAsString() != judged_time ||
+    if (!rowlock::Held(*FTable, true) || time.FetchedAsString() != judged_time ||
         who.FetchedAsString() != judged_who) {
       return false;
     }
     if (stale) {
-      state.SetAsFloat(0);
+      state.SetAsFloat(rowlock::kFree);
     } else {
       tries.SetAsFloat(tries.FetchedAsFloat() + 1);
     }
@@ -762,11 +752,7 @@ bool TGenerator::WriteDATA() {
     const TEditGuard edit(*FTable);
     CheckFits(genfield::Suffix, FSuffix);
     FTable->Edit();
-    TField& who = FTable->FieldByName(genfield::Who);
-    TField& state = FTable->FieldByName(genfield::State);
-    TField& time = FTable->FieldByName(genfield::Time);
-    if (who.FetchedAsString() != FWho || state.FetchedAsFloat() != 1 ||
-        time.FetchedAsString() != FLockStamp) {
+    if (!rowlock::HeldBy(*FTable, true, FWho, FLockStamp)) {
       // The lock was broken and maybe taken by another client: store nothing.
       FHoldsLock = false;
       FSuffix = saved;
@@ -774,10 +760,7 @@ bool TGenerator::WriteDATA() {
     }
     const std::string stamp = GetTimeStamp();
     FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
-    FTable->FieldByName(genfield::Try).SetAsFloat(0);
-    time.SetAsString(stamp);
-    who.SetAsString(FWho);
-    state.SetAsFloat(0);
+    rowlock::WriteFree(*FTable, FWho, stamp);
     FTable->Post();
     FHoldsLock = false;
     FLastStamp = stamp;
@@ -811,10 +794,7 @@ bool TGenerator::MakeNewRecord() {
     FTable->FieldByName(genfield::GenID).SetAsFloat(FGeneratorType);
     FTable->FieldByName(genfield::Prefix).SetAsString(FPrefix.view());
     FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
-    FTable->FieldByName(genfield::Time).SetAsString(stamp);
-    FTable->FieldByName(genfield::State).SetAsFloat(0);
-    FTable->FieldByName(genfield::Try).SetAsFloat(0);
-    FTable->FieldByName(genfield::Who).SetAsString(FWho);
+    rowlock::WriteFree(*FTable, FWho, stamp);
     FTable->Post();
     FLastStamp = stamp;
     FTblSuffix.clear();  // no row before this one
@@ -836,10 +816,8 @@ void TGenerator::ReleaseLock() noexcept {
   try {
     const TEditGuard edit(*FTable);
     FTable->Edit();
-    if (FTable->FieldByName(genfield::Who).FetchedAsString() == FWho &&
-        FTable->FieldByName(genfield::State).FetchedAsFloat() == 1 &&
-        FTable->FieldByName(genfield::Time).FetchedAsString() == FLockStamp) {
-      FTable->FieldByName(genfield::State).SetAsFloat(0);
+    if (rowlock::HeldBy(*FTable, true, FWho, FLockStamp)) {
+      FTable->FieldByName(genfield::State).SetAsFloat(rowlock::kFree);
       FTable->Post();
     }
   } catch (...) {
@@ -863,14 +841,8 @@ TmString TGenerator::Undo() {
     UndoFailed();
     return result;
   }
-  // Free, and last written by this client: nobody drew since (a client that only counted or
-  // broke a lock changes neither Who nor Time).
-  auto last_written_by_us = [this](auto read) {
-    return read(FTable->FieldByName(genfield::State)) == "0" &&
-           read(FTable->FieldByName(genfield::Who)) == FWho &&
-           read(FTable->FieldByName(genfield::Time)) == FLastStamp;
-  };
-  if (!LocateRow() || !last_written_by_us([](const TField& f) { return f.AsString(); })) {
+  // Free, and last written by this client: nobody drew since.
+  if (!LocateRow() || !rowlock::FreeAfter(*FTable, false, FWho, FLastStamp)) {
     UndoFailed();
     return result;
   }
@@ -882,7 +854,7 @@ TmString TGenerator::Undo() {
       const TEditGuard edit(*FTable);
       EditRow();
       // Checked again inside the edit: another client may have drawn since the row was read.
-      if (last_written_by_us([](const TField& f) { return f.FetchedAsString(); })) {
+      if (rowlock::FreeAfter(*FTable, true, FWho, FLastStamp)) {
         FGenMask->Decrement();
         stepped_back = true;
         const std::string stamp = GetTimeStamp();

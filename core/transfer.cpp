@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/gentable.h"
+#include "core/rowlock.h"
 #include "platform/base/convert.h"
 
 namespace tgen {
@@ -337,9 +338,9 @@ TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
     stored.emplace(std::pair{r.GenID, r.Prefix}, std::move(r));
   TImportPlan plan;
   for (TSequenceRow& r : rows) {
-    if (r.State != 0 || r.Try != 0) {
-      plan.Freed += r.State != 0 ? 1 : 0;
-      r.State = 0;
+    if (r.State != rowlock::kFree || r.Try != 0) {  // rows come in free
+      plan.Freed += r.State != rowlock::kFree ? 1 : 0;
+      r.State = rowlock::kFree;
       r.Try = 0;
     }
     const auto found = stored.find({r.GenID, r.Prefix});

@@ -8,6 +8,7 @@
 
 #include "core/generator.h"
 #include "core/paradox.h"
+#include "core/rowlock.h"
 #include "core/transfer.h"
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
@@ -216,9 +217,8 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
     TTable& t = *table;
     t.Edit();
     const std::string holder = t.FieldByName(genfield::Who).FetchedAsString();
-    const bool held = t.FieldByName(genfield::State).FetchedAsFloat() != 0;
-    t.FieldByName(genfield::State).SetAsFloat(0);
-    t.FieldByName(genfield::Try).SetAsFloat(0);
+    const bool held = rowlock::Held(t, true);
+    rowlock::WriteFree(t);
     t.Post();
     out << (held ? "unlocked the row held by " + holder : std::string("the row was not locked"))
         << '\n';
