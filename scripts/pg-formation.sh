@@ -172,21 +172,35 @@ SCRIPT
 cat >"$dir/quorum" <<SCRIPT
 #!/usr/bin/env bash
 # true: the standby confirms every commit (synchronous); false: it follows on its own time.
+# Returns once every node has the setting and the primary works by it: with true, a primary
+# and a secondary whose synchronous_standby_names names the standby.
 set -e
-$(declare -f state primary psql_on wait_for)
-$(declare -p as_server dir bin ports)
-p=\$(primary)
-for n in 1 2; do
-  "\${as_server[@]}" pg_autoctl set node replication-quorum "\$1" --pgdata "$dir/node\$n" \
-    >>"$dir/quorum.log" 2>&1 || true
-done
-want=""
-[ "\$1" = true ] && want=x
-applied() {
-  names=\$(psql_on "\${ports[\$((p - 1))]}" postgres postgres "SHOW synchronous_standby_names")
-  [ -n "\$want" ] && [ -n "\$names" ] || { [ -z "\$want" ] && [ -z "\$names" ]; }
+$(declare -f state primary secondaries has_secondary psql_on wait_for)
+$(declare -p as_server dir bin ports monitor_port)
+quorum() {  # NODE: its replication quorum as the monitor has it
+  psql_on "\$monitor_port" postgres pg_auto_failover \
+    "SELECT replicationquorum FROM pgautofailover.node WHERE nodename = 'node\$1'"
 }
-wait_for 30 "the change of the standby's quorum" applied
+want=f
+[ "\$1" = true ] && want=t
+for n in 1 2; do
+  # The monitor may refuse a change while it changes something else (a deadlock under load):
+  # tried again until it holds.
+  for _ in \$(seq 1 30); do
+    [ "\$(quorum "\$n")" = "\$want" ] && break
+    "\${as_server[@]}" pg_autoctl set node replication-quorum "\$1" --pgdata "$dir/node\$n" \
+      >>"$dir/quorum.log" 2>&1 || sleep 1
+  done
+done
+set_everywhere() { [ "\$(quorum 1)\$(quorum 2)" = "\$want\$want" ]; }
+wait_for 30 "the change of every node's quorum" set_everywhere
+applied() {
+  p=\$(primary)
+  [ -n "\$p" ] || return 1
+  names=\$(psql_on "\${ports[\$((p - 1))]}" postgres postgres "SHOW synchronous_standby_names")
+  if [ "\$want" = t ]; then has_secondary && [ -n "\$names" ]; else [ -z "\$names" ]; fi
+}
+wait_for 60 "the primary's work by the standby's quorum" applied
 SCRIPT
 cat >"$dir/state" <<SCRIPT
 #!/usr/bin/env bash
