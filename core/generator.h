@@ -50,8 +50,8 @@ enum class TLockMode : std::uint8_t {
 class TGenerator : public TComponent {
  public:
   static constexpr std::string_view StaticClassName = "TGenerator";
-  static constexpr std::string_view DefaultDataBaseName = "tGenAlias";
-  static constexpr std::string_view DefaultTableName = "GENTBL.DB";
+  static constexpr std::string_view DefaultDataBaseName = TSession::DefaultAliasName;
+  static constexpr std::string_view DefaultTableName = DefaultGeneratorTable;
 
   explicit TGenerator(TComponent* AOwner = nullptr);
   ~TGenerator() override;

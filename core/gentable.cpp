@@ -1,7 +1,6 @@
 #include "core/gentable.h"
 
 #include "platform/base/tmstring.h"
-#include "platform/store/session.h"
 
 namespace tgen {
 

@@ -12,6 +12,7 @@
 
 #include "platform/store/dataset.h"
 #include "platform/store/recordstore.h"
+#include "platform/store/session.h"
 
 namespace tgen {
 
@@ -31,6 +32,10 @@ inline constexpr const char* WriteFields = "Suffix;Time;Who;State";
 inline constexpr std::array<const char*, 7> ListOrder = {GenID, Prefix, Suffix, State,
                                                          Who,   Try,    Time};
 }  // namespace genfield
+
+// The table a generator draws from unless told otherwise, on the default alias
+// (TSession::DefaultAliasName).
+inline constexpr const char* DefaultGeneratorTable = "GENTBL.DB";
 
 // The fields in stored order: GenID, Try and State numbers; Prefix and Suffix texts of 20
 // characters, Time and Who of 17.

@@ -321,19 +321,16 @@ std::vector<TSequenceRow> ParseRecords(const std::string& text) {
     row.Source = rows.size() + 1;
     for (const ParadoxField& f : layout) {
       const std::string_view value = next_value();
-      const std::string_view name = f.name;
-      if (f.type == pxfAlpha) {
-        (name == genfield::Prefix   ? row.Prefix
-         : name == genfield::Suffix ? row.Suffix
-         : name == genfield::Time   ? row.Time
-                                    : row.Who) = value;
+      const TRowField& field = RowField(f.name);
+      if (field.Text != nullptr) {
+        row.*field.Text = value;
       } else {
         std::int64_t n = 0;
         if (!value.empty()) {
           const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
           if (error != std::errc() || end != value.data() + value.size()) Unreadable();
         }
-        (name == genfield::GenID ? row.GenID : name == genfield::Try ? row.Try : row.State) = n;
+        row.*field.Number = n;
       }
     }
     rows.push_back(std::move(row));
@@ -377,18 +374,12 @@ void WriteParadox(const std::string& path, const std::vector<TSequenceRow>& rows
     int offset = 0;
     for (const ParadoxField& f : layout) {
       char* data = record.data() + offset;
-      const std::string_view name = f.name;
-      if (f.type == pxfAlpha) {
-        std::string text = name == genfield::Prefix   ? r.Prefix
-                           : name == genfield::Suffix ? r.Suffix
-                           : name == genfield::Time   ? r.Time
-                                                      : r.Who;
+      const TRowField& field = RowField(f.name);
+      if (field.Text != nullptr) {
+        std::string text = r.*field.Text;
         PX_put_data_alpha(doc.get(), data, f.length, text.data());
       } else {
-        const std::int64_t n = name == genfield::GenID ? r.GenID
-                               : name == genfield::Try ? r.Try
-                                                       : r.State;
-        PX_put_data_double(doc.get(), data, f.length, static_cast<double>(n));
+        PX_put_data_double(doc.get(), data, f.length, static_cast<double>(r.*field.Number));
       }
       offset += f.length;
     }

@@ -24,9 +24,6 @@ namespace tgen {
 
 namespace {
 
-constexpr std::size_t kKeyWidth = 20;   // Prefix and Suffix
-constexpr std::size_t kNoteWidth = 17;  // Time and Who
-
 // The columns of a file, in the order the tools show a row.
 constexpr const std::array<const char*, 7>& kColumns = genfield::ListOrder;
 
@@ -49,13 +46,8 @@ std::string Text(const TFieldValue& v) {
 
 // The field `name` of a row, as text.
 std::string Field(const TSequenceRow& r, std::string_view name) {
-  if (name == genfield::GenID) return std::to_string(r.GenID);
-  if (name == genfield::Prefix) return r.Prefix;
-  if (name == genfield::Suffix) return r.Suffix;
-  if (name == genfield::State) return std::to_string(r.State);
-  if (name == genfield::Try) return std::to_string(r.Try);
-  if (name == genfield::Time) return r.Time;
-  return r.Who;
+  const TRowField& f = RowField(name);
+  return f.Number != nullptr ? std::to_string(r.*f.Number) : r.*f.Text;
 }
 
 std::string Where(const TSequenceRow& r) {
@@ -64,7 +56,8 @@ std::string Where(const TSequenceRow& r) {
 
 // Sets the field `name` of `r` from the text of a file; ETransferError when a number is none.
 void SetField(TSequenceRow& r, std::string_view name, const std::string& text) {
-  if (name == genfield::GenID || name == genfield::State || name == genfield::Try) {
+  const TRowField& f = RowField(name);
+  if (f.Number != nullptr) {
     std::int64_t n = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || n < INT32_MIN ||
@@ -72,13 +65,10 @@ void SetField(TSequenceRow& r, std::string_view name, const std::string& text) {
       throw ETransferError(Where(r) + ": " + std::string(name) + " '" + text +
                            "' is not a whole number from -2147483648 to 2147483647");
     }
-    (name == genfield::GenID ? r.GenID : name == genfield::State ? r.State : r.Try) = n;
+    r.*f.Number = n;
     return;
   }
-  (name == genfield::Prefix   ? r.Prefix
-   : name == genfield::Suffix ? r.Suffix
-   : name == genfield::Time   ? r.Time
-                              : r.Who) = text;
+  r.*f.Text = text;
 }
 
 // One field as CSV writes it: quoted when it holds a comma, a quote or a line end.
@@ -177,18 +167,35 @@ std::string Convert(const char* to, const char* from, const std::string& text,
 
 }  // namespace
 
+const std::array<TRowField, 7>& RowFields() {
+  static const std::array<TRowField, 7> fields = {{
+      {genfield::GenID, &TSequenceRow::GenID},
+      {genfield::Prefix, nullptr, &TSequenceRow::Prefix},
+      {genfield::Suffix, nullptr, &TSequenceRow::Suffix},
+      {genfield::State, &TSequenceRow::State},
+      {genfield::Who, nullptr, &TSequenceRow::Who},
+      {genfield::Try, &TSequenceRow::Try},
+      {genfield::Time, nullptr, &TSequenceRow::Time},
+  }};
+  return fields;
+}
+
+const TRowField& RowField(std::string_view name) {
+  for (const TRowField& f : RowFields()) {
+    if (name == f.Name) return f;
+  }
+  throw Exception("no field " + std::string(name) + " in a generator table");
+}
+
 void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows) {
   nlohmann::ordered_json array = nlohmann::ordered_json::array();
   for (const TSequenceRow& r : rows) {
     nlohmann::ordered_json row;
-    for (const std::string_view c : kColumns) {
-      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
-        row[std::string(c)] = c == genfield::GenID   ? r.GenID
-                              : c == genfield::State ? r.State
-                                                     : r.Try;
+    for (const TRowField& f : RowFields()) {
+      if (f.Number != nullptr) {
+        row[f.Name] = r.*f.Number;
       } else {
-        row[std::string(c)] =
-            Convert("UTF-8", "CP1251", Field(r, c), Where(r) + ": " + std::string(c));
+        row[f.Name] = Convert("UTF-8", "CP1251", r.*f.Text, Where(r) + ": " + f.Name);
       }
     }
     array.push_back(std::move(row));
@@ -224,7 +231,7 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
       if (!item.contains(name))
         throw ETransferError(Where(row) + ": the field " + name + " is missing");
       const nlohmann::json& v = item.at(name);
-      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
+      if (RowField(c).Number != nullptr) {
         if (!v.is_number_integer())
           throw ETransferError(Where(row) + ": " + name + " " + v.dump() +
                                " is not a whole number");
@@ -252,13 +259,14 @@ std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
   std::vector<TSequenceRow> rows;
   for (const TRecord& r : table.ReadAll()) {
     TSequenceRow row;
-    row.GenID = Integer(r.at(index(genfield::GenID)));
-    row.Prefix = Text(r.at(index(genfield::Prefix)));
-    row.Suffix = Text(r.at(index(genfield::Suffix)));
-    row.State = Integer(r.at(index(genfield::State)));
-    row.Try = Integer(r.at(index(genfield::Try)));
-    row.Time = Text(r.at(index(genfield::Time)));
-    row.Who = Text(r.at(index(genfield::Who)));
+    for (const TRowField& f : RowFields()) {
+      const TFieldValue& v = r.at(index(f.Name));
+      if (f.Number != nullptr) {
+        row.*f.Number = Integer(v);
+      } else {
+        row.*f.Text = Text(v);
+      }
+    }
     row.Source = rows.size() + 1;
     rows.push_back(std::move(row));
   }
@@ -313,12 +321,12 @@ std::vector<TSequenceRow> ReadCsv(std::istream& in) {
 void CheckSequenceRows(const std::vector<TSequenceRow>& rows) {
   std::map<std::pair<std::int64_t, std::string>, std::size_t> seen;
   for (const TSequenceRow& r : rows) {
-    for (const auto& [name, text, width] : {std::tuple{genfield::Prefix, &r.Prefix, kKeyWidth},
-                                            std::tuple{genfield::Suffix, &r.Suffix, kKeyWidth},
-                                            std::tuple{genfield::Time, &r.Time, kNoteWidth},
-                                            std::tuple{genfield::Who, &r.Who, kNoteWidth}}) {
-      if (text->size() > width) {
-        throw ETransferError(Where(r) + ": " + name + " '" + *text + "' is longer than the " +
+    for (const TFieldDef& def : GeneratorFields()) {
+      if (def.DataType != TFieldType::ftString) continue;
+      const std::string& text = r.*RowField(def.Name).Text;
+      const auto width = static_cast<std::size_t>(def.DataSize - 1);  // less the terminator
+      if (text.size() > width) {
+        throw ETransferError(Where(r) + ": " + def.Name + " '" + text + "' is longer than the " +
                              std::to_string(width) + " characters a generator table holds");
       }
     }
@@ -383,14 +391,12 @@ void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& o
   }
   const auto record = [&](const TSequenceRow& r) {
     TRecord values(static_cast<std::size_t>(table.FieldCount()));
-    for (const std::string_view c : kColumns) {
-      const std::size_t i = table.FieldByName(c).Index();
-      if (c == genfield::GenID || c == genfield::State || c == genfield::Try) {
-        values[i] = static_cast<double>(c == genfield::GenID   ? r.GenID
-                                        : c == genfield::State ? r.State
-                                                               : r.Try);
+    for (const TRowField& f : RowFields()) {
+      const std::size_t i = table.FieldByName(f.Name).Index();
+      if (f.Number != nullptr) {
+        values[i] = static_cast<double>(r.*f.Number);
       } else {
-        values[i] = Field(r, c);
+        values[i] = r.*f.Text;
       }
     }
     return values;

@@ -3,10 +3,12 @@
 // Texts travel as the bytes the table holds (Windows-1251 keys stay single bytes).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/genmask.h"
@@ -29,6 +31,19 @@ struct TSequenceRow {
 
   bool operator==(const TSequenceRow&) const = default;
 };
+
+// Where a field of the generator table is kept in a TSequenceRow: in a number member (GenID,
+// State, Try) or in a text member (Prefix, Suffix, Time, Who). The readers and writers of
+// every format go through these, so that the mapping is written once.
+struct TRowField {
+  const char* Name;
+  std::int64_t TSequenceRow::*Number = nullptr;
+  std::string TSequenceRow::*Text = nullptr;
+};
+// The seven, in the order the tools show a row (genfield::ListOrder).
+const std::array<TRowField, 7>& RowFields();
+// The one named `name`, which must be a field of the generator table.
+const TRowField& RowField(std::string_view name);
 
 // A file that cannot be imported as it is; the message names the row and the reason. Nothing
 // was written.

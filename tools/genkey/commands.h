@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "core/gentable.h"
+
 namespace tgen::genkey {
 
 // Exit codes of the tool.
@@ -41,8 +43,8 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
 
 // Where a generator table is: an alias and a table name.
 struct StoreOptions {
-  std::string alias = "tGenAlias";
-  std::string table = "GENTBL.DB";
+  std::string alias = TSession::DefaultAliasName;
+  std::string table = DefaultGeneratorTable;
 };
 
 struct DrawOptions {
