@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Prints a help2man include file: a SUBCOMMANDS section with the help of each of PROGRAM's
-# sub-commands (PROGRAM SUB --help), as preformatted text, and a SEE ALSO section.
+# sub-commands (PROGRAM SUB --help; the program lists them with --list-commands), as
+# preformatted text, and a SEE ALSO section.
 set -euo pipefail
 program=$1
-shift
+# shellcheck disable=SC2046 # one name a line
+set -- $("$program" --list-commands)
 echo "[SUBCOMMANDS]"
 for sub in "$@"; do
   echo ".SS \"$(basename "$program") $sub\""

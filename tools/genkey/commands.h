@@ -2,9 +2,11 @@
 // so that it can be run and tested without the command-line parser; main() only parses.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <iosfwd>
+#include <exception>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "core/gentable.h"
@@ -18,6 +20,32 @@ enum ExitCode : int {
   kUsage = 2,          // the command line itself was wrong
   kInterrupted = 128,  // plus the signal (SIGINT, SIGTERM) that ended the drawing early
 };
+
+// Runs a command's work `body`: what it returns, or kFailure with the reason told on `err`
+// as "genkey: REASON" when it throws.
+template <class Body>
+int Guarded(std::ostream& err, Body&& body) {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    err << "genkey: " << e.what() << '\n';
+    return kFailure;
+  }
+}
+
+// The commands of the shell, one a line on its input: how each is written, and what it does.
+struct ShellCommand {
+  const char* usage;
+  const char* help;
+};
+inline constexpr std::array<ShellCommand, 6> kShellCommands = {{
+    {"next [N]", "prints N keys"},
+    {"batch N", "draws N keys in one lock cycle and prints them"},
+    {"undo", "hands the last key back and prints the value before it"},
+    {"proc TEXT", "sets the text of the '@' places"},
+    {"who", "prints the generator's identity"},
+    {"quit", "ends the shell"},
+}};
 
 struct PreviewOptions {
   std::string mask;
@@ -64,7 +92,7 @@ struct DrawOptions {
 
 // Draws `count` keys with one generator, one a line.
 int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err);
-// One generator driven by commands on `in`: next [N], batch N, undo, proc TEXT, who, quit.
+// One generator driven by the commands of kShellCommands on `in`.
 int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 
 struct TableOptions {

@@ -180,8 +180,9 @@ class Client {
         } else if (command == "who") {
           out << g_.Who() << '\n';
         } else {
-          err << "genkey: unknown command '" << command
-              << "' (next [N], batch N, undo, proc TEXT, who, quit)\n";
+          err << "genkey: unknown command '" << command << "' (";
+          for (const ShellCommand& c : kShellCommands)
+            err << c.usage << (&c == &kShellCommands.back() ? ")\n" : ", ");
         }
       } catch (const std::exception& e) {
         err << "genkey: " << e.what() << '\n';
@@ -277,7 +278,7 @@ void Show(const TGenerator& g, std::ostream& out) {
 }  // namespace
 
 int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     const std::unique_ptr<TGenerator> g = MakeGenerator(options, err);
     if (!g) return kFailure;
     Client client(*g);
@@ -286,14 +287,11 @@ int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
     const StopSignals signals;
     client.Next(options.count, out, err, options.batch);
     return StopSignals::Status(kOk);
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     const std::unique_ptr<TGenerator> g = MakeGenerator(options, err);
     if (!g) return kFailure;
     Client client(*g);
@@ -301,14 +299,11 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
     return StopSignals::Status(client.Shell(in, out, err));
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     RegisterGeneratorClasses();
     const std::unique_ptr<TComponent> root = ReadComponentFile(options.file);
     TGenerator* g = FindGenerator(*root, options.component, err);
@@ -334,10 +329,7 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     if (options.action == "undo") out << g->Undo() << '\n';
     if (options.action == "shell") return StopSignals::Status(client.Shell(in, out, err));
     return StopSignals::Status(kOk);
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 }  // namespace tgen::genkey

@@ -1,6 +1,10 @@
 // genkey: draws key values from masks and looks after generator tables.
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/genkey/commands.h"
 
@@ -47,7 +51,7 @@ void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
       ->capture_default_str();
 }
 
-void AddPreview(CLI::App& app, PreviewOptions& o) {
+CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
   CLI::App* cmd =
       app.add_subcommand("preview", "Print the values a mask steps through, one a line");
   cmd->add_option("-m,--mask", o.mask, "The mask, e.g. 'INV-[AB]##'")->required();
@@ -63,17 +67,19 @@ void AddPreview(CLI::App& app, PreviewOptions& o) {
       "Mask symbols: [..] a character from a set, # digit, $ letter, & digit or letter, @ "
       "user-procedure place; any other character is fixed.\nValues are printed one a line, "
       "bytes as they are; past the end the sequence restarts, below the start it wraps.");
+  return cmd;
 }
 
-void AddCheck(CLI::App& app, CheckOptions& o) {
+CLI::App* AddCheck(CLI::App& app, CheckOptions& o) {
   CLI::App* cmd = app.add_subcommand(
       "check", "Check a mask and its start and end values; exit 1 if any is refused");
   cmd->add_option("-m,--mask", o.mask, "The mask")->required();
   cmd->add_option("-s,--start", o.start, "Start value to check");
   cmd->add_option("-e,--end", o.end, "End value to check");
+  return cmd;
 }
 
-void AddDraw(CLI::App& app, DrawOptions& o) {
+CLI::App* AddNext(CLI::App& app, DrawOptions& o) {
   CLI::App* next = app.add_subcommand("next", "Draw keys from the shared generator table");
   AddDrawOptions(next, o);
   next->add_option("-n,--count", o.count, "How many keys")
@@ -89,6 +95,10 @@ void AddDraw(CLI::App& app, DrawOptions& o) {
       "one a line as soon as each is drawn.\nThe row is guarded by a store transaction unless "
       "--lock fields is given: one durable commit a key instead of three, and a client killed "
       "while drawing holds nobody up. Both ways may draw from one table at once.");
+  return next;
+}
+
+CLI::App* AddShell(CLI::App& app, DrawOptions& o) {
   CLI::App* shell = app.add_subcommand(
       "shell", "One generator driven by commands on standard input, for scripts");
   AddDrawOptions(shell, o);
@@ -99,14 +109,15 @@ void AddDraw(CLI::App& app, DrawOptions& o) {
                    "nobody drew since, else they are a gap")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
-  shell->footer(
-      "Commands, one a line: next [N] (prints N keys), batch N (draws N keys in one lock cycle "
-      "and prints them), undo (hands the last key back and prints "
-      "the value before it), proc TEXT (sets the text of the '@' places), who (prints the "
-      "generator's identity), quit. Answers are flushed at once; errors go to standard error.");
+  std::string commands = "Commands, one a line:";
+  for (const tgen::genkey::ShellCommand& c : tgen::genkey::kShellCommands)
+    commands += std::string(" ") + c.usage + " (" + c.help + ")" +
+                (&c == &tgen::genkey::kShellCommands.back() ? "." : ",");
+  shell->footer(commands + " Answers are flushed at once; errors go to standard error.");
+  return shell;
 }
 
-void AddTable(CLI::App& app, TableOptions& o) {
+CLI::App* AddTable(CLI::App& app, TableOptions& o) {
   CLI::App* table = app.add_subcommand("table", "Create, check, list and repair generator tables");
   table->require_subcommand(1);
   struct Action {
@@ -164,15 +175,16 @@ void AddTable(CLI::App& app, TableOptions& o) {
       "that the order of suffixes is known; a row that changed since the import read it (a "
       "client drew meanwhile) refuses the whole import.");
   in->callback([&o] { o.action = "import"; });
+  return table;
 }
 
-void AddStoreQueries(CLI::App& app, StoreOptions& o) {
-  app.add_subcommand("aliases", "List the aliases and where they point");
+CLI::App* AddTables(CLI::App& app, StoreOptions& o) {
   CLI::App* tables = app.add_subcommand("tables", "List the tables of an alias");
   tables->add_option("-a,--alias", o.alias, "The alias")->capture_default_str();
+  return tables;
 }
 
-void AddForm(CLI::App& app, FormOptions& o) {
+CLI::App* AddForm(CLI::App& app, FormOptions& o) {
   CLI::App* form = app.add_subcommand("form", "Use a generator read from a stored form file");
   form->add_option("FILE", o.file, "The stored form")->required()->check(CLI::ExistingFile);
   form->add_option("ACTION", o.action, "next, undo, shell or show")
@@ -188,14 +200,23 @@ void AddForm(CLI::App& app, FormOptions& o) {
   form->add_option("--on-overflow", o.on_overflow,
                    std::string(kOverflowHelp) + "; default: restart, as the component does")
       ->check(CLI::IsMember({"stop", "restart"}));
+  return form;
 }
+
+// A sub-command: how it is added to the command line, with its options, and what runs it.
+struct Command {
+  std::function<CLI::App*(CLI::App&)> add;
+  std::function<int()> run;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace tgen::genkey;
   CLI::App app{"genkey: formatted key values from masks and shared sequences"};
   app.set_version_flag("--version", std::string("genkey ") + TGEN_VERSION);
-  app.require_subcommand(1);
+  bool list = false;
+  app.add_flag("--list-commands", list, "Print the sub-commands, one a line")->group("");
 
   PreviewOptions preview;
   CheckOptions check;
@@ -203,34 +224,51 @@ int main(int argc, char** argv) {
   TableOptions table;
   StoreOptions store;
   FormOptions form;
-  AddDraw(app, draw);
-  AddPreview(app, preview);
-  AddCheck(app, check);
-  AddTable(app, table);
-  AddStoreQueries(app, store);
-  AddForm(app, form);
+  // Every sub-command, in the order the help lists them; nothing else knows the list.
+  const std::vector<Command> commands = {
+      {[&](CLI::App& a) { return AddNext(a, draw); },
+       [&] { return RunNext(draw, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddShell(a, draw); },
+       [&] { return RunShell(draw, std::cin, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddPreview(a, preview); },
+       [&] { return RunPreview(preview, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddCheck(a, check); },
+       [&] { return RunCheck(check, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddTable(a, table); },
+       [&] { return RunTable(table, std::cout, std::cerr); }},
+      {[](CLI::App& a) {
+         return a.add_subcommand("aliases", "List the aliases and where they point");
+       },
+       [] { return RunAliases(std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddTables(a, store); },
+       [&] { return RunTables(store, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddForm(a, form); },
+       [&] { return RunForm(form, std::cin, std::cout, std::cerr); }},
+  };
+  std::vector<std::pair<CLI::App*, const Command*>> added;
+  for (const Command& c : commands)
+    added.emplace_back(c.add(app), &c);
+  app.require_subcommand(0, 1);
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // Help and version are successes; every other parse error is a usage error.
     const int code = app.exit(e);
-    return code == 0 ? tgen::genkey::kOk : tgen::genkey::kUsage;
+    return code == 0 ? kOk : kUsage;
   }
-
-  try {
-    using namespace tgen::genkey;
-    if (app.got_subcommand("next")) return RunNext(draw, std::cout, std::cerr);
-    if (app.got_subcommand("shell")) return RunShell(draw, std::cin, std::cout, std::cerr);
-    if (app.got_subcommand("preview")) return RunPreview(preview, std::cout, std::cerr);
-    if (app.got_subcommand("check")) return RunCheck(check, std::cout, std::cerr);
-    if (app.got_subcommand("table")) return RunTable(table, std::cout, std::cerr);
-    if (app.got_subcommand("aliases")) return RunAliases(std::cout, std::cerr);
-    if (app.got_subcommand("tables")) return RunTables(store, std::cout, std::cerr);
-    return RunForm(form, std::cin, std::cout, std::cerr);
-  } catch (const std::exception& e) {
-    // Nothing known throws here; a surprise is still a clean failure, not an abort.
-    std::cerr << "genkey: " << e.what() << '\n';
-    return tgen::genkey::kFailure;
+  if (list) {  // for the man page, which carries the help of each
+    for (const auto& [sub, command] : added)
+      std::cout << sub->get_name() << '\n';
+    return kOk;
   }
+  for (const auto& [sub, command] : added) {
+    // Guarded: nothing known throws here, and a surprise is still a clean failure.
+    if (sub->parsed()) return Guarded(std::cerr, command->run);
+  }
+  std::cerr << "genkey: a sub-command is required:";
+  for (const auto& [sub, command] : added)
+    std::cerr << ' ' << sub->get_name();
+  std::cerr << "\nRun with --help for more information.\n";
+  return kUsage;
 }

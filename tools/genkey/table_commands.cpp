@@ -178,7 +178,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     if (o.action == "export") return Export(o, out);
     if (o.action == "import") return Import(o, out, err);
     if (o.action == "create") {
@@ -223,35 +223,26 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
     out << (held ? "unlocked the row held by " + holder : std::string("the row was not locked"))
         << '\n';
     return kOk;
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 int RunAliases(std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     const TSession& session = TSession::Default();
     for (const std::string& name : session.GetAliasNames()) {
       const TAlias a = session.FindAlias(name);
       out << a.Name << " = " << session.DisplayUri(a) << '\n';  // no passwords
     }
     return kOk;
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 int RunTables(const StoreOptions& o, std::ostream& out, std::ostream& err) {
-  try {
+  return Guarded(err, [&]() -> int {
     for (const std::string& t : TSession::Default().GetTableNames(o.alias))
       out << t << '\n';
     return kOk;
-  } catch (const std::exception& e) {
-    err << "genkey: " << e.what() << '\n';
-    return kFailure;
-  }
+  });
 }
 
 }  // namespace tgen::genkey
