@@ -47,7 +47,7 @@ TGenerator::TGenerator(TComponent* AOwner)
       FDataBaseName(DefaultDataBaseName),
       FTableName(DefaultTableName),
       FWaitCount(DrawWaitCount()),
-      FWaitRound(kDefaultWaitRound) {
+      wait_round_(kDefaultWaitRound) {
   UseStandardStores();  // static builds run no initializer of their own
   // One row per sequence, also on a table made without a unique key on these fields.
   FTable->SetKeyFieldNames(genfield::KeyFields);
@@ -128,13 +128,13 @@ void RegisterGeneratorClasses() {
 
 void TGenerator::SetMaxWait(std::int32_t Value) {
   if (Value < 0) throw Exception("MaxWait must not be negative", TErrorKind::kBadInput);
-  FMaxWait = Value;
+  max_wait_ = Value;
 }
 
 void TGenerator::SetCacheSize(std::int32_t Value) {
   if (Value < 0) throw Exception("CacheSize must not be negative", TErrorKind::kBadInput);
-  if (Value != FCacheSize) ReturnCache();
-  FCacheSize = Value;
+  if (Value != cache_size_) ReturnCache();
+  cache_size_ = Value;
 }
 
 void TGenerator::SetGeneratorType(std::int32_t Value) {
@@ -214,14 +214,14 @@ void TGenerator::pGetPROC(TObject* /*Sender*/, TmString& Preff) {
 }
 
 void TGenerator::pOverFlow(TObject* /*Sender*/, TmString ovSuffix) {
-  ++FOverflows;
+  ++overflows_;
   if (OnOverFlowMask.Assigned()) {
     OnOverFlowMask(this, ovSuffix);
     return;
   }
   NullRecord();
-  if (FDeferNotice) {
-    FNoticeDeferred = true;
+  if (defer_notice_) {
+    notice_deferred_ = true;
     return;
   }
   ShowRestartNotice();

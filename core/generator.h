@@ -95,7 +95,7 @@ class TGenerator : public TComponent {
 
   // How long, in seconds, Generator keeps trying to take a busy row before it gives up with
   // an Exception. Default 30.
-  [[nodiscard]] std::int32_t MaxWait() const { return FMaxWait; }
+  [[nodiscard]] std::int32_t MaxWait() const { return max_wait_; }
   void SetMaxWait(std::int32_t Value);
 
   // Keys reserved at a time. 0 (the default, stored in no form) or 1: every key is drawn from
@@ -105,14 +105,14 @@ class TGenerator : public TComponent {
   // type, table, cache size or prefix change, go back to the row if nobody drew from it
   // since, and are lost otherwise: a gap, never a repeat. A sequence that must have no gaps
   // must not use a cache. Exception for a negative size.
-  [[nodiscard]] std::int32_t CacheSize() const { return FCacheSize; }
+  [[nodiscard]] std::int32_t CacheSize() const { return cache_size_; }
   void SetCacheSize(std::int32_t Value);
   // Keys reserved and not handed out yet.
-  [[nodiscard]] std::size_t CachedKeys() const { return FCache.Keys.size(); }
+  [[nodiscard]] std::size_t CachedKeys() const { return cache_.Keys.size(); }
 
   // How the row is guarded while a key is drawn or undone; lmRowFields by default.
-  [[nodiscard]] TLockMode LockMode() const { return FLockMode; }
-  void SetLockMode(TLockMode Value) { FLockMode = Value; }
+  [[nodiscard]] TLockMode LockMode() const { return lock_mode_; }
+  void SetLockMode(TLockMode Value) { lock_mode_ = Value; }
 
   // --- Events (Sender is the generator) -----------------------------------------------------
 
@@ -202,8 +202,8 @@ class TGenerator : public TComponent {
   // Creates the row of a new sequence at its start; false when the row cannot be stored.
   bool MakeNewRecord();
   // How long one round of Wait lasts.
-  [[nodiscard]] std::chrono::nanoseconds WaitRound() const { return FWaitRound; }
-  void SetWaitRound(std::chrono::nanoseconds Value) { FWaitRound = Value; }
+  [[nodiscard]] std::chrono::nanoseconds WaitRound() const { return wait_round_; }
+  void SetWaitRound(std::chrono::nanoseconds Value) { wait_round_ = Value; }
   // The cursor on the generator table.
   [[nodiscard]] TTable& Table() const { return *FTable; }
   // Whether a lock whose Time text is `T` counts as timed out (rowlock::TimedOut).
@@ -240,10 +240,10 @@ class TGenerator : public TComponent {
   // Generator and GenerateBatch: Draw, and the position put back on failure.
   // The keys drawn, valid until the next draw.
   const std::vector<TmString>& DrawKeys(int count);
-  // The draw itself, of FBatchSize keys into FBatchKeys.
+  // The draw itself, of batch_size_ keys into batch_keys_.
   void Draw();
-  // Steps the engine FBatchSize times from where it stands, keeping each value in FBatchKeys
-  // and FBatchSuffixes; `from_current`: the value it stands on is the first key. Exception,
+  // Steps the engine batch_size_ times from where it stands, keeping each value in batch_keys_
+  // and batch_suffixes_; `from_current`: the value it stands on is the first key. Exception,
   // before anything is stored, when the keys would repeat.
   void StepBatch(bool from_current = false);
   // The key handed out for the engine's value as it stands: every key that leaves the
@@ -309,17 +309,17 @@ class TGenerator : public TComponent {
   std::unique_ptr<TStringList> FTableNames;
   std::string FTableName;
   std::int32_t FWaitCount = 0;
-  std::int32_t FMaxWait = 30;
-  std::chrono::nanoseconds FWaitRound;
-  TLockMode FLockMode = TLockMode::lmRowFields;
-  int FBatchSize = 1;                    // keys the draw under way hands out
-  std::vector<TmString> FBatchKeys;      // and the keys it stepped through,
-  std::vector<TmString> FBatchSuffixes;  // with their suffixes
+  std::int32_t max_wait_ = 30;
+  std::chrono::nanoseconds wait_round_;
+  TLockMode lock_mode_ = TLockMode::lmRowFields;
+  int batch_size_ = 1;                    // keys the draw under way hands out
+  std::vector<TmString> batch_keys_;      // and the keys it stepped through,
+  std::vector<TmString> batch_suffixes_;  // with their suffixes
   // What the store's own step of a decimal suffix requires of the row and sets in it: built
   // once, only the stamp changes from draw to draw.
-  TTable::TNamedValues FStepRequired;
-  TTable::TNamedValues FStepValues;
-  std::int32_t FCacheSize = 0;
+  TTable::TNamedValues step_required_;
+  TTable::TNamedValues step_values_;
+  std::int32_t cache_size_ = 0;
   struct TCacheEntry {
     TmString Key, Suffix;
   };
@@ -333,45 +333,45 @@ class TGenerator : public TComponent {
     TmString Stored;    // the suffix the reservation stored
     std::string Stamp;  // and the Time it wrote
   };
-  TKeyCache FCache;
+  TKeyCache cache_;
   // What Undo hands back: a key of the row, or the last key handed out of the cache.
   enum class TUndoFrom : std::uint8_t { kTable, kCache };
-  TUndoFrom FUndoFrom = TUndoFrom::kTable;
+  TUndoFrom undo_from_ = TUndoFrom::kTable;
   // How many keys an Undo on the row may still hand back: the keys this client drew one
   // right after another, with nobody drawing between (of a batch, only its last). A step back
   // past them would hand back a key that someone else, or the cache, still holds.
-  int FUndoDepth = 0;
-  std::string FUndoRow;  // the sequence and the suffix this client last left its row at
+  int undo_depth_ = 0;
+  std::string undo_row_;  // the sequence and the suffix this client last left its row at
   // The draw under way found the row as this client last wrote it (its Who and Time); false
   // when the store stepped the row without showing it.
-  bool FAfterOwnWrite = false;
+  bool after_own_write_ = false;
   [[nodiscard]] std::string SequenceKey(const TmString& suffix) const;
   // After a draw from the row that handed out `keys`: how far an Undo may now go back.
   void NoteDraw(std::size_t keys);
-  int FOverflows = 0;  // the sequence's restarts so far, so that a batch can tell it wrapped
+  int overflows_ = 0;  // the sequence's restarts so far, so that a batch can tell it wrapped
   // The key (GenID, prefix) of the row the cursor stands on after a draw in lmTransaction, so
   // that the next draw of that sequence can take the row without looking for it first.
-  std::string FRowKey;
+  std::string row_key_;
   // The cursor that GenerateIn drew on last, kept for the next transaction on the same
   // connection (TAppTransaction::Reusable), with the row it stands on.
-  std::unique_ptr<TTable> FInside;
-  std::string FInsideConnection;
-  std::string FInsideTable;
-  std::string FInsideRowKey;
+  std::unique_ptr<TTable> inside_;
+  std::string inside_connection_;
+  std::string inside_table_;
+  std::string inside_row_key_;
   // While the row is held in lmTransaction, the overflow notice waits for the commit, so that a
   // message box never keeps the others out of the row.
-  bool FDeferNotice = false;
+  bool defer_notice_ = false;
   // Another client drew between this one's looks at the row: the next draws queue for the
   // row's lock until the sequence is quiet again.
-  bool FContended = false;
-  bool FNoticeDeferred = false;
-  bool FInAppTransaction = false;  // GenerateIn: the connection is the application's
-  bool FHoldsLock = false;         // between a successful ReadDATA and the WriteDATA that stores
+  bool contended_ = false;
+  bool notice_deferred_ = false;
+  bool in_app_transaction_ = false;  // GenerateIn: the connection is the application's
+  bool holds_lock_ = false;          // between a successful ReadDATA and the WriteDATA that stores
   // The Time this client wrote when it took the row's lock, and when it last stored a value
   // (or created the row, or undid). Identities are creation stamps, so two processes started
   // in one millisecond share one; the Time they wrote tells them apart.
-  std::string FLockStamp;
-  std::string FLastStamp;
+  std::string lock_stamp_;
+  std::string last_stamp_;
 };
 
 // Adds TGenerator to the class registry, so that stored forms can name it. Safe to repeat.

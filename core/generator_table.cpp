@@ -64,7 +64,7 @@ std::optional<bool> TryStore(const Store& store) {
 void TGenerator::InitDB() {
   ReturnCache();
   SetScreenCursor(crAppStart);
-  FRowKey.clear();
+  row_key_.clear();
   std::string reason;
   try {
     FTable->Close();
@@ -102,7 +102,7 @@ void TGenerator::InitDBIfChanged() {
 
 TmString TGenerator::Generator() {
   if (FDisabled) return {};
-  if (FCacheSize > 1 && !FGenMask->GetSuffix().empty()) return FromCache();
+  if (cache_size_ > 1 && !FGenMask->GetSuffix().empty()) return FromCache();
   TmString key = DrawKeys(1).back();
   NoteDraw(1);
   return key;
@@ -115,55 +115,55 @@ std::string TGenerator::SequenceKey(const TmString& suffix) const {
 void TGenerator::NoteDraw(std::size_t keys) {
   // Nobody wrote the row between this client's last write and this draw: the suffix alone
   // could be the same after a round of the sequence drawn by others.
-  const bool follows = keys == 1 && FUndoFrom == TUndoFrom::kTable && FAfterOwnWrite &&
-                       !FTblSuffix.empty() && FUndoRow == SequenceKey(FTblSuffix);
-  FUndoDepth = follows ? FUndoDepth + 1 : 1;
-  FUndoRow = SequenceKey(FSuffix);
-  FUndoFrom = TUndoFrom::kTable;
+  const bool follows = keys == 1 && undo_from_ == TUndoFrom::kTable && after_own_write_ &&
+                       !FTblSuffix.empty() && undo_row_ == SequenceKey(FTblSuffix);
+  undo_depth_ = follows ? undo_depth_ + 1 : 1;
+  undo_row_ = SequenceKey(FSuffix);
+  undo_from_ = TUndoFrom::kTable;
 }
 
 TmString TGenerator::FromCache() {
-  if (!FCache.Keys.empty() &&
-      (FCache.Type != FGeneratorType || FCache.Prefix != FGenMask->GetPrefix())) {
+  if (!cache_.Keys.empty() &&
+      (cache_.Type != FGeneratorType || cache_.Prefix != FGenMask->GetPrefix())) {
     ReturnCache();  // another sequence now
   }
-  if (FCache.Keys.empty()) {
-    std::vector<TmString> keys = DrawKeys(FCacheSize);
-    FCache = {};
-    FCache.Type = FGeneratorType;
-    FCache.Prefix = FPrefix;
-    FCache.Before = FTblSuffix;
-    FCache.Stored = FSuffix;
-    FCache.Stamp = FLastStamp;
+  if (cache_.Keys.empty()) {
+    std::vector<TmString> keys = DrawKeys(cache_size_);
+    cache_ = {};
+    cache_.Type = FGeneratorType;
+    cache_.Prefix = FPrefix;
+    cache_.Before = FTblSuffix;
+    cache_.Stored = FSuffix;
+    cache_.Stamp = last_stamp_;
     for (std::size_t i = 0; i < keys.size(); ++i)
-      FCache.Keys.push_back({keys[i], FBatchSuffixes.at(i)});
+      cache_.Keys.push_back({keys[i], batch_suffixes_.at(i)});
   }
-  FCache.Handed.push_back(FCache.Keys.front());
-  FCache.Keys.pop_front();
-  FUndoFrom = TUndoFrom::kCache;
-  return FCache.Handed.back().Key;
+  cache_.Handed.push_back(cache_.Keys.front());
+  cache_.Keys.pop_front();
+  undo_from_ = TUndoFrom::kCache;
+  return cache_.Handed.back().Key;
 }
 
 TmString TGenerator::UndoFromCache() {
-  if (FCache.Handed.empty()) {
+  if (cache_.Handed.empty()) {
     UndoFailed();
     return {};
   }
-  FCache.Keys.push_front(FCache.Handed.back());
-  FCache.Handed.pop_back();
-  if (!FCache.Handed.empty()) return FCache.Handed.back().Key;
-  if (FCache.Before.empty()) return {};  // the first key of a new sequence
-  FGenMask->SetPrefix(FCache.Prefix);
-  FGenMask->SetSuffix(FCache.Before);
+  cache_.Keys.push_front(cache_.Handed.back());
+  cache_.Handed.pop_back();
+  if (!cache_.Handed.empty()) return cache_.Handed.back().Key;
+  if (cache_.Before.empty()) return {};  // the first key of a new sequence
+  FGenMask->SetPrefix(cache_.Prefix);
+  FGenMask->SetSuffix(cache_.Before);
   return MakeKey();
 }
 
 void TGenerator::ReturnCache() noexcept {
-  TKeyCache cache = std::exchange(FCache, {});
+  TKeyCache cache = std::exchange(cache_, {});
   // With the cache gone, an Undo works on the row, and only if the keys went back.
-  if (FUndoFrom == TUndoFrom::kCache) {
-    FUndoFrom = TUndoFrom::kTable;
-    FUndoDepth = 0;
+  if (undo_from_ == TUndoFrom::kCache) {
+    undo_from_ = TUndoFrom::kTable;
+    undo_depth_ = 0;
   }
   if (cache.Keys.empty()) return;
   // The row goes back to the last key handed out, so that the next draw gives the first one
@@ -172,7 +172,7 @@ void TGenerator::ReturnCache() noexcept {
   if (back_to.empty() || !FTable->Active()) return;
   try {
     const TEditGuard edit(*FTable);
-    FRowKey.clear();  // the cursor moves
+    row_key_.clear();  // the cursor moves
     if (!FTable->Locate(genfield::KeyFields,
                         {static_cast<double>(cache.Type), cache.Prefix.str()})) {
       return;
@@ -186,16 +186,16 @@ void TGenerator::ReturnCache() noexcept {
     FTable->EditUnlocked();
     FTable->FieldByName(genfield::Suffix).SetAsString(back_to.view());
     FTable->FieldByName(genfield::Time).SetAsString(stamp);
-    if (FTable->PostIfUnchanged(genfield::WriteFields, std::chrono::seconds(FMaxWait))) {
+    if (FTable->PostIfUnchanged(genfield::WriteFields, std::chrono::seconds(max_wait_))) {
       // As if the keys kept had never been reserved: an Undo now hands back the last one
       // handed out.
-      FLastStamp = stamp;
+      last_stamp_ = stamp;
       FGenMask->SetPrefix(cache.Prefix);
       FGenMask->SetSuffix(back_to);
       FPrefix = cache.Prefix;
       FSuffix = back_to;
-      FUndoDepth = static_cast<int>(cache.Handed.size());
-      FUndoRow = SequenceKey(back_to);
+      undo_depth_ = static_cast<int>(cache.Handed.size());
+      undo_row_ = SequenceKey(back_to);
     }
   } catch (...) {
     // Not given back: the keys are a gap in the sequence.
@@ -211,9 +211,9 @@ std::vector<TmString> TGenerator::GenerateBatch(int Count) {
   // The caller now holds keys drawn after every key the cache handed out: none of those may
   // go back to the cache, and only the batch's last key may go back to the row (a second step
   // back would reach keys the cache still holds).
-  if (!FCache.Handed.empty()) {
-    FCache.Before = FCache.Handed.back().Suffix;
-    FCache.Handed.clear();
+  if (!cache_.Handed.empty()) {
+    cache_.Before = cache_.Handed.back().Suffix;
+    cache_.Handed.clear();
   }
   NoteDraw(keys.size());
   return keys;
@@ -225,10 +225,10 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
   // table is opened inside this one and its layout checked.
   const std::string connection = Transaction.Reusable();
   if (!Transaction.Active()) throw EDatabaseError("The transaction has ended");
-  if (!FInside || connection.empty() || connection != FInsideConnection ||
-      FInsideTable != FTableName) {
-    FInside.reset();
-    FInsideRowKey.clear();
+  if (!inside_ || connection.empty() || connection != inside_connection_ ||
+      inside_table_ != FTableName) {
+    inside_.reset();
+    inside_row_key_.clear();
     auto inside = std::make_unique<TTable>();
     inside->SetTableName(FTableName);
     inside->SetOpener([&Transaction](const std::string& /*alias*/, const std::string& table) {
@@ -237,9 +237,9 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
     inside->Open();
     if (const std::string problems = GeneratorTableProblems(*inside); !problems.empty())
       throw Exception("Bad table format: " + problems, TErrorKind::kBadInput);
-    FInside = std::move(inside);
-    FInsideConnection = connection;
-    FInsideTable = FTableName;
+    inside_ = std::move(inside);
+    inside_connection_ = connection;
+    inside_table_ = FTableName;
   }
 
   // The draw of lmTransaction, on the cursor inside the transaction; the component's own
@@ -252,15 +252,15 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
     bool contended;
     ~Saved() {
       g.RestorePosition(position);
-      g.FLockMode = mode;
-      g.FInAppTransaction = false;
-      g.FLastStamp = std::move(last_stamp);
-      g.FContended = contended;
+      g.lock_mode_ = mode;
+      g.in_app_transaction_ = false;
+      g.last_stamp_ = std::move(last_stamp);
+      g.contended_ = contended;
     }
-  } saved{*this, SavePosition(), FLockMode, FLastStamp, FContended};
-  FLockMode = TLockMode::lmTransaction;
-  FInAppTransaction = true;
-  FContended = false;
+  } saved{*this, SavePosition(), lock_mode_, last_stamp_, contended_};
+  lock_mode_ = TLockMode::lmTransaction;
+  in_app_transaction_ = true;
+  contended_ = false;
   struct Swapped {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
     TGenerator& g;
     Swapped(TGenerator& generator) : g(generator) {
@@ -270,11 +270,11 @@ TmString TGenerator::GenerateIn(TAppTransaction& Transaction) {
       Swap();
       // Kept only when it may serve again and nothing went wrong; otherwise let go now, while
       // the application's connection is surely open.
-      if (g.FInsideConnection.empty() || std::uncaught_exceptions() > 0) g.FInside.reset();
+      if (g.inside_connection_.empty() || std::uncaught_exceptions() > 0) g.inside_.reset();
     }
     void Swap() {
-      std::swap(g.FTable, g.FInside);
-      std::swap(g.FRowKey, g.FInsideRowKey);
+      std::swap(g.FTable, g.inside_);
+      std::swap(g.row_key_, g.inside_row_key_);
     }
   } swapped{*this};
   return DrawKeys(1).back();
@@ -285,43 +285,43 @@ const std::vector<TmString>& TGenerator::DrawKeys(int count) {
   // and the prefix and suffix that Undo works on. Otherwise an Undo after a time-out would
   // step back from a value that was never handed out.
   const Position before = SavePosition();
-  FBatchSize = count;
+  batch_size_ = count;
   try {
     Draw();
   } catch (...) {
-    FBatchSize = 1;
-    FBatchKeys.clear();
+    batch_size_ = 1;
+    batch_keys_.clear();
     RestorePosition(before);
     RethrowDrawFailure();
   }
-  FBatchSize = 1;
-  return FBatchKeys;
+  batch_size_ = 1;
+  return batch_keys_;
 }
 
 void TGenerator::StepBatch(bool from_current) {
-  FBatchKeys.clear();
-  FBatchSuffixes.clear();
+  batch_keys_.clear();
+  batch_suffixes_.clear();
   // Once the sequence restarted within the batch, every key is checked against those before
   // it: a batch longer than the sequence would hand one out twice.
-  const int restarts = FOverflows;
+  const int restarts = overflows_;
   std::unordered_set<std::string> seen;
-  for (int i = 0; i < FBatchSize; ++i) {
+  for (int i = 0; i < batch_size_; ++i) {
     if (i > 0 || !from_current) FGenMask->Increment();
     const TmString suffix = FGenMask->GetSuffix();
-    if (FOverflows != restarts) {
+    if (overflows_ != restarts) {
       if (seen.empty()) {
-        for (const TmString& s : FBatchSuffixes)
+        for (const TmString& s : batch_suffixes_)
           seen.insert(s.str());
       }
       if (!seen.insert(suffix.str()).second) {
-        throw Exception(std::to_string(FBatchSize) + " keys drawn at once would hand out " +
+        throw Exception(std::to_string(batch_size_) + " keys drawn at once would hand out " +
                             MakeKey().str() +
                             " twice: the sequence restarts before they end. Draw fewer at once",
                         TErrorKind::kBadInput);
       }
     }
-    FBatchKeys.push_back(MakeKey());
-    FBatchSuffixes.push_back(suffix);
+    batch_keys_.push_back(MakeKey());
+    batch_suffixes_.push_back(suffix);
   }
 }
 
@@ -342,15 +342,15 @@ void TGenerator::RestorePosition(const Position& p) {
 }
 
 void TGenerator::Draw() {
-  FAfterOwnWrite = false;  // until a path of the draw sees the row
+  after_own_write_ = false;  // until a path of the draw sees the row
   FPrefix = FGenMask->GetPrefix();
   FSuffix = FGenMask->GetSuffix();
   // Without a counting part there is nothing to store: the values as the prefix makes them.
   if (FSuffix.empty()) {
-    FBatchKeys = {MakeKey()};
-    for (int i = 1; i < FBatchSize; ++i) {
+    batch_keys_ = {MakeKey()};
+    for (int i = 1; i < batch_size_; ++i) {
       FGenMask->GetPrefix();
-      FBatchKeys.push_back(MakeKey());
+      batch_keys_.push_back(MakeKey());
     }
     return;
   }
@@ -359,13 +359,13 @@ void TGenerator::Draw() {
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);
 
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(FMaxWait);
-  FTable->SetWaitLimit(std::chrono::seconds(FMaxWait));
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(max_wait_);
+  FTable->SetWaitLimit(std::chrono::seconds(max_wait_));
   // In lmTransaction the cursor may stand on this sequence's row from the last draw already:
   // the row is then taken at once, and looked for only when it is gone.
   const std::string key = std::to_string(FGeneratorType) + '\x1f' + FPrefix.str();
-  const bool positioned = FLockMode == TLockMode::lmTransaction && FRowKey == key;
-  FRowKey.clear();
+  const bool positioned = lock_mode_ == TLockMode::lmTransaction && row_key_ == key;
+  row_key_.clear();
   if (!positioned) {
     if (!LocateRow()) {
       if (MakeNewRecord()) return;
@@ -375,9 +375,9 @@ void TGenerator::Draw() {
     CheckStoredSuffix(FTable->FieldByName(genfield::Suffix).AsString());
   }
 
-  if (FLockMode == TLockMode::lmTransaction) {
+  if (lock_mode_ == TLockMode::lmTransaction) {
     DrawInTransaction(give_up);
-    FRowKey = key;
+    row_key_ = key;
   } else {
     DrawWithRowFields(give_up);
   }
@@ -385,7 +385,7 @@ void TGenerator::Draw() {
 
 void TGenerator::ThrowBusy() const {
   throw Exception("Can not generate a new value: the row of table " + FTableName +
-                      " stayed busy for " + std::to_string(FMaxWait) + " seconds",
+                      " stayed busy for " + std::to_string(max_wait_) + " seconds",
                   TErrorKind::kBusy);
 }
 
@@ -414,30 +414,30 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
                                std::chrono::duration_cast<std::chrono::milliseconds>(
                                    give_up - std::chrono::steady_clock::now()));
     TStep step = TStep::kFailed;
-    FDeferNotice = true;
-    FNoticeDeferred = false;
+    defer_notice_ = true;
+    notice_deferred_ = false;
     try {
-      step = StepInTransaction(left, !FContended);
+      step = StepInTransaction(left, !contended_);
     } catch (const ELockTimeout&) {
-      FDeferNotice = false;
+      defer_notice_ = false;
       ThrowBusy();
     } catch (const ECommitUnknown& e) {
-      FDeferNotice = false;
+      defer_notice_ = false;
       // Nothing was handed out: a draw on a fresh connection reads the row anew and steps past
       // the step if it was stored after all (a gap, never a repeat).
-      if (FInAppTransaction || !Reconnect(give_up)) {
+      if (in_app_transaction_ || !Reconnect(give_up)) {
         throw ECommitUnknown("Can not generate a new value: " + e.Message() +
                              "; no key was handed out");
       }
       failures = 0;
       continue;
     } catch (...) {
-      FDeferNotice = false;
+      defer_notice_ = false;
       throw;
     }
-    FDeferNotice = false;
+    defer_notice_ = false;
     if (step == TStep::kStored) {
-      if (FNoticeDeferred) {
+      if (notice_deferred_) {
         // The key is stored: a notice that fails must not fail the draw, which would put the
         // value back while the row and its stamp stay stepped (a later Undo would then step
         // back from a key handed out before).
@@ -452,7 +452,7 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
     if (step == TStep::kChanged) {
       // Another client drew since this one last looked: on a busy sequence the next attempts
       // queue for the row's lock instead of racing for it.
-      FContended = true;
+      contended_ = true;
       continue;
     }
     Wait();
@@ -460,11 +460,11 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
     // A store that fails again and again may be a server that is gone or read-only (a failover
     // under way): from the second failure on, the draw goes on through a fresh connection.
     bool found = false;
-    if (++failures < 2 || FInAppTransaction) {
+    if (++failures < 2 || in_app_transaction_) {
       try {
         found = LocateRow();
       } catch (const EDatabaseError&) {
-        if (FInAppTransaction || !Reconnect(give_up)) throw;
+        if (in_app_transaction_ || !Reconnect(give_up)) throw;
         found = true;
       }
     } else {
@@ -485,7 +485,7 @@ void TGenerator::ThrowRowGone() const {
 bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
   // Paced, so that a server starting up is not flooded with connection attempts: 500 rounds
   // of Wait (50 ms by default).
-  const auto pause = FWaitRound * 500;
+  const auto pause = wait_round_ * 500;
   for (;;) {
     if (std::chrono::steady_clock::now() + pause >= give_up) return false;
     std::this_thread::sleep_for(pause);
@@ -513,27 +513,27 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::string last =
         !end.empty() ? end.str() : std::string(FGenMask->GetSuffix().size(), '9');
     // The highest suffix from which the whole batch still fits before the end.
-    const std::optional<std::string> limit = AddDecimal(last, -FBatchSize);
+    const std::optional<std::string> limit = AddDecimal(last, -batch_size_);
     const std::string stamp = GetTimeStamp();
-    if (FStepValues.empty()) {
+    if (step_values_.empty()) {
       // State must be 0 already: it is required, not set.
-      FStepRequired = {{genfield::State, rowlock::kFree}};
-      FStepValues = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
+      step_required_ = {{genfield::State, rowlock::kFree}};
+      step_values_ = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
     }
-    std::get<std::string>(FStepValues[1].second) = stamp;
+    std::get<std::string>(step_values_[1].second) = stamp;
     const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
-      return FTable->IncrementIf(genfield::Suffix, FBatchSize, *limit, FStepRequired, FStepValues,
-                                 wait);
+      return FTable->IncrementIf(genfield::Suffix, batch_size_, *limit, step_required_,
+                                 step_values_, wait);
     });
     if (!stepped) return TStep::kFailed;
     if (*stepped) {
-      FAfterOwnWrite = false;  // the store stepped the row unseen
+      after_own_write_ = false;  // the store stepped the row unseen
       // The engine walks the same steps from the suffix before, for the keys.
       FSuffix = FTable->FieldByName(genfield::Suffix).AsString();
-      FTblSuffix = AddDecimal(FSuffix.view(), -FBatchSize).value_or("");
+      FTblSuffix = AddDecimal(FSuffix.view(), -batch_size_).value_or("");
       FGenMask->SetSuffix(FTblSuffix);
       StepBatch();
-      FLastStamp = stamp;
+      last_stamp_ = stamp;
       return TStep::kStored;
     }
   }
@@ -554,7 +554,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
         TryStore([&] { return FTable->PostIfUnchanged(genfield::WriteFields, wait); });
     if (!stored) return TStep::kFailed;
     if (!*stored) return TStep::kChanged;
-    FLastStamp = stamp;
+    last_stamp_ = stamp;
     return TStep::kStored;
   }
 
@@ -573,7 +573,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   if (FTable->FieldByName(genfield::Time).FetchedAsString() + '\x1f' +
           FTable->FieldByName(genfield::Who).FetchedAsString() ==
       seen) {
-    FContended = false;
+    contended_ = false;
   }
   if (rowlock::Held(*FTable, true) && !rowlock::Stale(*FTable, true)) {
     TField& tries = FTable->FieldByName(genfield::Try);
@@ -592,7 +592,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   } catch (const EDatabaseError&) {
     return TStep::kFailed;
   }
-  FLastStamp = stamp;
+  last_stamp_ = stamp;
   return TStep::kStored;
 }
 
@@ -603,14 +603,14 @@ bool TGenerator::WouldRestart(const std::string& stored) const {
   probe.OnGetPROC = {};
   probe.OnOverFlow = [&restarts](TObject*, TmString) { restarts = true; };
   probe.SetSuffix(stored);
-  for (int i = 0; i < FBatchSize && !restarts; ++i)
+  for (int i = 0; i < batch_size_ && !restarts; ++i)
     probe.Increment();
   return restarts;
 }
 
 std::string TGenerator::StepFromFetched() {
-  FAfterOwnWrite = FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp &&
-                   FTable->FieldByName(genfield::Who).FetchedAsString() == FWho;
+  after_own_write_ = FTable->FieldByName(genfield::Time).FetchedAsString() == last_stamp_ &&
+                     FTable->FieldByName(genfield::Who).FetchedAsString() == FWho;
   const std::string stored = FTable->FieldByName(genfield::Suffix).FetchedAsString();
   CheckStoredSuffix(stored);
   FTblSuffix = stored;
@@ -625,8 +625,8 @@ std::string TGenerator::StepFromFetched() {
 }
 
 void TGenerator::EditRow() {
-  if (FLockMode == TLockMode::lmTransaction) {
-    FTable->EditWaiting(std::chrono::seconds(FMaxWait));
+  if (lock_mode_ == TLockMode::lmTransaction) {
+    FTable->EditWaiting(std::chrono::seconds(max_wait_));
   } else {
     FTable->Edit();
   }
@@ -644,7 +644,7 @@ void TGenerator::CheckStoredSuffix(const std::string& stored) const {
 }
 
 bool TGenerator::LocateRow() {
-  FRowKey.clear();  // the cursor moves: the next draw looks for its row again
+  row_key_.clear();  // the cursor moves: the next draw looks for its row again
   return FTable->Locate(genfield::KeyFields, {static_cast<double>(FGeneratorType), FPrefix.str()});
 }
 
@@ -691,14 +691,14 @@ bool TGenerator::ReadDATA() {
                  : !rowlock::Held(*FTable, true);
       if (!ours) return false;
       // The mark changed State only: Who and Time are still the last writer's.
-      FAfterOwnWrite = who.FetchedAsString() == FWho &&
-                       FTable->FieldByName(genfield::Time).FetchedAsString() == FLastStamp;
+      after_own_write_ = who.FetchedAsString() == FWho &&
+                         FTable->FieldByName(genfield::Time).FetchedAsString() == last_stamp_;
       const std::string stamp = GetTimeStamp();
       rowlock::WriteHeld(*FTable, FWho, stamp);
       FTable->Post();
       FTryCount = 0;
-      FHoldsLock = true;
-      FLockStamp = stamp;
+      holds_lock_ = true;
+      lock_stamp_ = stamp;
       stored = FTable->FieldByName(genfield::Suffix).AsString();
     } catch (const std::exception&) {
       if (++FTryCount >= kBusyNotice) {
@@ -752,9 +752,9 @@ bool TGenerator::WriteDATA() {
     const TEditGuard edit(*FTable);
     CheckFits(genfield::Suffix, FSuffix);
     FTable->Edit();
-    if (!rowlock::HeldBy(*FTable, true, FWho, FLockStamp)) {
+    if (!rowlock::HeldBy(*FTable, true, FWho, lock_stamp_)) {
       // The lock was broken and maybe taken by another client: store nothing.
-      FHoldsLock = false;
+      holds_lock_ = false;
       FSuffix = saved;
       return false;
     }
@@ -762,8 +762,8 @@ bool TGenerator::WriteDATA() {
     FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
     rowlock::WriteFree(*FTable, FWho, stamp);
     FTable->Post();
-    FHoldsLock = false;
-    FLastStamp = stamp;
+    holds_lock_ = false;
+    last_stamp_ = stamp;
     return true;
   } catch (const std::exception&) {
     // A failed store, or one whose commit was reported lost (ECommitUnknown): the next attempt
@@ -796,9 +796,9 @@ bool TGenerator::MakeNewRecord() {
     FTable->FieldByName(genfield::Suffix).SetAsString(FSuffix.view());
     rowlock::WriteFree(*FTable, FWho, stamp);
     FTable->Post();
-    FLastStamp = stamp;
+    last_stamp_ = stamp;
     FTblSuffix.clear();  // no row before this one
-    FAfterOwnWrite = false;
+    after_own_write_ = false;
     return true;
   } catch (const ELockTimeout&) {
     // Another client adds the same row and has not finished.
@@ -811,12 +811,12 @@ bool TGenerator::MakeNewRecord() {
 }
 
 void TGenerator::ReleaseLock() noexcept {
-  if (!FHoldsLock) return;
-  FHoldsLock = false;
+  if (!holds_lock_) return;
+  holds_lock_ = false;
   try {
     const TEditGuard edit(*FTable);
     FTable->Edit();
-    if (rowlock::HeldBy(*FTable, true, FWho, FLockStamp)) {
+    if (rowlock::HeldBy(*FTable, true, FWho, lock_stamp_)) {
       FTable->FieldByName(genfield::State).SetAsFloat(rowlock::kFree);
       FTable->Post();
     }
@@ -827,7 +827,7 @@ void TGenerator::ReleaseLock() noexcept {
 
 void TGenerator::Wait() {
   // Sleeping, not spinning: on a small machine the holder needs the processor to finish.
-  std::this_thread::sleep_for(FWaitRound * (FWaitCount + 1));
+  std::this_thread::sleep_for(wait_round_ * (FWaitCount + 1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -835,14 +835,14 @@ void TGenerator::Wait() {
 
 TmString TGenerator::Undo() {
   if (FDisabled) return {};
-  if (FUndoFrom == TUndoFrom::kCache) return UndoFromCache();
+  if (undo_from_ == TUndoFrom::kCache) return UndoFromCache();
   const TmString result = MakeKey();
-  if (FUndoDepth == 0) {
+  if (undo_depth_ == 0) {
     UndoFailed();
     return result;
   }
   // Free, and last written by this client: nobody drew since.
-  if (!LocateRow() || !rowlock::FreeAfter(*FTable, false, FWho, FLastStamp)) {
+  if (!LocateRow() || !rowlock::FreeAfter(*FTable, false, FWho, last_stamp_)) {
     UndoFailed();
     return result;
   }
@@ -854,7 +854,7 @@ TmString TGenerator::Undo() {
       const TEditGuard edit(*FTable);
       EditRow();
       // Checked again inside the edit: another client may have drawn since the row was read.
-      if (rowlock::FreeAfter(*FTable, true, FWho, FLastStamp)) {
+      if (rowlock::FreeAfter(*FTable, true, FWho, last_stamp_)) {
         FGenMask->Decrement();
         stepped_back = true;
         const std::string stamp = GetTimeStamp();
@@ -862,9 +862,9 @@ TmString TGenerator::Undo() {
         FTable->FieldByName(genfield::Suffix).SetAsString(FGenMask->GetSuffix().view());
         FTable->FieldByName(genfield::Time).SetAsString(stamp);
         FTable->Post();
-        FLastStamp = stamp;
-        --FUndoDepth;
-        FUndoRow = SequenceKey(FGenMask->GetSuffix());
+        last_stamp_ = stamp;
+        --undo_depth_;
+        undo_row_ = SequenceKey(FGenMask->GetSuffix());
         return MakeKey();
       }
     }
@@ -874,9 +874,9 @@ TmString TGenerator::Undo() {
     // The step back may have been stored, and then the key goes to the next client who draws:
     // the caller must not keep it, so the undo counts as done. Had it not been stored, the
     // key is only a gap in the sequence.
-    FLastStamp = stamp_tried;
-    --FUndoDepth;
-    FUndoRow = SequenceKey(FGenMask->GetSuffix());
+    last_stamp_ = stamp_tried;
+    --undo_depth_;
+    undo_row_ = SequenceKey(FGenMask->GetSuffix());
     return MakeKey();
   } catch (const std::exception&) {
     UndoFailed();

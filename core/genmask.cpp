@@ -159,7 +159,7 @@ const char* ErrorKind(const TMskElement& e) {
 
 void TGenMask::ScanMask(std::string_view Mask) {
   count_ = 0;
-  firstSuffix_ = MaxElements;
+  first_suffix_ = MaxElements;
 
   const std::string_view w = Mask.substr(0, Mask.find('\0'));
   if (w.size() > MaxMaskLength) {
@@ -211,7 +211,7 @@ void TGenMask::ScanMask(std::string_view Mask) {
     if (e.IsSuffix() && first_suffix == MaxElements) first_suffix = n;
   }
   count_ = n;
-  firstSuffix_ = first_suffix;
+  first_suffix_ = first_suffix;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -303,8 +303,8 @@ void TGenMask::SetPrefix(const TmString& S) {
 }
 
 void TGenMask::NullValue() {
-  if (!startValue_.empty()) {
-    SetSuffix(startValue_);
+  if (!start_value_.empty()) {
+    SetSuffix(start_value_);
     return;
   }
   for (int k = 0; k < count_; ++k) {
@@ -326,7 +326,7 @@ void TGenMask::Increment() {
     carry = StepElement(elements_[static_cast<std::size_t>(k)], true);
     --k;
     // A suffix equal to EndValue is still allowed; the first one above it overflows.
-    if (!endValue_.empty() && CompareText(endValue_, GetSuffix()) < 0) {
+    if (!end_value_.empty() && CompareText(end_value_, GetSuffix()) < 0) {
       ReportOverFlow();
       return;
     }
@@ -349,7 +349,7 @@ void TGenMask::Decrement() {
   bool borrow = true;
   for (int k = count_ - 1; k >= 0 && borrow;) {
     // Checked before every place, so a borrow chain that passes StartValue stops there too.
-    if (!startValue_.empty() && CompareText(startValue_, GetSuffix()) == 0) {
+    if (!start_value_.empty() && CompareText(start_value_, GetSuffix()) == 0) {
       if (OnUnderFlow.Assigned()) {
         OnUnderFlow(this, GetSuffix());
       } else {
@@ -371,8 +371,8 @@ void TGenMask::Decrement() {
 }
 
 void TGenMask::WrapToEnd() {
-  if (!endValue_.empty()) {
-    SetSuffix(endValue_);
+  if (!end_value_.empty()) {
+    SetSuffix(end_value_);
     return;
   }
   // The counter's own last value; a set's last place, even when a member repeats.
@@ -387,7 +387,7 @@ void TGenMask::WrapToEnd() {
 }
 
 TmString TGenMask::LastSuffix() const {
-  if (!endValue_.empty()) return endValue_;
+  if (!end_value_.empty()) return end_value_;
   // No end given: the counter's own last value.
   TmString last;
   for (int k = 0; k < count_; ++k) {
@@ -464,7 +464,7 @@ std::string TGenMask::DrawProblem() const {
 // Validation and bounds
 
 bool TGenMask::Validate(const TmString& S) {
-  if (firstSuffix_ == MaxElements) return false;
+  if (first_suffix_ == MaxElements) return false;
   bool fits = true;
   std::size_t p = 0;
   for (int k = 0; k < count_; ++k) {
@@ -480,7 +480,7 @@ bool TGenMask::Validate(const TmString& S) {
 }
 
 std::string TGenMask::ValidateProblem(const TmString& S) const {
-  if (firstSuffix_ == MaxElements) return "the mask has no counting places";
+  if (first_suffix_ == MaxElements) return "the mask has no counting places";
   std::size_t p = 0;
   for (int k = 0; k < count_; ++k) {
     const TMskElement& e = elements_[static_cast<std::size_t>(k)];
@@ -529,13 +529,13 @@ void TGenMask::ReportError(const TMskElement& element, const TmString& text, std
 }
 
 void TGenMask::SetStartValue(const TmString& S) {
-  startValue_ = S;
-  if (!startValue_.empty() && !Validate(startValue_)) startValue_.clear();
+  start_value_ = S;
+  if (!start_value_.empty() && !Validate(start_value_)) start_value_.clear();
 }
 
 void TGenMask::SetEndValue(const TmString& S) {
-  endValue_ = S;
-  if (!endValue_.empty() && !Validate(endValue_)) endValue_.clear();
+  end_value_ = S;
+  if (!end_value_.empty() && !Validate(end_value_)) end_value_.clear();
 }
 
 // ---------------------------------------------------------------------------------------------

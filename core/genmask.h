@@ -110,8 +110,8 @@ class TGenMask : public TObject {
   [[nodiscard]] int Count() const { return count_; }
   // The whole table; entries from Count() on are not part of the mask.
   [[nodiscard]] const std::array<TMskElement, MaxElements>& Elements() const { return elements_; }
-  [[nodiscard]] const TmString& StartValue() const { return startValue_; }
-  [[nodiscard]] const TmString& EndValue() const { return endValue_; }
+  [[nodiscard]] const TmString& StartValue() const { return start_value_; }
+  [[nodiscard]] const TmString& EndValue() const { return end_value_; }
 
   // Read-outs: the current characters of the elements of one kind, in table order.
   [[nodiscard]] TmString GetSTAT() const;
@@ -144,16 +144,16 @@ class TGenMask : public TObject {
  private:
   template <typename Keep>
   [[nodiscard]] TmString Collect(Keep keep) const;
-  [[nodiscard]] bool HasSuffixUpTo(int k) const { return k >= firstSuffix_; }
+  [[nodiscard]] bool HasSuffixUpTo(int k) const { return k >= first_suffix_; }
   void ReportOverFlow();
   void WrapToEnd();
   void ReportError(const TMskElement& element, const TmString& text, std::size_t p);
 
   std::int32_t count_ = 0;
   std::array<TMskElement, MaxElements> elements_{};
-  TmString startValue_;
-  TmString endValue_;
-  int firstSuffix_ = MaxElements;  // index of the first suffix element; MaxElements if none
+  TmString start_value_;
+  TmString end_value_;
+  int first_suffix_ = MaxElements;  // index of the first suffix element; MaxElements if none
 };
 
 // "A" to "Z", "a" to "z" and the bytes 0xC0 to 0xFF (the Windows-1251 Cyrillic letters).

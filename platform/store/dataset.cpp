@@ -118,8 +118,8 @@ TTable::~TTable() {
 void TTable::Open() {
   if (Active()) return;
   std::unique_ptr<TTableDriver> driver =
-      opener_ ? opener_(databaseName_, tableName_)
-              : TSession::Default().OpenTable(databaseName_, tableName_);
+      opener_ ? opener_(database_name_, table_name_)
+              : TSession::Default().OpenTable(database_name_, table_name_);
   const std::vector<TFieldDef> defs = driver->FieldDefs();
   fields_.clear();
   fields_.reserve(defs.size());
@@ -148,12 +148,12 @@ void TTable::Close() noexcept {
 }
 
 void TTable::CheckActive() const {
-  if (!Active()) throw EDatabaseError("Table " + tableName_ + " is not open");
+  if (!Active()) throw EDatabaseError("Table " + table_name_ + " is not open");
 }
 
 void TTable::CheckEditing(const char* what) const {
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) {
-    throw EDatabaseError(std::string("Cannot ") + what + ": table " + tableName_ +
+    throw EDatabaseError(std::string("Cannot ") + what + ": table " + table_name_ +
                          " is not in edit or insert mode");
   }
 }
@@ -174,7 +174,7 @@ TField& TTable::FieldByName(std::string_view name) {
   CheckActive();
   TField* field = FindField(name);
   if (field == nullptr) {
-    throw EDatabaseError("Field '" + std::string(name) + "' not found in " + tableName_);
+    throw EDatabaseError("Field '" + std::string(name) + "' not found in " + table_name_);
   }
   return *field;
 }
@@ -221,7 +221,7 @@ void TTable::TakeForEdit(const std::function<TRecord(TRowId)>& lock) {
   CheckActive();
   if (state_ == TDataSetState::dsInsert) return;
   if (state_ == TDataSetState::dsEdit && locked_) return;
-  if (!row_) throw EDatabaseError("Cannot edit: table " + tableName_ + " has no current row");
+  if (!row_) throw EDatabaseError("Cannot edit: table " + table_name_ + " has no current row");
   TRecord fresh = lock(*row_);
   locked_ = true;
   current_ = fresh;
@@ -264,11 +264,12 @@ void TTable::WriteRows(std::string_view keyFields, const std::vector<TRecord>& a
                        const std::vector<TRecord>& expected) {
   CheckActive();
   if (state_ != TDataSetState::dsBrowse)
-    throw EDatabaseError("Table " + tableName_ + ": rows are written in browse mode only");
+    throw EDatabaseError("Table " + table_name_ + ": rows are written in browse mode only");
   const std::vector<std::size_t> compare =
       compareFields.empty() ? std::vector<std::size_t>{} : FieldIndexes(compareFields);
   if (!compare.empty() && expected.size() != replace.size())
-    throw EDatabaseError("Table " + tableName_ + ": every row to overwrite needs its expected row");
+    throw EDatabaseError("Table " + table_name_ +
+                         ": every row to overwrite needs its expected row");
   row_.reset();
   driver_->WriteRows(FieldIndexes(keyFields), add, replace, compare, expected);
 }
@@ -290,7 +291,7 @@ void TTable::Post() {
   CheckActive();
   if (state_ == TDataSetState::dsInsert) {
     const std::vector<std::size_t> key =
-        keyFieldNames_.empty() ? std::vector<std::size_t>{} : FieldIndexes(keyFieldNames_);
+        key_field_names_.empty() ? std::vector<std::size_t>{} : FieldIndexes(key_field_names_);
     TLocated stored = driver_->Insert(pending_, key);
     row_ = stored.Row;
     current_ = std::move(stored.Values);
@@ -299,14 +300,14 @@ void TTable::Post() {
     locked_ = false;       // the driver ends the edit whether the update works or not
     current_ = driver_->Update(*row_, pending_);
   } else {
-    throw EDatabaseError("Cannot post: table " + tableName_ + " is not in edit or insert mode");
+    throw EDatabaseError("Cannot post: table " + table_name_ + " is not in edit or insert mode");
   }
   state_ = TDataSetState::dsBrowse;
 }
 
 void TTable::EditUnlocked() {
   CheckActive();
-  if (!row_) throw EDatabaseError("Cannot edit: table " + tableName_ + " has no current row");
+  if (!row_) throw EDatabaseError("Cannot edit: table " + table_name_ + " has no current row");
   Cancel();
   pending_ = current_;
   changed_.assign(fields_.size(), false);
@@ -316,7 +317,7 @@ void TTable::EditUnlocked() {
 bool TTable::PostIfUnchanged(std::string_view compareFields, std::chrono::milliseconds wait) {
   CheckActive();
   if (state_ != TDataSetState::dsEdit || locked_) {
-    throw EDatabaseError("Cannot post: table " + tableName_ + " is not in an unlocked edit");
+    throw EDatabaseError("Cannot post: table " + table_name_ + " is not in an unlocked edit");
   }
   state_ = TDataSetState::dsBrowse;  // whatever happens, the pending values are spent
   const std::vector<std::size_t> compare = FieldIndexes(compareFields);
@@ -332,9 +333,9 @@ bool TTable::IncrementIf(std::string_view field, std::int64_t step, const std::s
                          const TNamedValues& required, const TNamedValues& values,
                          std::chrono::milliseconds wait) {
   CheckActive();
-  if (!row_) throw EDatabaseError("Cannot post: table " + tableName_ + " has no current row");
+  if (!row_) throw EDatabaseError("Cannot post: table " + table_name_ + " has no current row");
   if (state_ != TDataSetState::dsBrowse) {
-    throw EDatabaseError("Cannot post: table " + tableName_ + " is in edit or insert mode");
+    throw EDatabaseError("Cannot post: table " + table_name_ + " is in edit or insert mode");
   }
   const auto split = [this](const TNamedValues& named, std::vector<std::size_t>& fields,
                             TRecord& record) {

@@ -78,16 +78,16 @@ class TTable : public TComponent {
   TTable& operator=(const TTable&) = delete;
   [[nodiscard]] std::string_view ClassName() const override { return StaticClassName; }
 
-  [[nodiscard]] const std::string& DatabaseName() const { return databaseName_; }
-  void SetDatabaseName(std::string value) { databaseName_ = std::move(value); }
-  [[nodiscard]] const std::string& TableName() const { return tableName_; }
-  void SetTableName(std::string value) { tableName_ = std::move(value); }
+  [[nodiscard]] const std::string& DatabaseName() const { return database_name_; }
+  void SetDatabaseName(std::string value) { database_name_ = std::move(value); }
+  [[nodiscard]] const std::string& TableName() const { return table_name_; }
+  void SetTableName(std::string value) { table_name_ = std::move(value); }
   // The fields that tell rows apart ("GenID;Prefix"). A Post of an insert fails with
   // EKeyViolation when another row holds the same values in them, checked by the store in the
   // transaction that inserts, whether or not the table declares them unique. Empty (the
   // default): only the keys the table declares count.
-  [[nodiscard]] const std::string& KeyFieldNames() const { return keyFieldNames_; }
-  void SetKeyFieldNames(std::string names) { keyFieldNames_ = std::move(names); }
+  [[nodiscard]] const std::string& KeyFieldNames() const { return key_field_names_; }
+  void SetKeyFieldNames(std::string names) { key_field_names_ = std::move(names); }
   // Replaces how Open reaches the store (tests, tools).
   void SetOpener(Opener opener) { opener_ = std::move(opener); }
 
@@ -160,9 +160,9 @@ class TTable : public TComponent {
   // The indexes of the fields named in `names`, separated by ";".
   std::vector<std::size_t> FieldIndexes(std::string_view names);
 
-  std::string databaseName_;
-  std::string tableName_;
-  std::string keyFieldNames_;
+  std::string database_name_;
+  std::string table_name_;
+  std::string key_field_names_;
   Opener opener_;
   std::unique_ptr<TTableDriver> driver_;
   std::vector<TField> fields_;

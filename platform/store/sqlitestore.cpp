@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/store/session.h"
+#include "platform/store/sqliteconnection.h"
 #include "platform/store/sqltext.h"
 
 namespace tgen {
@@ -23,231 +24,13 @@ namespace tgen {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Closes a connection this store opened; one the application lent it stays open.
-struct DbCloser {
-  bool owned = true;
-  void operator()(sqlite3* db) const {
-    if (owned) sqlite3_close_v2(db);
-  }
-};
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
-
-// The reason of the last failure on `db`, with what was being done.
-[[noreturn]] void Fail(sqlite3* db, int rc, const std::string& what) {
-  const std::string reason = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  // A connection the application lent may report only primary result codes.
-  const int code = db != nullptr ? sqlite3_extended_errcode(db) : rc;
-  if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY) {
-    throw EKeyViolation(what + ": key violation (" + reason + ")");
-  }
-  throw EDatabaseError(what + ": " + reason);
-}
-
-// A COMMIT that failed with `rc`. One with an I/O error may have reached the write-ahead log
-// before the error, and recovery then replays it: its outcome is unknown. Any other failure
-// stored nothing.
-[[noreturn]] void FailCommit(int rc, const std::string& what, const std::string& reason) {
-  if ((rc & 0xFF) == SQLITE_IOERR)
-    throw ECommitUnknown(what + ": " + reason + "; whether it was stored is unknown");
-  throw EDatabaseError(what + ": " + reason);
-}
-
-class Connection {
- public:
-  Connection(const std::string& path, int flags, const std::string& table_label,
-             std::chrono::milliseconds busy_timeout)
-      : label_(table_label), busy_timeout_(busy_timeout) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
-    db_.reset(raw);
-    if (rc != SQLITE_OK) Fail(db_.get(), rc, "Cannot open table " + label_);
-    sqlite3_extended_result_codes(db_.get(), 1);
-    sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout.count()));
-  }
-
-  // A connection the application lent, inside the transaction it holds on it: BEGIN, COMMIT
-  // and ROLLBACK are the application's, and its settings stay as they are.
-  Connection(sqlite3* lent, std::string table_label)
-      : db_(lent, DbCloser{false}), label_(std::move(table_label)), lent_(true) {}
-
-  [[nodiscard]] sqlite3* get() const { return db_.get(); }
-  [[nodiscard]] bool lent() const { return lent_; }
-  [[nodiscard]] std::chrono::milliseconds busy_timeout() const { return busy_timeout_; }
-  [[nodiscard]] const std::string& label() const { return label_; }
-
-  // On a lent connection, refuses every statement once the application's transaction is gone:
-  // SQLite rolls a whole transaction back on some failures (SQLITE_FULL, SQLITE_IOERR,
-  // SQLITE_NOMEM), and a statement run then would begin and commit a transaction of its own,
-  // storing a step that the application's records are not stored with.
-  void CheckLentTransaction() const {
-    if (lent_ && sqlite3_get_autocommit(db_.get()) != 0) {
-      throw ETransactionLost("Table " + label_ +
-                             ": the application's transaction has ended (SQLite rolled it back); "
-                             "roll it back and begin anew");
-    }
-  }
-
-  void Exec(const std::string& sql, const std::string& what) {
-    CheckLentTransaction();
-    const int rc = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
-  }
-
-  // Exec for one statement without results that runs often (BEGIN, COMMIT): prepared once
-  // per connection.
-  void ExecCached(const std::string& sql, const std::string& what) {
-    const int rc = Run(sql);
-    if (rc != SQLITE_OK) Fail(db_.get(), rc, what);
-  }
-
-  // Runs one statement without results, prepared once per connection; its result code.
-  int Run(const std::string& sql) {
-    sqlite3_stmt* stmt = Cached(sql);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_reset(stmt);
-    return rc == SQLITE_DONE ? SQLITE_OK : rc;
-  }
-
-  Stmt Prepare(const std::string& sql) {
-    CheckLentTransaction();
-    sqlite3_stmt* raw = nullptr;
-    const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
-    Stmt stmt(raw);
-    if (rc != SQLITE_OK) Fail(db_.get(), rc, "Table " + label_);
-    return stmt;
-  }
-
-  // A statement prepared once per connection and reset for every use.
-  sqlite3_stmt* Cached(const std::string& sql) {
-    CheckLentTransaction();
-    auto it = cache_.find(sql);
-    if (it == cache_.end()) it = cache_.emplace(sql, Prepare(sql)).first;
-    sqlite3_stmt* stmt = it->second.get();
-    sqlite3_reset(stmt);
-    sqlite3_clear_bindings(stmt);
-    return stmt;
-  }
-
-  // Begins a write transaction, and commits it: on a lent connection the application's
-  // transaction holds the write lock already, and commits when the application says so.
-  void Begin(const std::string& what) {
-    if (!lent_) ExecCached("BEGIN IMMEDIATE", what);
-  }
-  void Commit(const std::string& what) {
-    if (!lent_) CommitOwn(what);
-  }
-
-  // Runs `step` with the busy timeout `wait` instead of the connection's own; a lent
-  // connection holds the write lock already and keeps its own.
-  int WithBusyTimeout(std::chrono::milliseconds wait, const std::function<int()>& step) {
-    if (lent_) return step();
-    sqlite3_busy_timeout(db_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
-    const int rc = step();
-    sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout_.count()));
-    return rc;
-  }
-
-  // A unit of work of several statements that stores all or nothing: a write transaction of
-  // its own, waiting up to `wait` for the write lock (its result code: SQLITE_BUSY when the
-  // wait ran out), or on a lent connection a savepoint inside the application's transaction.
-  int BeginUnit(std::chrono::milliseconds wait) {
-    if (lent_) return Run("SAVEPOINT tgen_unit");
-    return WithBusyTimeout(wait, [&] { return Run("BEGIN IMMEDIATE"); });
-  }
-  void CommitUnit(const std::string& what) {
-    if (lent_) {
-      ExecCached("RELEASE tgen_unit", what);
-    } else {
-      CommitOwn(what);
-    }
-  }
-  // COMMIT of a transaction of this store's own; a failed one is rolled back.
-  void CommitOwn(const std::string& what) {
-    const int rc = Run("COMMIT");
-    if (rc == SQLITE_OK) return;
-    const std::string reason = sqlite3_errmsg(db_.get());
-    Rollback();
-    FailCommit(rc, what, reason);
-  }
-  // Undoes what the unit did; never throws.
-  void UndoUnit() noexcept {
-    if (!lent_) {
-      Rollback();
-    } else if (sqlite3_get_autocommit(db_.get()) == 0) {
-      sqlite3_exec(db_.get(), "ROLLBACK TO tgen_unit; RELEASE tgen_unit", nullptr, nullptr,
-                   nullptr);
-    }
-  }
-
-  // Ends an open transaction without storing; never throws. On a lent connection the
-  // transaction is the application's: a statement that failed undid itself, or SQLite ended
-  // the whole transaction, which the next statement finds (CheckLentTransaction).
-  void Rollback() noexcept {
-    if (!lent_ && sqlite3_get_autocommit(db_.get()) == 0) {
-      sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-  }
-
- private:
-  Db db_;
-  std::map<std::string, Stmt> cache_;  // finalized before the connection closes
-  std::string label_;
-  std::chrono::milliseconds busy_timeout_{0};
-  bool lent_ = false;
-};
-
-// Resets a cached statement when its use ends, so that no read stays open.
-class Used {
- public:
-  explicit Used(sqlite3_stmt* stmt) : stmt_(stmt) {}
-  Used(const Used&) = delete;
-  Used& operator=(const Used&) = delete;
-  ~Used() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);  // texts bound without a copy may be gone after this
-  }
-  [[nodiscard]] sqlite3_stmt* get() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_;
-};
-
-// Binds `value` to parameter `index`; a text is copied unless `copy` is false, for a value that
-// outlives the statement's use (see Used).
-void Bind(Connection& c, sqlite3_stmt* stmt, int index, const TFieldValue& value,
-          bool copy = true) {
-  int rc = SQLITE_OK;
-  if (const auto* number = std::get_if<double>(&value)) {
-    rc = sqlite3_bind_double(stmt, index, *number);
-  } else if (const auto* text = std::get_if<std::string>(&value)) {
-    rc = sqlite3_bind_text(stmt, index, text->data(), static_cast<int>(text->size()),
-                           copy ? SQLITE_TRANSIENT : SQLITE_STATIC);
-  } else {
-    rc = sqlite3_bind_null(stmt, index);
-  }
-  if (rc != SQLITE_OK) Fail(c.get(), rc, "Table " + c.label());
-}
-
-TFieldValue Column(sqlite3_stmt* stmt, int index) {
-  switch (sqlite3_column_type(stmt, index)) {
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-      return sqlite3_column_double(stmt, index);
-    case SQLITE_TEXT:
-    case SQLITE_BLOB: {
-      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, index));
-      return std::string(bytes != nullptr ? bytes : "",
-                         static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
-    }
-    default:
-      return std::monostate{};
-  }
-}
+using sqlite::Bind;
+using sqlite::Column;
+using sqlite::Connection;
+using sqlite::Fail;
+using sqlite::FailCommit;
+using sqlite::Stmt;
+using sqlite::Used;
 
 // The one SQL table that a table file holds.
 std::string SoleTable(Connection& c) {
@@ -259,9 +42,9 @@ std::string SoleTable(Connection& c) {
   while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
   }
-  if (rc != SQLITE_DONE) Fail(c.get(), rc, "Cannot read table " + c.label());
+  if (rc != SQLITE_DONE) Fail(c.Get(), rc, "Cannot read table " + c.Label());
   if (names.size() != 1) {
-    throw EDatabaseError("Table file " + c.label() + " holds " + std::to_string(names.size()) +
+    throw EDatabaseError("Table file " + c.Label() + " holds " + std::to_string(names.size()) +
                          " tables instead of one");
   }
   return names.front();
@@ -269,14 +52,14 @@ std::string SoleTable(Connection& c) {
 
 class SqliteTable final : public TTableDriver {
  public:
-  static constexpr TParamStyle kStyle = TParamStyle::Question;
+  static constexpr TParamStyle kStyle = TParamStyle::kQuestion;
 
   // A table of an alias, on a connection of its own: the one table of a table file, or (`named`)
   // the table of that name in a database file of many.
   SqliteTable(const std::string& path, const std::string& table,
               std::chrono::milliseconds busy_timeout, bool named = false)
       : conn_(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, table, busy_timeout) {
-    if (sqlite3_db_readonly(conn_.get(), "main") == 1) {
+    if (sqlite3_db_readonly(conn_.Get(), "main") == 1) {
       throw EDatabaseError("Table " + table + " is read-only (" + path + ")");
     }
     // The journal mode belongs to the file (tables made here use WAL); opening changes nothing.
@@ -304,14 +87,14 @@ class SqliteTable final : public TTableDriver {
   // for `wait`, `what` and SQLite's reason otherwise.
   void CheckBegun(int rc, std::chrono::milliseconds wait, const std::string& what) {
     if ((rc & 0xFF) == SQLITE_BUSY) {
-      throw ELockTimeout("Table " + conn_.label() + ": another client kept the table for " +
+      throw ELockTimeout("Table " + conn_.Label() + ": another client kept the table for " +
                          std::to_string(wait.count()) + " ms");
     }
-    if (rc != SQLITE_OK) Fail(conn_.get(), rc, what);
+    if (rc != SQLITE_OK) Fail(conn_.Get(), rc, what);
   }
 
   void ReadLayout(const std::string& table) {
-    const std::string& label = conn_.label();
+    const std::string& label = conn_.Label();
     raw_name_ = table;
     sql_table_ = QuoteIdentifier(raw_name_);
     Stmt info = conn_.Prepare("SELECT name, type FROM pragma_table_info(?1)");
@@ -323,7 +106,7 @@ class SqliteTable final : public TTableDriver {
       defs_.push_back(
           FieldDefFromDeclaredType(name != nullptr ? name : "", type != nullptr ? type : ""));
     }
-    if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot read the fields of table " + label);
+    if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, "Cannot read the fields of table " + label);
     select_ = "SELECT rowid, " + ColumnList(defs_, AllFields(defs_.size())) + " FROM " + sql_table_;
     fetch_sql_ = select_ + " WHERE rowid = ?1";
     read_failed_ = "Cannot read table " + label;
@@ -339,10 +122,10 @@ class SqliteTable final : public TTableDriver {
         fields.empty() ? "" : " WHERE " + Assignments(defs_, fields, " AND ", kStyle, 1);
     const Used stmt(conn_.Cached(select_ + where + " LIMIT 1"));
     for (std::size_t i = 0; i < values.size(); ++i) {
-      Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[i]);
+      Bind(conn_, stmt.Get(), static_cast<int>(i + 1), values[i]);
     }
     TLocated found;
-    if (!Step(stmt.get(), found, "Cannot read table " + conn_.label())) return std::nullopt;
+    if (!Step(stmt.Get(), found, "Cannot read table " + conn_.Label())) return std::nullopt;
     return found;
   }
 
@@ -367,7 +150,7 @@ class SqliteTable final : public TTableDriver {
   }
 
   TRecord Lock(TRowId row) override {
-    conn_.Begin("Cannot edit a row of table " + conn_.label());
+    conn_.Begin("Cannot edit a row of table " + conn_.Label());
     try {
       return Remember(row, Fetch(row));
     } catch (...) {
@@ -378,10 +161,10 @@ class SqliteTable final : public TTableDriver {
 
   TRecord LockWaiting(TRowId row, std::chrono::milliseconds wait) override {
     // The write lock is the whole file's: wait for it under a busy timeout of `wait`.
-    const int rc = conn_.lent()
+    const int rc = conn_.Lent()
                        ? SQLITE_OK
                        : conn_.WithBusyTimeout(wait, [&] { return conn_.Run("BEGIN IMMEDIATE"); });
-    CheckBegun(rc, wait, "Cannot edit a row of table " + conn_.label());
+    CheckBegun(rc, wait, "Cannot edit a row of table " + conn_.Label());
     try {
       return Remember(row, Fetch(row));
     } catch (...) {
@@ -392,7 +175,7 @@ class SqliteTable final : public TTableDriver {
 
   TRecord Update(TRowId row, const TRecord& values) override {
     try {
-      const std::string what = "Cannot store a row of table " + conn_.label();
+      const std::string what = "Cannot store a row of table " + conn_.Label();
       // Only the fields that differ from the row as Lock fetched it are written: a field of an
       // index left alone keeps the index's pages out of the commit.
       std::vector<std::size_t> fields;
@@ -408,12 +191,12 @@ class SqliteTable final : public TTableDriver {
                                        Assignments(defs_, fields, ", ", kStyle, 1) +
                                        " WHERE rowid = " + ParamMark(kStyle, fields.size() + 1)));
           for (std::size_t k = 0; k < fields.size(); ++k) {
-            Bind(conn_, stmt.get(), static_cast<int>(k + 1),
+            Bind(conn_, stmt.Get(), static_cast<int>(k + 1),
                  fields[k] < values.size() ? values[fields[k]] : TFieldValue{});
           }
-          sqlite3_bind_int64(stmt.get(), static_cast<int>(fields.size() + 1), row);
-          const int rc = sqlite3_step(stmt.get());
-          if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+          sqlite3_bind_int64(stmt.Get(), static_cast<int>(fields.size() + 1), row);
+          const int rc = sqlite3_step(stmt.Get());
+          if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, what);
         }
         // The row as stored, read back in the same transaction: a value the column's type
         // converted comes back converted.
@@ -446,20 +229,20 @@ class SqliteTable final : public TTableDriver {
       bool stored = false;
       {
         const Used stmt(conn_.Cached(IncrementSql(field, required, set)));
-        sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(limit.size()));
-        sqlite3_bind_int64(stmt.get(), 2, step);
-        sqlite3_bind_int64(stmt.get(), 3, row);
+        sqlite3_bind_int64(stmt.Get(), 1, static_cast<sqlite3_int64>(limit.size()));
+        sqlite3_bind_int64(stmt.Get(), 2, step);
+        sqlite3_bind_int64(stmt.Get(), 3, row);
         // The texts outlive the statement's use: bound without copies.
-        sqlite3_bind_text(stmt.get(), 4, limit.data(), static_cast<int>(limit.size()),
+        sqlite3_bind_text(stmt.Get(), 4, limit.data(), static_cast<int>(limit.size()),
                           SQLITE_STATIC);
         int index = 5;
         for (const TFieldValue& v : values)
-          Bind(conn_, stmt.get(), index++, v, false);
+          Bind(conn_, stmt.Get(), index++, v, false);
         for (const TFieldValue& v : expected)
-          Bind(conn_, stmt.get(), index++, v, false);
-        const int done = sqlite3_step(stmt.get());
-        if (done != SQLITE_DONE) Fail(conn_.get(), done, store_failed_);
-        stored = sqlite3_changes(conn_.get()) > 0;
+          Bind(conn_, stmt.Get(), index++, v, false);
+        const int done = sqlite3_step(stmt.Get());
+        if (done != SQLITE_DONE) Fail(conn_.Get(), done, store_failed_);
+        stored = sqlite3_changes(conn_.Get()) > 0;
       }
       TRecord current = Fetch(row);
       conn_.CommitUnit(store_failed_);  // only now is the key stored
@@ -479,7 +262,7 @@ class SqliteTable final : public TTableDriver {
     Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
     std::vector<TLocated> rows;
     TLocated row;
-    while (Step(stmt.get(), row, "Cannot read table " + conn_.label()))
+    while (Step(stmt.get(), row, "Cannot read table " + conn_.Label()))
       rows.push_back(row);
     return rows;
   }
@@ -487,7 +270,7 @@ class SqliteTable final : public TTableDriver {
   void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
                  const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
                  const std::vector<TRecord>& expected) override {
-    const std::string what = "Cannot write the rows of table " + conn_.label();
+    const std::string what = "Cannot write the rows of table " + conn_.Label();
     // The write lock covers the whole file: nobody adds or changes a row meanwhile, and a
     // process killed before the commit leaves the file as it was.
     conn_.Begin(what);
@@ -510,8 +293,8 @@ class SqliteTable final : public TTableDriver {
         for (std::size_t f = 0; f < defs_.size(); ++f)
           Bind(conn_, stmt.get(), index++, f < r.size() ? r[f] : TFieldValue{});
         const int rc = sqlite3_step(stmt.get());
-        if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
-        if (sqlite3_changes(conn_.get()) == 1) continue;
+        if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, what);
+        if (sqlite3_changes(conn_.Get()) == 1) continue;
         if (compare.empty()) throw EDatabaseError(what + ": a row to overwrite is gone");
         changed.push_back(i);
       }
@@ -527,7 +310,7 @@ class SqliteTable final : public TTableDriver {
         for (std::size_t f = 0; f < defs_.size(); ++f)
           Bind(conn_, insert.get(), static_cast<int>(f + 1), f < r.size() ? r[f] : TFieldValue{});
         const int rc = sqlite3_step(insert.get());
-        if (rc != SQLITE_DONE) Fail(conn_.get(), rc, what);
+        if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, what);
       }
       conn_.Commit(what);
     } catch (...) {
@@ -543,14 +326,14 @@ class SqliteTable final : public TTableDriver {
     }
     // The write lock of BEGIN IMMEDIATE covers the whole file, and with it the table: no other
     // client can add the same key between the look and the insert.
-    conn_.Begin("Cannot add a row to table " + conn_.label());
+    conn_.Begin("Cannot add a row to table " + conn_.Label());
     try {
       if (!key.empty()) {
         TRecord key_values;
         for (const std::size_t f : key)
           key_values.push_back(f < values.size() ? values[f] : TFieldValue{});
         if (Locate(key, key_values)) {
-          throw EKeyViolation("Cannot add a row to table " + conn_.label() + ": key violation");
+          throw EKeyViolation("Cannot add a row to table " + conn_.Label() + ": key violation");
         }
       }
       Stmt stmt = conn_.Prepare(InsertSql(sql_table_, defs_, given, kStyle));
@@ -558,10 +341,10 @@ class SqliteTable final : public TTableDriver {
         Bind(conn_, stmt.get(), static_cast<int>(i + 1), values[given[i]]);
       }
       const int rc = sqlite3_step(stmt.get());
-      if (rc != SQLITE_DONE) Fail(conn_.get(), rc, "Cannot add a row to table " + conn_.label());
-      const TRowId row = sqlite3_last_insert_rowid(conn_.get());
+      if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, "Cannot add a row to table " + conn_.Label());
+      const TRowId row = sqlite3_last_insert_rowid(conn_.Get());
       TLocated stored{row, Fetch(row)};
-      conn_.Commit("Cannot add a row to table " + conn_.label());
+      conn_.Commit("Cannot add a row to table " + conn_.Label());
       return stored;
     } catch (...) {
       conn_.Rollback();
@@ -600,7 +383,7 @@ class SqliteTable final : public TTableDriver {
   bool Step(sqlite3_stmt* stmt, TLocated& out, const std::string& what) {
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) return false;
-    if (rc != SQLITE_ROW) Fail(conn_.get(), rc, what);
+    if (rc != SQLITE_ROW) Fail(conn_.Get(), rc, what);
     out.Row = sqlite3_column_int64(stmt, 0);
     out.Values.clear();
     for (std::size_t i = 0; i < defs_.size(); ++i) {
@@ -617,10 +400,10 @@ class SqliteTable final : public TTableDriver {
 
   TRecord Fetch(TRowId row) {
     const Used stmt(conn_.Cached(fetch_sql_));
-    sqlite3_bind_int64(stmt.get(), 1, row);
+    sqlite3_bind_int64(stmt.Get(), 1, row);
     TLocated found;
-    if (!Step(stmt.get(), found, read_failed_)) {
-      throw EDatabaseError("The row of table " + conn_.label() + " was deleted");
+    if (!Step(stmt.Get(), found, read_failed_)) {
+      throw EDatabaseError("The row of table " + conn_.Label() + " was deleted");
     }
     return std::move(found.Values);
   }

@@ -14,7 +14,7 @@ std::string QuoteIdentifier(std::string_view name) {
 }
 
 std::string ParamMark(TParamStyle style, std::size_t n) {
-  return (style == TParamStyle::Question ? "?" : "$") + std::to_string(n);
+  return (style == TParamStyle::kQuestion ? "?" : "$") + std::to_string(n);
 }
 
 std::vector<std::size_t> AllFields(std::size_t count) {

@@ -14,7 +14,7 @@ std::string QuoteIdentifier(std::string_view name);
 
 // How a store writes its n-th bound parameter, counting from 1: "?1" (SQLite) or "$1"
 // (PostgreSQL).
-enum class TParamStyle { Question, Dollar };
+enum class TParamStyle { kQuestion, kDollar };
 std::string ParamMark(TParamStyle style, std::size_t n);
 
 // The indexes 0 .. count - 1: every field of a table.
