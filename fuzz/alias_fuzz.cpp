@@ -40,6 +40,9 @@ void RequireSecretsHidden(const std::string& text, const std::string& hidden) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Key=value connection strings without a scheme are the PostgreSQL store's.
+  static const bool registered = (tgen::RegisterPgStore(), true);
+  static_cast<void>(registered);
   const std::string text(reinterpret_cast<const char*>(data), size);
   try {
     for (const tgen::TAlias& alias : tgen::ParseAliases(text, "/etc/tgenerator/aliases")) {

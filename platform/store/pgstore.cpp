@@ -569,8 +569,12 @@ void TPgTransaction::CheckActive() const {
 }
 
 void RegisterPgStore(TSession* session) {
-  (session != nullptr ? *session : TSession::Default())
-      .RegisterDriver("postgresql", std::make_shared<TPgDriver>());
+  TSession& s = session != nullptr ? *session : TSession::Default();
+  const auto driver = std::make_shared<TPgDriver>();
+  // Both URI schemes libpq takes, and its key=value connection strings, which have none.
+  s.RegisterDriver("postgresql", driver);
+  s.RegisterDriver("postgres", driver);
+  TSession::SetBareScheme("postgresql");
 }
 
 }  // namespace tgen

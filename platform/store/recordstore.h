@@ -160,10 +160,18 @@ class TStoreDriver {
   TStoreDriver& operator=(const TStoreDriver&) = delete;
   virtual ~TStoreDriver() = default;
 
-  // `location` is the part of the URI after the scheme.
+  // `location` is the part of the URI after the scheme (a hierarchical URI, "scheme://...",
+  // comes whole), as ResolveLocation made it.
   virtual std::unique_ptr<TTableDriver> OpenTable(const std::string& location,
                                                   const std::string& table) = 0;
   virtual std::vector<std::string> TableNames(const std::string& location) = 0;
+  // The location an alias names, read by this store's rules: `folder` is the folder of the
+  // alias file it was written in, for locations relative to it. As written unless a store
+  // says otherwise.
+  [[nodiscard]] virtual std::string ResolveLocation(const std::string& location,
+                                                    const std::string& /*folder*/) const {
+    return location;
+  }
   // The alias's URI as it may be shown to anyone: without secrets such as passwords.
   [[nodiscard]] virtual std::string DisplayUri(const std::string& scheme,
                                                const std::string& location) {

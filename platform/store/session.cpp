@@ -1,6 +1,7 @@
 #include "platform/store/session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,29 +25,46 @@ std::string Home() {
   return EnvOr("HOME", "/tmp");
 }
 
-// Splits "scheme:location"; "postgresql://..." keeps the whole text as the location.
-TAlias ParseUri(std::string name, const std::string& uri, const fs::path& base) {
-  TAlias alias{std::move(name), "", ""};
-  // PostgreSQL connection strings go to the driver whole, in either of their two forms.
-  const bool keywords = uri.find('=') != std::string::npos && uri.find("://") == std::string::npos;
-  if (keywords || uri.rfind("postgresql://", 0) == 0 || uri.rfind("postgres://", 0) == 0) {
-    alias.Scheme = "postgresql";
-    alias.Location = uri;
+// The scheme of key=value connection strings written without one (SetBareScheme); made on
+// first use, since stores register from static initializers of other libraries.
+struct BareSchemeSlot {
+  std::mutex mutex;
+  std::string scheme;
+};
+BareSchemeSlot& Bare() {
+  static BareSchemeSlot slot;
+  return slot;
+}
+
+std::string BareScheme() {
+  BareSchemeSlot& slot = Bare();
+  const std::lock_guard lock(slot.mutex);
+  return slot.scheme;
+}
+
+// Whether `text` is a URI scheme: a letter, then letters, digits, "+", "-" or ".".
+bool IsScheme(std::string_view text) {
+  if (text.empty() || std::isalpha(static_cast<unsigned char>(text[0])) == 0) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
+  });
+}
+
+// Splits "scheme:location"; "scheme://..." keeps the whole text as the location.
+TAlias ParseUri(std::string name, const std::string& uri, const fs::path& folder) {
+  TAlias alias{std::move(name), "", "", folder.string()};
+  const std::size_t colon = uri.find(':');
+  if (colon == std::string::npos || !IsScheme(std::string_view(uri).substr(0, colon))) {
+    if (uri.find('=') != std::string::npos) {
+      alias.Scheme = BareScheme();
+      alias.Location = uri;
+    }
     return alias;
   }
-  const std::size_t colon = uri.find(':');
-  if (colon == std::string::npos) return alias;
   alias.Scheme = uri.substr(0, colon);
   std::transform(alias.Scheme.begin(), alias.Scheme.end(), alias.Scheme.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  alias.Location = uri.substr(colon + 1);
-  if (alias.Scheme == "sqlite") {
-    std::string dir = alias.Location;
-    if (dir.rfind("~/", 0) == 0) dir = Home() + dir.substr(1);
-    fs::path path(dir);
-    if (path.is_relative()) path = base / path;
-    alias.Location = path.lexically_normal().string();
-  }
+  alias.Location = uri.compare(colon, 3, "://") == 0 ? uri : uri.substr(colon + 1);
   return alias;
 }
 
@@ -55,6 +73,12 @@ TAlias ParseUri(std::string name, const std::string& uri, const fs::path& base) 
 TSession& TSession::Default() {
   static TSession session;
   return session;
+}
+
+void TSession::SetBareScheme(const std::string& scheme) {
+  BareSchemeSlot& slot = Bare();
+  const std::lock_guard lock(slot.mutex);
+  slot.scheme = scheme;
 }
 
 void TSession::RegisterDriver(const std::string& scheme, std::shared_ptr<TStoreDriver> driver) {
@@ -114,7 +138,8 @@ std::vector<TAlias> TSession::ReadAliases() {
     return CompareText(a.Name, DefaultAliasName) == 0;
   });
   if (!has_default) {
-    aliases.insert(aliases.begin(), TAlias{DefaultAliasName, "sqlite", DefaultAliasDirectory()});
+    aliases.insert(aliases.begin(),
+                   TAlias{DefaultAliasName, "sqlite", DefaultAliasDirectory(), ""});
   }
   return aliases;
 }
@@ -128,7 +153,10 @@ std::vector<std::string> TSession::GetAliasNames() const {
 
 TAlias TSession::FindAlias(const std::string& name) const {
   for (TAlias& a : ReadAliases()) {
-    if (CompareText(a.Name, name) == 0) return a;
+    if (CompareText(a.Name, name) != 0) continue;
+    if (const std::shared_ptr<TStoreDriver> driver = FindDriver(a.Scheme))
+      a.Location = driver->ResolveLocation(a.Location, a.Folder);
+    return a;
   }
   throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() + ")",
                        TErrorKind::kBadInput);

@@ -28,10 +28,14 @@ struct TAlias {
   std::string Name;
   std::string Scheme;    // "sqlite", "memory", ...
   std::string Location;  // what follows the scheme: a directory, a name, a connection string
+  std::string Folder;    // the folder of the alias file it was written in
 };
 
-// Reads the text of an alias file; `path` names it in messages and anchors relative SQLite
-// folders. The default alias is not added here. EDatabaseError for a malformed line.
+// Reads the text of an alias file; `path` names it in messages, and its folder is each alias's
+// Folder. A URI is "SCHEME:LOCATION"; a hierarchical one ("SCHEME://...") is its own location;
+// text without a scheme that holds "=" is a key=value connection string, of the scheme that
+// SetBareScheme named. Locations are as written (FindAlias has the store read them). The
+// default alias is not added here. EDatabaseError for a malformed line.
 std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path);
 
 class TSession {
@@ -45,6 +49,9 @@ class TSession {
 
   // Makes `driver` serve the URIs of `scheme`.
   void RegisterDriver(const std::string& scheme, std::shared_ptr<TStoreDriver> driver);
+  // Names the scheme whose store takes key=value connection strings written without a scheme
+  // ("host=db dbname=keys"); until a store names one, such a line is malformed.
+  static void SetBareScheme(const std::string& scheme);
 
   // The path of the alias file that is read (it need not exist).
   [[nodiscard]] static std::string AliasFilePath();
@@ -52,6 +59,7 @@ class TSession {
   [[nodiscard]] static std::string DefaultAliasDirectory();
 
   [[nodiscard]] std::vector<std::string> GetAliasNames() const;
+  // The alias, its location as its store reads it (TStoreDriver::ResolveLocation).
   // EDatabaseError for an unknown alias or a malformed alias file.
   [[nodiscard]] TAlias FindAlias(const std::string& name) const;
   // What an alias names, as it may be shown: "sqlite:/srv/keys", a connection string without

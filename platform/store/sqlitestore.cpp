@@ -594,6 +594,18 @@ void TSqliteTransaction::CheckActive() const {
   if (!active_) throw EDatabaseError("The transaction has ended");
 }
 
+std::string TSqliteDriver::ResolveLocation(const std::string& location,
+                                           const std::string& folder) const {
+  std::string dir = location;
+  if (dir.rfind("~/", 0) == 0) {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home != nullptr && *home != '\0' ? home : "/tmp") + dir.substr(1);
+  }
+  fs::path path(dir);
+  if (path.is_relative()) path = fs::path(folder) / path;
+  return path.lexically_normal().string();
+}
+
 void RegisterSqliteStore(TSession* session) {
   (session != nullptr ? *session : TSession::Default())
       .RegisterDriver("sqlite", std::make_shared<TSqliteDriver>());

@@ -35,6 +35,10 @@ class TSqliteDriver final : public TStoreDriver {
   void CreateTable(const std::string& location, const std::string& table,
                    const std::vector<TFieldDef>& fields,
                    const std::vector<std::size_t>& unique_key) override;
+  // A folder (or database file): "~/" is the home folder, and a relative one is taken from
+  // the alias file's folder.
+  [[nodiscard]] std::string ResolveLocation(const std::string& location,
+                                            const std::string& folder) const override;
 
  private:
   std::chrono::milliseconds busy_timeout_;
