@@ -517,7 +517,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::string stamp = GetTimeStamp();
     if (step_values_.empty()) {
       // State must be 0 already: it is required, not set.
-      step_required_ = {{genfield::State, rowlock::kFree}};
+      step_required_ = {{genfield::State, static_cast<double>(rowlock::kFree)}};
       step_values_ = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
     }
     std::get<std::string>(step_values_[1].second) = stamp;

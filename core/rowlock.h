@@ -14,10 +14,10 @@ class TTable;
 namespace rowlock {
 
 // The values of State.
-constexpr double kFree = 0;
-constexpr double kHeld = 1;
+constexpr int kFree = 0;
+constexpr int kHeld = 1;
 // Attempts counted in Try after which a held row is stale: the eleventh breaks the lock.
-constexpr double kMaxTries = 10;
+constexpr int kMaxTries = 10;
 // How long a lock may be held before it is stale, in milliseconds.
 constexpr int kHoldMs = 1000;
 

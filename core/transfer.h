@@ -36,7 +36,7 @@ struct TSequenceRow {
 // State, Try) or in a text member (Prefix, Suffix, Time, Who). The readers and writers of
 // every format go through these, so that the mapping is written once.
 struct TRowField {
-  const char* Name;
+  const char* Name = nullptr;
   std::int64_t TSequenceRow::*Number = nullptr;
   std::string TSequenceRow::*Text = nullptr;
 };

@@ -22,7 +22,6 @@ using pg::Connection;
 using pg::NoticeLog;
 using pg::ReceiveNotice;
 using pg::Result;
-using pg::Trimmed;
 
 std::optional<std::string> Param(const TFieldValue& v) {
   if (const auto* n = std::get_if<double>(&v)) return FormatNumber(*n);

@@ -24,9 +24,9 @@ void FailCommit(int rc, const std::string& what, const std::string& reason) {
   throw EDatabaseError(what + ": " + reason);
 }
 
-Connection::Connection(const std::string& path, int flags, const std::string& table_label,
+Connection::Connection(const std::string& path, int flags, std::string table_label,
                        std::chrono::milliseconds busy_timeout)
-    : label_(table_label), busy_timeout_(busy_timeout) {
+    : label_(std::move(table_label)), busy_timeout_(busy_timeout) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   db_.reset(raw);

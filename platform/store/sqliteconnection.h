@@ -41,7 +41,7 @@ class Connection {
  public:
   // Opens the file at `path`; `table_label` names the table in messages. EDatabaseError when
   // it cannot be opened.
-  Connection(const std::string& path, int flags, const std::string& table_label,
+  Connection(const std::string& path, int flags, std::string table_label,
              std::chrono::milliseconds busy_timeout);
   // A connection the application lent, inside the transaction it holds on it: BEGIN, COMMIT
   // and ROLLBACK are the application's, and its settings stay as they are.

@@ -209,9 +209,7 @@ struct Command {
   std::function<int()> run;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   using namespace tgen::genkey;
   CLI::App app{"genkey: formatted key values from masks and shared sequences"};
   app.set_version_flag("--version", std::string("genkey ") + TGEN_VERSION);
@@ -246,6 +244,7 @@ int main(int argc, char** argv) {
        [&] { return RunForm(form, std::cin, std::cout, std::cerr); }},
   };
   std::vector<std::pair<CLI::App*, const Command*>> added;
+  added.reserve(commands.size());
   for (const Command& c : commands)
     added.emplace_back(c.add(app), &c);
   app.require_subcommand(0, 1);
@@ -263,12 +262,18 @@ int main(int argc, char** argv) {
     return kOk;
   }
   for (const auto& [sub, command] : added) {
-    // Guarded: nothing known throws here, and a surprise is still a clean failure.
-    if (sub->parsed()) return Guarded(std::cerr, command->run);
+    if (sub->parsed()) return command->run();
   }
   std::cerr << "genkey: a sub-command is required:";
   for (const auto& [sub, command] : added)
     std::cerr << ' ' << sub->get_name();
   std::cerr << "\nRun with --help for more information.\n";
   return kUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing known throws here; a surprise is still a clean failure, not an abort.
+  return tgen::genkey::Guarded(std::cerr, [&] { return Main(argc, argv); });
 }
