@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <memory>
 #include <optional>
@@ -104,6 +105,57 @@ class GenkeyDrawTest : public DrawFixture, public ::testing::WithParamInterface<
   void SetUp() override { SetUpStore(GetParam()); }
 };
 
+// genkey processes drawing at once, and every key they printed.
+class Drawers {
+ public:
+  void Start(const std::vector<std::string>& genkey_args) {
+    std::vector<std::string> args = genkey_args;
+    args.insert(args.begin(), GENKEY_PATH);
+    all_.push_back(std::make_unique<Process>(args));
+  }
+  // Until each has printed a key (a loaded machine may take a while to start them); false
+  // when one never did.
+  bool AllDrawing() {
+    for (auto& p : all_) {
+      const std::optional<std::string> key = p->ReadLine(std::chrono::seconds(60));
+      if (!key) return false;
+      keys.insert(*key);
+    }
+    return true;
+  }
+  // Until drawer `i` prints a key for which `enough` holds; false when it stopped printing.
+  bool DrawUntil(std::size_t i, const std::function<bool(const std::string&)>& enough) {
+    for (;;) {
+      const std::optional<std::string> key = all_.at(i)->ReadLine(std::chrono::seconds(60));
+      if (!key) return false;
+      keys.insert(*key);
+      if (enough(*key)) return true;
+    }
+  }
+  // Ends them all (with `signal`, or at their own end), keeping what they printed; their
+  // exit statuses, and standard errors.
+  std::vector<ProcessResult> End(int signal = 0) {
+    std::vector<ProcessResult> ends;
+    for (auto& p : all_) {
+      if (signal != 0) p->Kill(signal);
+      ends.push_back(p->Wait());
+      for (const std::string& k : Lines(ends.back().out))
+        keys.insert(k);
+    }
+    all_.clear();
+    return ends;
+  }
+  [[nodiscard]] std::size_t Size() const { return all_.size(); }
+  [[nodiscard]] bool Distinct() const {
+    return std::set<std::string>(keys.begin(), keys.end()).size() == keys.size();
+  }
+
+  std::multiset<std::string> keys;
+
+ private:
+  std::vector<std::unique_ptr<Process>> all_;
+};
+
 // genkey hands out no key twice unless asked to: what it refuses, and where it stops.
 TEST_F(GenkeySqliteTest, RefusesWhatWouldHandOutAKeyTwice) {
   struct Case {
@@ -170,35 +222,23 @@ TEST_F(GenkeySqliteTest, AnInterruptedRunPrintsWhatItStoredAndFreesTheRow) {
 // primary, and no key repeats.
 TEST_F(GenkeyPairTest, ClientsDrawOnThroughAPromotionByHand) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
-  std::vector<std::unique_ptr<Process>> clients;
-  for (int i = 0; i < 4; ++i) {
-    clients.push_back(std::make_unique<Process>(
-        Args({"next", "--alias", "Shop", "--mask", "P#######", "-n", "1000000"})));
-  }
-  std::multiset<std::string> keys;
-  for (auto& c : clients)
-    ASSERT_TRUE(c->ReadLine(std::chrono::seconds(60)));
+  Drawers drawers;
+  for (int i = 0; i < 4; ++i)
+    drawers.Start({"next", "--alias", "Shop", "--mask", "P#######", "-n", "1000000"});
+  ASSERT_TRUE(drawers.AllDrawing());
   ASSERT_EQ(std::system(std::getenv("TGEN_PG_PROMOTE")), 0);  // NOLINT(concurrency-mt-unsafe)
   const ProcessResult marker = Genkey({"next", "--alias", "Shop", "--mask", "P#######"});
   ASSERT_EQ(marker.exit_code, 0) << marker.err;  // a key the new primary handed out
-  keys.insert(Lines(marker.out).at(0));
-  for (auto& c : clients) {
-    // Drawing on: a key past the marker.
-    bool on = false;
-    while (!on) {
-      const std::optional<std::string> key = c->ReadLine(std::chrono::seconds(60));
-      ASSERT_TRUE(key) << "a client stopped drawing";
-      keys.insert(*key);
-      on = *key > Lines(marker.out).at(0);
-    }
-    c->Kill(SIGTERM);
-    const ProcessResult r = c->Wait();
-    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
-    for (const std::string& k : Lines(r.out))
-      keys.insert(k);
+  const std::string after = Lines(marker.out).at(0);
+  drawers.keys.insert(after);
+  // Each draws on: a key past the marker.
+  for (std::size_t i = 0; i < drawers.Size(); ++i) {
+    EXPECT_TRUE(drawers.DrawUntil(i, [&](const std::string& k) { return k > after; }))
+        << "a client stopped drawing";
   }
-  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
-      << "a key was handed out twice";
+  for (const ProcessResult& r : drawers.End(SIGTERM))
+    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  EXPECT_TRUE(drawers.Distinct()) << "a key was handed out twice";
 }
 
 TEST_F(GenkeySqliteTest, FirstRunCreatesTheDefaultTable) {
@@ -214,25 +254,18 @@ TEST_P(GenkeyDrawTest, ManyProcessesOnOneSequenceDrawEveryKeyOnce) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   constexpr int kClients = 6;
   constexpr int kKeys = 40;
-  std::vector<std::unique_ptr<Process>> clients;
-  for (int i = 0; i < kClients; ++i) {
-    clients.push_back(std::make_unique<Process>(
-        Args({"next", "--alias", "Shop", "--mask", "K####", "-n", std::to_string(kKeys)})));
-  }
-  std::multiset<std::string> keys;
-  for (auto& c : clients) {
-    const ProcessResult r = c->Wait();
+  Drawers drawers;
+  for (int i = 0; i < kClients; ++i)
+    drawers.Start({"next", "--alias", "Shop", "--mask", "K####", "-n", std::to_string(kKeys)});
+  for (const ProcessResult& r : drawers.End())
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    for (const std::string& k : Lines(r.out))
-      keys.insert(k);
-  }
   std::multiset<std::string> expected;
   for (int i = 0; i < kClients * kKeys; ++i) {
     std::ostringstream k;
     k << 'K' << std::setw(4) << std::setfill('0') << i;
     expected.insert(k.str());
   }
-  EXPECT_EQ(keys, expected);  // none repeated, none missing
+  EXPECT_EQ(drawers.keys, expected);  // none repeated, none missing
 }
 
 TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
@@ -249,23 +282,14 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   EXPECT_EQ(check.exit_code, 1);
   EXPECT_NE(check.err.find("no unique key on (GenID, Prefix)"), std::string::npos) << check.err;
 
-  constexpr int kClients = 6;
-  constexpr int kKeys = 3;
   for (const char* prefix : {"A", "B", "C"}) {
-    std::vector<std::unique_ptr<Process>> clients;
-    for (int i = 0; i < kClients; ++i) {
-      clients.push_back(std::make_unique<Process>(
-          Args({"next", "--alias", "Shop", "--mask", std::string(prefix) + "###", "-n",
-                std::to_string(kKeys)})));
-    }
-    std::set<std::string> keys;
-    for (auto& c : clients) {
-      const ProcessResult r = c->Wait();
+    Drawers drawers;
+    for (int i = 0; i < 6; ++i)
+      drawers.Start({"next", "--alias", "Shop", "--mask", std::string(prefix) + "###", "-n", "3"});
+    for (const ProcessResult& r : drawers.End())
       EXPECT_EQ(r.exit_code, 0) << r.err;
-      for (const std::string& k : Lines(r.out))
-        keys.insert(k);
-    }
-    EXPECT_EQ(keys.size(), static_cast<std::size_t>(kClients * kKeys)) << prefix;
+    EXPECT_EQ(drawers.keys.size(), 18U) << prefix;
+    EXPECT_TRUE(drawers.Distinct()) << prefix;
   }
   // A header and one row per sequence.
   EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 4U);
@@ -322,19 +346,14 @@ TEST_P(GenkeyDrawTest, AClientKilledHoldingTheLockDoesNotStopTheOthers) {
 
   // The survivors, of both lock modes, break the dead client's lock and go on, repeating
   // nothing.
-  std::vector<std::unique_ptr<Process>> others;
-  for (const char* lock : {"fields", "transaction", "transaction"}) {
-    others.push_back(std::make_unique<Process>(
-        Args({"next", "--alias", "Shop", "--mask", "#####", "-n", "20", "--lock", lock})));
-  }
-  for (auto& o : others) {
-    const ProcessResult r = o->Wait();
+  Drawers others;
+  for (const char* lock : {"fields", "transaction", "transaction"})
+    others.Start({"next", "--alias", "Shop", "--mask", "#####", "-n", "20", "--lock", lock});
+  for (const ProcessResult& r : others.End())
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    const std::vector<std::string> keys = Lines(r.out);
-    EXPECT_EQ(keys.size(), 20U);
-    for (const std::string& k : keys)
-      EXPECT_TRUE(drawn.insert(k).second) << "drawn twice: " << k;
-  }
+  EXPECT_EQ(others.keys.size(), 60U);
+  for (const std::string& k : others.keys)
+    EXPECT_TRUE(drawn.insert(k).second) << "drawn twice: " << k;
 }
 
 // Shells of both lock modes, with and without a cache, on a digits-only sequence (a
@@ -355,8 +374,8 @@ TEST_P(GenkeyDrawTest, ShellsDrivenAtRandomAndKilledNeverRepeatAKey) {
   const auto start = [&](std::size_t i) {
     const char* lock = random() % 2 == 0 ? "transaction" : "fields";
     const std::string cache = std::to_string(std::vector<int>{0, 0, 3, 7}[random() % 4]);
-    return Shell{std::make_unique<Process>(Args({"shell", "--alias", "Shop", "--mask",
-                                                 masks[i % 2], "--lock", lock, "--cache", cache})),
+    return Shell{std::make_unique<Process>(Args({"shell", "--alias", "Shop", "--mask", masks[i % 2],
+                                                 "--lock", lock, "--cache", cache})),
                  {}};
   };
   // The rows exist before any cache reserves: undoing the first key of a new sequence's
@@ -569,7 +588,8 @@ TEST_F(GenkeySqliteTest, ReadOnlyTableIsRefused) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   ASSERT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "##"}).out, "00\n");
   // Another user may read the table and its folder but not write them.
-  fs::permissions(dir.Path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(dir.Path(), fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);
   fs::permissions(dir / "shop", fs::perms::others_read | fs::perms::others_exec,
                   fs::perm_options::add);
   fs::permissions(dir / "aliases", fs::perms::others_read, fs::perm_options::add);
@@ -587,35 +607,23 @@ TEST_P(GenkeyDrawTest, AServerRestartIsAPauseAndNoKeyRepeats) {
   const char* restart = std::getenv("TGEN_PG_RESTART");
   if (pg_uri.empty() || restart == nullptr) GTEST_SKIP() << "needs the PostgreSQL server";
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
-  std::vector<std::unique_ptr<Process>> clients;
-  for (int i = 0; i < 3; ++i) {
-    clients.push_back(std::make_unique<Process>(
-        Args({"next", "--alias", "Shop", "--mask", "R#####", "-n", "100000"})));
-  }
-  // All drawing (a loaded machine may take a while to start three clients).
-  for (auto& c : clients)
-    ASSERT_TRUE(c->ReadLine(std::chrono::seconds(60)).has_value());
+  Drawers drawers;
+  for (int i = 0; i < 3; ++i)
+    drawers.Start({"next", "--alias", "Shop", "--mask", "R#####", "-n", "100000"});
+  ASSERT_TRUE(drawers.AllDrawing());
   ASSERT_EQ(std::system((std::string(restart) + " >/dev/null 2>&1 </dev/null").c_str()), 0);
   // A restart within MaxWait is a pause: every client draws on afterwards.
-  std::multiset<std::string> keys;
-  for (auto& c : clients) {
-    for (int i = 0; i < 2000; ++i) {
-      const std::optional<std::string> key = c->ReadLine(std::chrono::seconds(30));
-      if (!key) break;
-      keys.insert(*key);
-    }
-    c->Kill(SIGTERM);
-    const ProcessResult r = c->Wait();
-    for (const std::string& k : Lines(r.out))
-      keys.insert(k);
-    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  for (std::size_t i = 0; i < drawers.Size(); ++i) {
+    int drawn = 0;
+    EXPECT_TRUE(drawers.DrawUntil(i, [&](const std::string&) { return ++drawn == 2000; }));
   }
+  for (const ProcessResult& r : drawers.End(SIGTERM))
+    EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
   const ProcessResult after = Genkey({"next", "--alias", "Shop", "--mask", "R#####", "-n", "5"});
   EXPECT_EQ(after.exit_code, 0) << after.err;
   for (const std::string& k : Lines(after.out))
-    keys.insert(k);
-  EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size())
-      << "a key was handed out twice";
+    drawers.keys.insert(k);
+  EXPECT_TRUE(drawers.Distinct()) << "a key was handed out twice";
 }
 
 // Sequences move in whole: a file is checked and written in one commit or refused, a killed
