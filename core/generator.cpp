@@ -111,6 +111,9 @@ const TPropList& TGenerator::ClassProperties() {
           EnumProperty<TGenerator>("LockMode", "TLockMode", {"lmRowFields", "lmTransaction"},
                                    &TGenerator::LockMode, &TGenerator::SetLockMode,
                                    TLockMode::lmRowFields),
+          EnumProperty<TGenerator>(
+              "CheckMethod", "TCheckMethod", {"cmNone", "cmLuhn", "cmMod97", "cmMod37", "cmDamm"},
+              &TGenerator::CheckMethod, &TGenerator::SetCheckMethod, TCheckMethod::cmNone),
           EventProperty("GetUserPrefixes", "TGenProcEvent", &TGenerator::GetUserPrefixes),
           EventProperty("OnOverFlowMask", "TGOverFlowEvent", &TGenerator::OnOverFlowMask),
           EventProperty("OnNewRecord", "TOnNewRecord", &TGenerator::OnNewRecord),
@@ -125,6 +128,20 @@ void RegisterGeneratorClasses() {
 
 // ---------------------------------------------------------------------------------------------
 // Property setters
+
+void TGenerator::SetCheckMethod(TCheckMethod Value) {
+  if (const std::string why = CheckProblem(Value); !why.empty())
+    throw Exception("Can not check the keys of the mask '" + Mask() + "': " + why,
+                    TErrorKind::kBadInput);
+  check_method_ = Value;
+}
+
+std::string TGenerator::CheckProblem(TCheckMethod method) const {
+  const std::size_t length = static_cast<std::size_t>(FGenMask->Count()) + CheckLength(method);
+  if (CheckLength(method) == 0 || length <= 100) return {};
+  return "its keys with their check would be " + std::to_string(length) +
+         " characters long, and a key holds at most 100";
+}
 
 void TGenerator::SetMaxWait(std::int32_t Value) {
   if (Value < 0) throw Exception("MaxWait must not be negative", TErrorKind::kBadInput);

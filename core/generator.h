@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/checkchar.h"
 #include "core/genmask.h"
 #include "core/gentable.h"
 #include "platform/base/tmstring.h"
@@ -113,6 +114,11 @@ class TGenerator : public TComponent {
   // How the row is guarded while a key is drawn or undone; lmRowFields by default.
   [[nodiscard]] TLockMode LockMode() const { return lock_mode_; }
   void SetLockMode(TLockMode Value) { lock_mode_ = Value; }
+  // The check characters appended to every key handed out (core/checkchar.h); they are not
+  // stored in the row, so clients that know no check draw from the same sequence. Exception
+  // (kBadInput) when the mask's keys with them would pass 100 characters.
+  [[nodiscard]] TCheckMethod CheckMethod() const { return check_method_; }
+  void SetCheckMethod(TCheckMethod Value);
 
   // --- Events (Sender is the generator) -----------------------------------------------------
 
@@ -249,6 +255,8 @@ class TGenerator : public TComponent {
   // The key handed out for the engine's value as it stands: every key that leaves the
   // generator, drawn, reserved, undone or told to OnUndoFailed, is made here.
   [[nodiscard]] TmString MakeKey() const;
+  // Why keys of this mask cannot carry the check of `method`; empty when they can.
+  [[nodiscard]] std::string CheckProblem(TCheckMethod method) const;
   // Generator with a cache: the next reserved key, reserving when there is none.
   TmString FromCache();
   // Undo with a cache.
@@ -312,6 +320,7 @@ class TGenerator : public TComponent {
   std::int32_t max_wait_ = 30;
   std::chrono::nanoseconds wait_round_;
   TLockMode lock_mode_ = TLockMode::lmRowFields;
+  TCheckMethod check_method_ = TCheckMethod::cmNone;
   int batch_size_ = 1;                    // keys the draw under way hands out
   std::vector<TmString> batch_keys_;      // and the keys it stepped through,
   std::vector<TmString> batch_suffixes_;  // with their suffixes

@@ -1,11 +1,12 @@
 // A random tester of the generator against a model of what it may hand out.
 //
-// Three generators, each of either lock mode and its own cache size, share one table of the
-// memory store. A run is a random list of steps: draws, batches, undos, prefix changes, caches
-// given back (a generator replaced), imports that move a sequence on (with a draw between the
-// plan and the write), rows left held by a dead client, the clock moved past the stale limit,
-// and store failures (an edit refused, a post failed, a commit lost, a new row refused). After
-// every step the model checks what the promise of unique keys means:
+// Three generators, each of either lock mode, its own cache size and its own check method
+// (keys compared without their check characters), share one table of the memory store. A run is a
+// random list of steps: draws, batches, undos, prefix changes, caches given back (a generator
+// replaced), imports that move a sequence on (with a draw between the plan and the write), rows
+// left held by a dead client, the clock moved past the stale limit, and store failures (an edit
+// refused, a post failed, a commit lost, a new row refused). After every step the model checks what
+// the promise of unique keys means:
 //   - no key is held twice: a key handed out is held until an undo that succeeded hands it
 //     back, unless its sequence restarted since;
 //   - one call never hands one key out twice, nor does one reservation of a cache;
@@ -79,12 +80,16 @@ struct Config {
   int mask = 0;
   bool stop_at_end = false;  // an overflow fails the draw instead of restarting the sequence
   std::vector<std::pair<bool, int>> clients;  // lmTransaction?, CacheSize
+  std::vector<int> checks;                    // each client's TCheckMethod
 };
 
 void showValue(const Config& c, std::ostream& os) {
   os << "mask " << c.mask << (c.stop_at_end ? ", stop at end" : ", restart") << ", clients";
   for (const auto& [transaction, cache] : c.clients)
     os << " (" << (transaction ? "transaction" : "fields") << ", cache " << cache << ")";
+  os << ", checks";
+  for (const int check : c.checks)
+    os << " " << check;
 }
 
 struct MaskCase {
@@ -203,6 +208,7 @@ class Run {
     const auto& [transaction, cache] = config_.clients.at(static_cast<std::size_t>(i));
     g->SetLockMode(transaction ? TLockMode::lmTransaction : TLockMode::lmRowFields);
     g->SetCacheSize(cache);
+    g->SetCheckMethod(static_cast<TCheckMethod>(config_.checks.at(static_cast<std::size_t>(i))));
     g->GetUserPrefixes = [&c](TObject*, TmString& preff) { preff = c.proc; };
     g->OnUndoFailed = [&c](TObject*, TmString) { c.undo_failed = true; };
     g->OnOverFlowMask = [this](TObject* sender, TmString) {
@@ -258,7 +264,8 @@ class Run {
     if (cached) round = c.reservation_round;
     std::set<std::string> in_call;
     for (const TmString& k : keys) {
-      const std::string key = k.str();
+      RC_ASSERT(VerifyCheck(c.g->CheckMethod(), k.str()));
+      const std::string key = k.str().substr(0, static_cast<std::size_t>(order_.Count()));
       if (trace_) std::fprintf(stderr, "    %s\n", key.c_str());
       RC_ASSERT(in_call.insert(key).second);  // one call, one key once
       // GeneratorTypes keep sequences of equal keys apart.
@@ -478,10 +485,11 @@ rc::Gen<Config> AnyConfig() {
   return rc::gen::build<Config>(
       rc::gen::set(&Config::mask, rc::gen::inRange<int>(0, std::size(kMasks))),
       rc::gen::set(&Config::stop_at_end, rc::gen::arbitrary<bool>()),
-      rc::gen::set(&Config::clients,
-                   rc::gen::container<std::vector<std::pair<bool, int>>>(
-                       kClients, rc::gen::pair(rc::gen::arbitrary<bool>(),
-                                               rc::gen::element(0, 1, 2, 3, 5)))));
+      rc::gen::set(&Config::clients, rc::gen::container<std::vector<std::pair<bool, int>>>(
+                                         kClients, rc::gen::pair(rc::gen::arbitrary<bool>(),
+                                                                 rc::gen::element(0, 1, 2, 3, 5)))),
+      rc::gen::set(&Config::checks,
+                   rc::gen::container<std::vector<int>>(kClients, rc::gen::inRange(0, 5))));
 }
 
 RC_GTEST_PROP(GeneratorModel, NoKeyIsHeldTwice, ()) {

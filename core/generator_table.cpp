@@ -326,7 +326,9 @@ void TGenerator::StepBatch(bool from_current) {
 }
 
 TmString TGenerator::MakeKey() const {
-  return FGenMask->GetMskValue();
+  const TmString value = FGenMask->GetMskValue();
+  if (check_method_ == TCheckMethod::cmNone) return value;
+  return TmString(value.str() + CheckCharacters(check_method_, value.view()));
 }
 
 TGenerator::Position TGenerator::SavePosition() const {
@@ -354,7 +356,9 @@ void TGenerator::Draw() {
     }
     return;
   }
-  if (const std::string why = FGenMask->DrawProblem(); !why.empty())
+  std::string why = FGenMask->DrawProblem();
+  if (why.empty()) why = CheckProblem(check_method_);  // the mask changed since the method
+  if (!why.empty())
     throw Exception("Can not draw from the mask '" + Mask() + "': " + why, TErrorKind::kBadInput);
   CheckFits(genfield::Prefix, FPrefix);
   CheckFits(genfield::Suffix, FSuffix);

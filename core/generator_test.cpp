@@ -204,6 +204,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   g->SetGeneratorType(3);
   g->SetLockMode(TLockMode::lmTransaction);
   g->SetCacheSize(50);
+  g->SetCheckMethod(TCheckMethod::cmMod97);
   g->GetUserPrefixes = std::any_cast<TGenProcEvent>(*module.FindMethod("Prefixes"));
   g->OnUndoFailed = std::any_cast<TGOverFlowEvent>(*module.FindMethod("Overflow"));
   g->SetDataBaseName("");
@@ -223,6 +224,7 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
             "    GeneratorType = 3\n"
             "    CacheSize = 50\n"
             "    LockMode = lmTransaction\n"
+            "    CheckMethod = cmMod97\n"
             "    GetUserPrefixes = Prefixes\n"
             "    OnUndoFailed = Overflow\n"
             "    DataBaseName = ''\n"

@@ -241,6 +241,19 @@ TEST_F(GenkeyPairTest, ClientsDrawOnThroughAPromotionByHand) {
   EXPECT_TRUE(drawers.Distinct()) << "a key was handed out twice";
 }
 
+// Keys drawn with a check carry it, and genkey verify takes them; the row holds no check.
+TEST_F(GenkeySqliteTest, KeysCarryTheirCheck) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  const ProcessResult r =
+      Genkey({"next", "--alias", "Shop", "--mask", "C-##-", "--check", "mod97", "-n", "2"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> keys = Lines(r.out);
+  ASSERT_EQ(keys.size(), 2U);
+  EXPECT_EQ(keys[1].substr(0, 5), "C-01-");
+  EXPECT_EQ(Genkey({"verify", "--check", "mod97", keys[0], keys[1]}).exit_code, 0);
+  EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "C-##-"}).out, "C-02-\n");
+}
+
 TEST_F(GenkeySqliteTest, FirstRunCreatesTheDefaultTable) {
   const ProcessResult r = Genkey({"next", "--mask", "INV-####", "-n", "3"});
   EXPECT_EQ(r.exit_code, 0) << r.err;

@@ -87,6 +87,15 @@ TEST(GenkeyCheck, ExitStatusTellsWhetherEveryValueWasKept) {
             "mask ok: 5 elements, 2 counting places, start 05; first value INV05\n");
 }
 
+TEST(GenkeyVerify, SaysOfEachKeyWhetherItsCheckIsRight) {
+  auto r = Genkey({"verify", "--check", "luhn", "79927398713", "79927398710"});
+  EXPECT_EQ(r.out, "79927398713 ok\n79927398710 bad\n");
+  EXPECT_EQ(r.exit_code, 1);
+  r = Genkey({"verify", "--check", "mod37", "A12425GABC1234002M", "a12425gabc1234002m"});
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(Genkey({"verify", "--check", "crc", "1"}).exit_code, 2);
+}
+
 TEST(Genkey, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{},

@@ -8,7 +8,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "core/checkchar.h"
 #include "core/gentable.h"
 
 namespace tgen::genkey {
@@ -88,6 +90,7 @@ struct DrawOptions {
   std::string lock = "transaction";  // or "fields": the generator's LockMode
   std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
   std::string on_overflow = "stop";  // past the end: "stop" (fail) or "restart"
+  std::string check = "none";        // the check characters appended: luhn, mod97, mod37, damm
 };
 
 // Draws `count` keys with one generator, one a line.
@@ -120,7 +123,22 @@ struct FormOptions {
   std::optional<std::string> lock;         // "transaction" or "fields"; else the form's LockMode
   std::optional<std::string> proc;         // the text of the '@' places
   std::optional<std::string> on_overflow;  // else the sequence restarts, as a form's does
+  std::optional<std::string> check;        // else the form's CheckMethod
 };
+
+// The check methods by their names on the command line.
+inline constexpr std::array<const char*, 5> kCheckNames = {"none", "luhn", "mod97", "mod37",
+                                                           "damm"};
+// The method named `name`, one of kCheckNames.
+TCheckMethod CheckMethodOf(const std::string& name);
+
+struct VerifyOptions {
+  std::string check;
+  std::vector<std::string> keys;
+};
+
+// Prints "KEY ok" or "KEY bad" a line; succeeds when every key is ok.
+int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err);
 
 // A generator read from a stored form file.
 int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std::ostream& err);

@@ -223,6 +223,12 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   g->SetLockMode(LockModeOf(o.lock));
   g->SetMaxWait(o.max_wait);
   g->SetCacheSize(o.cache);
+  try {
+    g->SetCheckMethod(CheckMethodOf(o.check));
+  } catch (const Exception& e) {
+    err << "genkey: " << e.Message() << '\n';
+    return nullptr;
+  }
   g->SetDataBaseName(o.store.alias);
   g->SetTableName(o.store.table);
   if (const std::string why = DrawRefusal(*g, o.proc); !why.empty()) {
@@ -309,6 +315,7 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     TGenerator* g = FindGenerator(*root, options.component, err);
     if (g == nullptr) return kFailure;
     if (options.lock) g->SetLockMode(LockModeOf(*options.lock));
+    if (options.check) g->SetCheckMethod(CheckMethodOf(*options.check));
     if (options.action == "show") {
       Show(*g, out);
       return kOk;

@@ -16,6 +16,7 @@ using tgen::genkey::FormOptions;
 using tgen::genkey::PreviewOptions;
 using tgen::genkey::StoreOptions;
 using tgen::genkey::TableOptions;
+using tgen::genkey::VerifyOptions;
 
 constexpr const char* kLockHelp =
     "How the sequence's row is guarded: 'transaction' (one store transaction and one commit a "
@@ -25,6 +26,15 @@ constexpr const char* kLockHelp =
 constexpr const char* kOverflowHelp =
     "Past the end of the sequence: 'stop' fails the draw and names the sequence's last key; "
     "'restart' starts it again from its start value, handing out its keys again";
+
+constexpr const char* kCheckHelp =
+    "Check characters appended to every key: 'luhn' or 'damm' (a digit), 'mod97' (two digits, "
+    "ISO 7064 MOD 97-10) or 'mod37' (a digit or letter, ISO 7064 MOD 37-36), over the key's "
+    "letters and digits; not stored, so clients without one draw from the same sequence";
+
+std::vector<std::string> CheckNames() {
+  return {tgen::genkey::kCheckNames.begin(), tgen::genkey::kCheckNames.end()};
+}
 
 void AddStoreOptions(CLI::App* cmd, StoreOptions& o) {
   cmd->add_option("-a,--alias", o.alias, "Alias of the generator table's store")
@@ -48,6 +58,9 @@ void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
       ->capture_default_str();
   cmd->add_option("--on-overflow", o.on_overflow, kOverflowHelp)
       ->check(CLI::IsMember({"stop", "restart"}))
+      ->capture_default_str();
+  cmd->add_option("--check", o.check, kCheckHelp)
+      ->check(CLI::IsMember(CheckNames()))
       ->capture_default_str();
 }
 
@@ -76,6 +89,14 @@ CLI::App* AddCheck(CLI::App& app, CheckOptions& o) {
   cmd->add_option("-m,--mask", o.mask, "The mask")->required();
   cmd->add_option("-s,--start", o.start, "Start value to check");
   cmd->add_option("-e,--end", o.end, "End value to check");
+  return cmd;
+}
+
+CLI::App* AddVerify(CLI::App& app, VerifyOptions& o) {
+  CLI::App* cmd = app.add_subcommand(
+      "verify", "Check keys against their check characters; exit 1 if any is bad");
+  cmd->add_option("--check", o.check, kCheckHelp)->check(CLI::IsMember(CheckNames()))->required();
+  cmd->add_option("KEY", o.keys, "Keys with their check characters")->required();
   return cmd;
 }
 
@@ -197,6 +218,8 @@ CLI::App* AddForm(CLI::App& app, FormOptions& o) {
   form->add_option("-l,--lock", o.lock, std::string(kLockHelp) + "; default: the form's LockMode")
       ->check(CLI::IsMember({"transaction", "fields"}));
   form->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
+  form->add_option("--check", o.check, std::string(kCheckHelp) + "; default: the form's")
+      ->check(CLI::IsMember(CheckNames()));
   form->add_option("--on-overflow", o.on_overflow,
                    std::string(kOverflowHelp) + "; default: restart, as the component does")
       ->check(CLI::IsMember({"stop", "restart"}));
@@ -222,6 +245,7 @@ int Main(int argc, char** argv) {
   TableOptions table;
   StoreOptions store;
   FormOptions form;
+  VerifyOptions verify;
   // Every sub-command, in the order the help lists them; nothing else knows the list.
   const std::vector<Command> commands = {
       {[&](CLI::App& a) { return AddNext(a, draw); },
@@ -232,6 +256,8 @@ int Main(int argc, char** argv) {
        [&] { return RunPreview(preview, std::cout, std::cerr); }},
       {[&](CLI::App& a) { return AddCheck(a, check); },
        [&] { return RunCheck(check, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddVerify(a, verify); },
+       [&] { return RunVerify(verify, std::cout, std::cerr); }},
       {[&](CLI::App& a) { return AddTable(a, table); },
        [&] { return RunTable(table, std::cout, std::cerr); }},
       {[](CLI::App& a) {

@@ -7,6 +7,26 @@
 
 namespace tgen::genkey {
 
+TCheckMethod CheckMethodOf(const std::string& name) {
+  for (std::size_t i = 0; i < kCheckNames.size(); ++i) {
+    if (name == kCheckNames.at(i)) return static_cast<TCheckMethod>(i);
+  }
+  throw Exception("unknown check method '" + name + "'", TErrorKind::kBadInput);
+}
+
+int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
+  return Guarded(err, [&] {
+    const TCheckMethod method = CheckMethodOf(options.check);
+    bool all = true;
+    for (const std::string& key : options.keys) {
+      const bool ok = VerifyCheck(method, key);
+      out << key << (ok ? " ok\n" : " bad\n");
+      all = all && ok;
+    }
+    return all ? kOk : kFailure;
+  });
+}
+
 namespace {
 
 // Parses the mask; prints the parser's message and returns false when it does not parse.
