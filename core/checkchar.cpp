@@ -115,6 +115,28 @@ std::string CheckCharacters(TCheckMethod method, std::string_view key) {
   }
 }
 
+std::string CreditorReference(std::string_view key, bool grouped) {
+  const std::string values = Values(key);
+  if (values.empty() || values.size() > 21) {
+    throw Exception("a creditor reference holds 1 to 21 letters and digits; the key '" +
+                        std::string(key) + "' has " + std::to_string(values.size()),
+                    TErrorKind::kBadInput);
+  }
+  std::string reference;
+  for (const char v : values)
+    reference += static_cast<char>(v < 10 ? '0' + v : 'A' + v - 10);
+  // MOD 97-10 over the reference, then "RF00" (R = 27, F = 15).
+  const std::string check = Mod97(Digits(values) + "2715");
+  std::string whole = "RF" + check + reference;
+  if (!grouped) return whole;
+  std::string spaced;
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && i % 4 == 0) spaced += ' ';
+    spaced += whole[i];
+  }
+  return spaced;
+}
+
 bool VerifyCheck(TCheckMethod method, std::string_view checked) {
   const std::size_t n = CheckLength(method);
   if (checked.size() < n) return false;

@@ -27,4 +27,10 @@ std::string CheckCharacters(TCheckMethod method, std::string_view key);
 // short to hold them, or holds a letter a check cannot cover.
 bool VerifyCheck(TCheckMethod method, std::string_view checked);
 
+// The creditor reference of ISO 11649 made from `key`: "RF", two check digits (MOD 97-10 over
+// the reference followed by "RF00") and the key's letters and digits, letters in capitals.
+// `grouped`: in groups of four, separated by blanks, as printed on a payment slip. Exception
+// (kBadInput) when the key has no letter or digit, more than 21, or a letter outside A-Z.
+std::string CreditorReference(std::string_view key, bool grouped = false);
+
 }  // namespace tgen

@@ -47,6 +47,17 @@ TEST(CheckCharacters, KnownVectorsAndTheReadingOfLetters) {
                            "1"));  // cannot be checked
 }
 
+TEST(CreditorReference, MadeFromTheKeysLettersAndDigits) {
+  EXPECT_EQ(CreditorReference("539007547034"), "RF18539007547034");
+  EXPECT_EQ(CreditorReference("539007547034", true), "RF18 5390 0754 7034");
+  EXPECT_EQ(CreditorReference("inv-2026/0017"), CreditorReference("INV20260017"));
+  for (const std::string& bad : std::vector<std::string>{"", "--", std::string(22, '1'), "\xC0-1"})
+    EXPECT_THROW(static_cast<void>(CreditorReference(bad)), Exception) << bad;
+  // A reference checks itself: MOD 97-10 over it, "RF" and its digits moved to the end, is 1.
+  const std::string ref = CreditorReference("INV20260017");
+  EXPECT_TRUE(VerifyCheck(TCheckMethod::cmMod97, ref.substr(4) + "RF" + ref.substr(2, 2)));
+}
+
 // Every change of one character, and every swap of two neighbours that changes the key, is
 // caught by MOD 97-10, MOD 37-36 and Damm; Luhn misses only the swap of 0 and 9.
 TEST(CheckCharacters, TypingErrorsAreCaught) {

@@ -96,6 +96,16 @@ TEST(GenkeyVerify, SaysOfEachKeyWhetherItsCheckIsRight) {
   EXPECT_EQ(Genkey({"verify", "--check", "crc", "1"}).exit_code, 2);
 }
 
+TEST(GenkeyReference, PrintsTheCreditorReferenceOfEachKey) {
+  auto r = Genkey({"reference", "539007547034", "INV-2026-0017"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 17), "RF18539007547034\n");
+  EXPECT_EQ(Genkey({"reference", "--grouped", "539007547034"}).out, "RF18 5390 0754 7034\n");
+  r = Genkey({"reference", std::string(22, '7')});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("1 to 21 letters and digits"), std::string::npos) << r.err;
+}
+
 TEST(Genkey, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{},

@@ -140,6 +140,14 @@ struct VerifyOptions {
 // Prints "KEY ok" or "KEY bad" a line; succeeds when every key is ok.
 int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err);
 
+struct ReferenceOptions {
+  bool grouped = false;
+  std::vector<std::string> keys;
+};
+
+// Prints the ISO 11649 creditor reference of each key, a line each.
+int RunReference(const ReferenceOptions& options, std::ostream& out, std::ostream& err);
+
 // A generator read from a stored form file.
 int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std::ostream& err);
 

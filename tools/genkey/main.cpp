@@ -14,6 +14,7 @@ using tgen::genkey::CheckOptions;
 using tgen::genkey::DrawOptions;
 using tgen::genkey::FormOptions;
 using tgen::genkey::PreviewOptions;
+using tgen::genkey::ReferenceOptions;
 using tgen::genkey::StoreOptions;
 using tgen::genkey::TableOptions;
 using tgen::genkey::VerifyOptions;
@@ -89,6 +90,14 @@ CLI::App* AddCheck(CLI::App& app, CheckOptions& o) {
   cmd->add_option("-m,--mask", o.mask, "The mask")->required();
   cmd->add_option("-s,--start", o.start, "Start value to check");
   cmd->add_option("-e,--end", o.end, "End value to check");
+  return cmd;
+}
+
+CLI::App* AddReference(CLI::App& app, ReferenceOptions& o) {
+  CLI::App* cmd = app.add_subcommand(
+      "reference", "Print the creditor reference (ISO 11649, RF...) made from each key");
+  cmd->add_flag("-g,--grouped", o.grouped, "In groups of four, as on a payment slip");
+  cmd->add_option("KEY", o.keys, "Keys: their letters and digits, at most 21")->required();
   return cmd;
 }
 
@@ -246,6 +255,7 @@ int Main(int argc, char** argv) {
   StoreOptions store;
   FormOptions form;
   VerifyOptions verify;
+  ReferenceOptions reference;
   // Every sub-command, in the order the help lists them; nothing else knows the list.
   const std::vector<Command> commands = {
       {[&](CLI::App& a) { return AddNext(a, draw); },
@@ -258,6 +268,8 @@ int Main(int argc, char** argv) {
        [&] { return RunCheck(check, std::cout, std::cerr); }},
       {[&](CLI::App& a) { return AddVerify(a, verify); },
        [&] { return RunVerify(verify, std::cout, std::cerr); }},
+      {[&](CLI::App& a) { return AddReference(a, reference); },
+       [&] { return RunReference(reference, std::cout, std::cerr); }},
       {[&](CLI::App& a) { return AddTable(a, table); },
        [&] { return RunTable(table, std::cout, std::cerr); }},
       {[](CLI::App& a) {

@@ -27,6 +27,14 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
   });
 }
 
+int RunReference(const ReferenceOptions& options, std::ostream& out, std::ostream& err) {
+  return Guarded(err, [&] {
+    for (const std::string& key : options.keys)
+      out << CreditorReference(key, options.grouped) << '\n';
+    return kOk;
+  });
+}
+
 namespace {
 
 // Parses the mask; prints the parser's message and returns false when it does not parse.
