@@ -100,15 +100,16 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
 
 struct TableOptions {
   StoreOptions store;
-  std::string action;  // create, check, list, show, unlock, export, import
+  std::string action;  // create, check, list, show, unlock, set, export, import
   std::int32_t type = 0;
   std::string prefix;
   std::string format;  // export and import: csv, json or paradox
   std::string file;    // export: the output (empty: standard output); import: the input
   bool dry_run = false;
   bool replace = false;
-  bool backwards = false;  // import: a replaced sequence may move back
-  std::string mask;        // import: tells the order of suffixes
+  bool backwards = false;  // import and set: a sequence may move back
+  std::string mask;        // import and set: tells the order of suffixes
+  std::string next;        // set: the suffix the next draw hands out
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);

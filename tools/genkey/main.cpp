@@ -172,6 +172,18 @@ CLI::App* AddTable(CLI::App& app, TableOptions& o) {
     }
     cmd->callback([&o, name = std::string(a.name)] { o.action = name; });
   }
+  CLI::App* set = table->add_subcommand(
+      "set",
+      "Make the next draw of a sequence hand out a given suffix (its row is made if need be)");
+  AddStoreOptions(set, o.store);
+  set->add_option("--type", o.type, "GenID of the row")->capture_default_str();
+  set->add_option("--prefix", o.prefix, "Prefix of the row")->required();
+  set->add_option("--mask", o.mask, "The sequence's mask, which orders its suffixes")->required();
+  set->add_option("--next", o.next, "The suffix the next draw hands out")->required();
+  set->add_flag("--backwards", o.backwards,
+                "Move the sequence back behind the suffix the row holds (keys handed out "
+                "already are then handed out again)");
+  set->callback([&o] { o.action = "set"; });
   CLI::App* out = table->add_subcommand("export", "Write every row of the table to a file");
   AddStoreOptions(out, o.store);
   out->add_option("-f,--format", o.format, "The file's format")

@@ -9,6 +9,7 @@
 #include "core/generator.h"
 #include "core/paradox.h"
 #include "core/rowlock.h"
+#include "core/timestamp.h"
 #include "core/transfer.h"
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
@@ -56,6 +57,68 @@ bool LocateRow(TTable& table, const TableOptions& o, std::ostream& err) {
   if (table.Locate(genfield::KeyFields, {static_cast<double>(o.type), o.prefix})) return true;
   err << "genkey: no row for GenID " << o.type << " and prefix '" << o.prefix << "'\n";
   return false;
+}
+
+// genkey table set: the next draw of the sequence hands out `o.next`. The row is written
+// under the store's lock with the value before it (by the mask), a new stamp (so that no
+// client's undo steps back over it) and made free; a missing row is made.
+int SetNext(const TableOptions& o, std::ostream& out, std::ostream& err) {
+  TGenMask mask;
+  mask.ScanMask(o.mask);
+  if (!mask.Fits(o.next)) {
+    err << "genkey: '" << o.next << "' is no suffix of the mask '" << o.mask << "'\n";
+    return kFailure;
+  }
+  bool first = false;
+  mask.OnUnderFlow = [&first](TObject*, TmString) { first = true; };
+  mask.SetSuffix(o.next);
+  mask.Decrement();
+  if (first) {
+    err << "genkey: '" << o.next << "' is the first value of the mask: nothing comes before it "
+        << "to store (a new sequence starts there by itself)\n";
+    return kFailure;
+  }
+  const std::string before = mask.GetSuffix().str();
+  const std::unique_ptr<TTable> table = OpenTable(o.store);
+  if (const std::string problems = GeneratorTableProblems(*table); !problems.empty())
+    throw Exception("Bad table format: " + problems, TErrorKind::kBadInput);
+  const std::string stamp = GetTimeStamp();
+  const TEditGuard edit(*table);
+  if (!table->Locate(genfield::KeyFields, {static_cast<double>(o.type), o.prefix})) {
+    table->Insert();
+    table->FieldByName(genfield::GenID).SetAsFloat(o.type);
+    table->FieldByName(genfield::Prefix).SetAsString(o.prefix);
+    table->FieldByName(genfield::Suffix).SetAsString(before);
+    rowlock::WriteFree(*table, stamp, stamp);
+    table->Post();
+    out << "made the row of GenID " << o.type << " prefix '" << o.prefix
+        << "': the next key ends in " << o.next << '\n';
+    return kOk;
+  }
+  table->Edit();
+  if (rowlock::Held(*table, true)) {
+    err << "genkey: the row is held by " << table->FieldByName(genfield::Who).FetchedAsString()
+        << "; try again once it is free (or unlock it if its holder died)\n";
+    return kFailure;
+  }
+  const std::string stored = table->FieldByName(genfield::Suffix).FetchedAsString();
+  const std::optional<int> order = mask.CompareSuffixes(stored, before);
+  if (!order) {
+    err << "genkey: the row holds '" << stored << "', which does not fit the mask '" << o.mask
+        << "'\n";
+    return kFailure;
+  }
+  if (*order > 0 && !o.backwards) {
+    err << "genkey: the row holds '" << stored << "': the next key would move back behind keys "
+        << "handed out already (--backwards does it anyway)\n";
+    return kFailure;
+  }
+  table->FieldByName(genfield::Suffix).SetAsString(before);
+  rowlock::WriteFree(*table, stamp, stamp);
+  table->Post();
+  out << "set GenID " << o.type << " prefix '" << o.prefix << "': the row held " << stored
+      << ", now " << before << "; the next key ends in " << o.next << '\n';
+  return kOk;
 }
 
 int Export(const TableOptions& o, std::ostream& out) {
@@ -181,6 +244,7 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
   return Guarded(err, [&]() -> int {
     if (o.action == "export") return Export(o, out);
     if (o.action == "import") return Import(o, out, err);
+    if (o.action == "set") return SetNext(o, out, err);
     if (o.action == "create") {
       CreateGeneratorTable(o.store.alias, o.store.table);
       out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
