@@ -114,6 +114,10 @@ const TPropList& TGenerator::ClassProperties() {
           EnumProperty<TGenerator>(
               "CheckMethod", "TCheckMethod", {"cmNone", "cmLuhn", "cmMod97", "cmMod37", "cmDamm"},
               &TGenerator::CheckMethod, &TGenerator::SetCheckMethod, TCheckMethod::cmNone),
+          StringProperty<TGenerator>("PeriodFormat", "string", &TGenerator::PeriodFormat,
+                                     &TGenerator::SetPeriodFormat),
+          IntegerProperty<TGenerator>("FiscalYearStart", &TGenerator::FiscalYearStart,
+                                      &TGenerator::SetFiscalYearStart, 1),
           EventProperty("GetUserPrefixes", "TGenProcEvent", &TGenerator::GetUserPrefixes),
           EventProperty("OnOverFlowMask", "TGOverFlowEvent", &TGenerator::OnOverFlowMask),
           EventProperty("OnNewRecord", "TOnNewRecord", &TGenerator::OnNewRecord),
@@ -141,6 +145,37 @@ std::string TGenerator::CheckProblem(TCheckMethod method) const {
   if (CheckLength(method) == 0 || length <= 100) return {};
   return "its keys with their check would be " + std::to_string(length) +
          " characters long, and a key holds at most 100";
+}
+
+void TGenerator::SetPeriodFormat(const std::string& Value) {
+  if (const std::string why = PeriodProblem(Value); !why.empty())
+    throw Exception("Can not fill the '@' places of the mask '" + Mask() + "': " + why,
+                    TErrorKind::kBadInput);
+  period_format_ = Value;
+}
+
+std::string TGenerator::PeriodProblem(const std::string& format) const {
+  if (format.empty()) return {};
+  int places = 0;
+  for (int k = 0; k < FGenMask->Count(); ++k)
+    places += FGenMask->Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
+  int length = 0;
+  try {
+    length = PeriodLength(format);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  if (length == places) return {};
+  return "the period format '" + format + "' writes " + std::to_string(length) +
+         " character(s), and the mask has " + std::to_string(places) + " '@' place(s)";
+}
+
+void TGenerator::SetFiscalYearStart(std::int32_t Value) {
+  if (Value < 1 || Value > 12) {
+    throw Exception("FiscalYearStart is a month from 1 to 12, not " + std::to_string(Value),
+                    TErrorKind::kBadInput);
+  }
+  fiscal_year_start_ = Value;
 }
 
 void TGenerator::SetMaxWait(std::int32_t Value) {
@@ -227,6 +262,7 @@ void TGenerator::CheckBounds(const char* refusal) {
 // Handlers of the mask engine
 
 void TGenerator::pGetPROC(TObject* /*Sender*/, TmString& Preff) {
+  if (!period_format_.empty()) Preff = FormatPeriod(period_format_, DrawDate(), fiscal_year_start_);
   if (GetUserPrefixes.Assigned()) GetUserPrefixes(this, Preff);
 }
 

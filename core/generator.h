@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "core/checkchar.h"
 #include "core/genmask.h"
 #include "core/gentable.h"
+#include "core/period.h"
 #include "platform/base/tmstring.h"
 #include "platform/model/component.h"
 #include "platform/store/dataset.h"
@@ -119,6 +121,18 @@ class TGenerator : public TComponent {
   // (kBadInput) when the mask's keys with them would pass 100 characters.
   [[nodiscard]] TCheckMethod CheckMethod() const { return check_method_; }
   void SetCheckMethod(TCheckMethod Value);
+  // The '@' places filled from the draw's date (core/period.h), before GetUserPrefixes, which
+  // may still change the text: each period is a sequence of its own. Empty: not filled.
+  // Exception (kBadInput) when the format does not fill the mask's '@' places exactly.
+  [[nodiscard]] const std::string& PeriodFormat() const { return period_format_; }
+  void SetPeriodFormat(const std::string& Value);
+  // The month (1-12) in which fiscal years begin, for the period tokens BB and EE.
+  [[nodiscard]] std::int32_t FiscalYearStart() const { return fiscal_year_start_; }
+  void SetFiscalYearStart(std::int32_t Value);
+  // The date whose period a draw takes: today unless a date is given (the document's date, so
+  // that an invoice dated 31 December and entered on 2 January belongs to the old year).
+  [[nodiscard]] TDate DrawDate() const { return draw_date_.value_or(Today()); }
+  void SetDrawDate(std::optional<TDate> Value) { draw_date_ = Value; }
 
   // --- Events (Sender is the generator) -----------------------------------------------------
 
@@ -257,6 +271,8 @@ class TGenerator : public TComponent {
   [[nodiscard]] TmString MakeKey() const;
   // Why keys of this mask cannot carry the check of `method`; empty when they can.
   [[nodiscard]] std::string CheckProblem(TCheckMethod method) const;
+  // Why `format` cannot fill this mask's '@' places; empty when it can (or is empty).
+  [[nodiscard]] std::string PeriodProblem(const std::string& format) const;
   // Generator with a cache: the next reserved key, reserving when there is none.
   TmString FromCache();
   // Undo with a cache.
@@ -321,6 +337,9 @@ class TGenerator : public TComponent {
   std::chrono::nanoseconds wait_round_;
   TLockMode lock_mode_ = TLockMode::lmRowFields;
   TCheckMethod check_method_ = TCheckMethod::cmNone;
+  std::string period_format_;
+  std::int32_t fiscal_year_start_ = 1;
+  std::optional<TDate> draw_date_;
   int batch_size_ = 1;                    // keys the draw under way hands out
   std::vector<TmString> batch_keys_;      // and the keys it stepped through,
   std::vector<TmString> batch_suffixes_;  // with their suffixes

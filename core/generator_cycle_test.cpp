@@ -442,6 +442,30 @@ TEST_P(LockModeTest, ChecksGoOnEveryKeyAndNeverIntoTheRow) {
   EXPECT_EQ(Rows().size(), 1U);  // nothing stored for it
 }
 
+// The '@' places filled from the draw's date: each year a sequence of its own, the document's
+// date deciding the year; a handler may still change the text; an undo after the year changed
+// steps back the sequence its key came from.
+TEST_P(LockModeTest, PeriodsAreSequencesOfTheirOwn) {
+  auto g = Make("INV-@@@@-##");
+  g->SetPeriodFormat("YYYY");
+  const auto date = [&](int y, unsigned m, unsigned d) {
+    g->SetDrawDate(TDate{std::chrono::year(y), std::chrono::month(m), std::chrono::day(d)});
+  };
+  date(2026, 12, 31);
+  EXPECT_EQ(g->Generator(), "INV-2026-00");
+  EXPECT_EQ(g->Generator(), "INV-2026-01");
+  date(2027, 1, 1);
+  EXPECT_EQ(g->Generator(), "INV-2027-00");
+  date(2026, 12, 30);  // a late invoice of the old year
+  EXPECT_EQ(g->Generator(), "INV-2026-02");
+  date(2027, 1, 2);
+  EXPECT_EQ(g->Undo(), "INV-2026-01");  // the key's own sequence
+  g->GetUserPrefixes = [](TObject*, TmString& p) { p = "X" + p.str().substr(1); };
+  EXPECT_EQ(g->Generator(), "INV-X027-00");
+  EXPECT_THROW(g->SetPeriodFormat("YY"), Exception);  // two characters for four places
+  EXPECT_THROW(g->SetFiscalYearStart(13), Exception);
+}
+
 TEST_F(CycleTest, MaskWithoutCountingPartReturnsTheFreshPrefix) {
   auto g = Make("@-X");
   int calls = 0;

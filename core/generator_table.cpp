@@ -357,7 +357,9 @@ void TGenerator::Draw() {
     return;
   }
   std::string why = FGenMask->DrawProblem();
-  if (why.empty()) why = CheckProblem(check_method_);  // the mask changed since the method
+  // The mask may have changed since the check method or the period format was set.
+  if (why.empty()) why = CheckProblem(check_method_);
+  if (why.empty()) why = PeriodProblem(period_format_);
   if (!why.empty())
     throw Exception("Can not draw from the mask '" + Mask() + "': " + why, TErrorKind::kBadInput);
   CheckFits(genfield::Prefix, FPrefix);

@@ -205,6 +205,8 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
   g->SetLockMode(TLockMode::lmTransaction);
   g->SetCacheSize(50);
   g->SetCheckMethod(TCheckMethod::cmMod97);
+  g->SetPeriodFormat("Q");
+  g->SetFiscalYearStart(4);
   g->GetUserPrefixes = std::any_cast<TGenProcEvent>(*module.FindMethod("Prefixes"));
   g->OnUndoFailed = std::any_cast<TGOverFlowEvent>(*module.FindMethod("Overflow"));
   g->SetDataBaseName("");
@@ -225,6 +227,8 @@ TEST_F(GeneratorFormTest, WritesPropertiesThenAlwaysTheTwoStoredNames) {
             "    CacheSize = 50\n"
             "    LockMode = lmTransaction\n"
             "    CheckMethod = cmMod97\n"
+            "    PeriodFormat = 'Q'\n"
+            "    FiscalYearStart = 4\n"
             "    GetUserPrefixes = Prefixes\n"
             "    OnUndoFailed = Overflow\n"
             "    DataBaseName = ''\n"

@@ -291,6 +291,34 @@ TEST_P(GenkeyDrawTest, SetTheNextNumber) {
   EXPECT_EQ(shell.Wait().err, "Can NOT undo!\n");
 }
 
+// Clients drawing at once on either side of the turn of the year, by the documents' dates:
+// each year is a sequence of its own, from its start, every key once.
+TEST_P(GenkeyDrawTest, PeriodsByTheDocumentsDate) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  Drawers drawers;
+  for (const char* date : {"2026-12-31", "2027-01-01", "2026-12-31", "2027-01-01"}) {
+    drawers.Start({"next", "--alias", "Shop", "--mask", "P-@@@@-###", "--period", "YYYY", "--start",
+                   "001", "--date", date, "-n", "10"});
+  }
+  for (const ProcessResult& r : drawers.End())
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::multiset<std::string> expected;
+  for (const char* year : {"2026", "2027"}) {
+    for (int i = 1; i <= 20; ++i) {
+      std::ostringstream k;
+      k << "P-" << year << '-' << std::setw(3) << std::setfill('0') << i;
+      expected.insert(k.str());
+    }
+  }
+  EXPECT_EQ(drawers.keys, expected);
+  // The shell takes a date for the draws after it.
+  Process shell(Args({"shell", "--alias", "Shop", "--mask", "P-@@@@-###", "--period", "YYYY",
+                      "--date", "2026-06-30"}));
+  shell.Send("next\ndate 2027-02-01\nnext\n");
+  EXPECT_EQ(shell.ReadLine().value_or(""), "P-2026-021");
+  EXPECT_EQ(shell.ReadLine().value_or(""), "P-2027-021");
+}
+
 TEST_F(GenkeySqliteTest, FirstRunCreatesTheDefaultTable) {
   const ProcessResult r = Genkey({"next", "--mask", "INV-####", "-n", "3"});
   EXPECT_EQ(r.exit_code, 0) << r.err;

@@ -40,11 +40,12 @@ struct ShellCommand {
   const char* usage;
   const char* help;
 };
-inline constexpr std::array<ShellCommand, 6> kShellCommands = {{
+inline constexpr std::array<ShellCommand, 7> kShellCommands = {{
     {"next [N]", "prints N keys"},
     {"batch N", "draws N keys in one lock cycle and prints them"},
     {"undo", "hands the last key back and prints the value before it"},
     {"proc TEXT", "sets the text of the '@' places"},
+    {"date YYYY-MM-DD", "sets the date whose period the next draws take"},
     {"who", "prints the generator's identity"},
     {"quit", "ends the shell"},
 }};
@@ -91,6 +92,9 @@ struct DrawOptions {
   std::int32_t max_wait = 30;        // seconds a draw waits for a busy row
   std::string on_overflow = "stop";  // past the end: "stop" (fail) or "restart"
   std::string check = "none";        // the check characters appended: luhn, mod97, mod37, damm
+  std::string period;                // the format that fills the '@' places from the date
+  std::int32_t fiscal_start = 1;     // the month fiscal years begin in
+  std::optional<std::string> date;   // YYYY-MM-DD: the draw's date; else today
 };
 
 // Draws `count` keys with one generator, one a line.
@@ -125,6 +129,7 @@ struct FormOptions {
   std::optional<std::string> proc;         // the text of the '@' places
   std::optional<std::string> on_overflow;  // else the sequence restarts, as a form's does
   std::optional<std::string> check;        // else the form's CheckMethod
+  std::optional<std::string> date;         // YYYY-MM-DD: the draw's date; else today
 };
 
 // The check methods by their names on the command line.

@@ -98,6 +98,10 @@ std::string DrawRefusal(const TGenerator& g, const std::optional<std::string>& p
   }
   if (const std::string why = g.GenMask().DrawProblem(); !why.empty())
     return "cannot draw from the mask '" + g.Mask() + "': " + why;
+  if (!g.PeriodFormat().empty()) {
+    if (!proc) return {};  // the period fills the '@' places, as its setter checked
+    return "give --period or --proc, not both: both would fill the '@' places";
+  }
   const int places = ProcPlaces(g.GenMask());
   const auto given = static_cast<int>(proc ? proc->size() : 0);
   if (places != given && (places > 0 || proc)) {
@@ -177,6 +181,10 @@ class Client {
           } else {
             proc_ = text;
           }
+        } else if (command == "date") {
+          std::string text;
+          words >> text;
+          g_.SetDrawDate(ParseDate(text));
         } else if (command == "who") {
           out << g_.Who() << '\n';
         } else {
@@ -225,6 +233,9 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
   g->SetCacheSize(o.cache);
   try {
     g->SetCheckMethod(CheckMethodOf(o.check));
+    g->SetFiscalYearStart(o.fiscal_start);
+    g->SetPeriodFormat(o.period);
+    if (o.date) g->SetDrawDate(ParseDate(*o.date));
   } catch (const Exception& e) {
     err << "genkey: " << e.Message() << '\n';
     return nullptr;
@@ -316,6 +327,7 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     if (g == nullptr) return kFailure;
     if (options.lock) g->SetLockMode(LockModeOf(*options.lock));
     if (options.check) g->SetCheckMethod(CheckMethodOf(*options.check));
+    if (options.date) g->SetDrawDate(ParseDate(*options.date));
     if (options.action == "show") {
       Show(*g, out);
       return kOk;

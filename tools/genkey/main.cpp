@@ -33,6 +33,16 @@ constexpr const char* kCheckHelp =
     "ISO 7064 MOD 97-10) or 'mod37' (a digit or letter, ISO 7064 MOD 37-36), over the key's "
     "letters and digits; not stored, so clients without one draw from the same sequence";
 
+constexpr const char* kPeriodHelp =
+    "Fill the mask's '@' places from the draw's date, each period a sequence of its own: YYYY, "
+    "YY (year), MM (month), DD (day), Q (quarter), BBBB, BB (year the fiscal year begins), "
+    "EEEE, EE (year it ends); other characters as written. 'INV-@@@@-####' with 'YYYY' draws "
+    "INV-2026-0001 ... and starts again in 2027";
+
+constexpr const char* kDateHelp =
+    "The draw's date, YYYY-MM-DD (the document's date: an invoice dated 31 December belongs to "
+    "the old year); default: today";
+
 std::vector<std::string> CheckNames() {
   return {tgen::genkey::kCheckNames.begin(), tgen::genkey::kCheckNames.end()};
 }
@@ -63,6 +73,11 @@ void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
   cmd->add_option("--check", o.check, kCheckHelp)
       ->check(CLI::IsMember(CheckNames()))
       ->capture_default_str();
+  cmd->add_option("--period", o.period, kPeriodHelp);
+  cmd->add_option("--fiscal-start", o.fiscal_start, "The month (1-12) fiscal years begin in")
+      ->check(CLI::Range(1, 12))
+      ->capture_default_str();
+  cmd->add_option("--date", o.date, kDateHelp);
 }
 
 CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
@@ -239,6 +254,7 @@ CLI::App* AddForm(CLI::App& app, FormOptions& o) {
   form->add_option("-l,--lock", o.lock, std::string(kLockHelp) + "; default: the form's LockMode")
       ->check(CLI::IsMember({"transaction", "fields"}));
   form->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
+  form->add_option("--date", o.date, kDateHelp);
   form->add_option("--check", o.check, std::string(kCheckHelp) + "; default: the form's")
       ->check(CLI::IsMember(CheckNames()));
   form->add_option("--on-overflow", o.on_overflow,
