@@ -1,8 +1,6 @@
 #include "core/period.h"
 
 #include <array>
-#include <cstdio>
-#include <utility>
 
 #include "platform/base/clock.h"
 #include "platform/base/exception.h"
@@ -35,10 +33,19 @@ std::string_view TokenAt(std::string_view format, std::size_t at) {
 }
 
 std::string Digits(int value, std::size_t width) {
-  std::array<char, 16> text{};
-  std::snprintf(text.data(), text.size(), "%0*d", static_cast<int>(width), value);
-  const std::string all = text.data();
-  return all.substr(all.size() - width);  // YY: the last two digits
+  std::string text = std::to_string(value);
+  if (text.size() < width) text.insert(0, width - text.size(), '0');
+  return text.substr(text.size() - width);  // YY: the last two digits
+}
+
+// The number the digits text[at, at + n) write, or -1 when one is no digit.
+int Number(std::string_view text, std::size_t at, std::size_t n) {
+  int value = 0;
+  for (std::size_t i = at; i < at + n; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
 }
 
 }  // namespace
@@ -89,17 +96,15 @@ TDate Today() {
 }
 
 TDate ParseDate(std::string_view text) {
-  int y = 0;
-  unsigned m = 0;
-  unsigned d = 0;
-  char end = 0;
-  const std::string copy(text);
-  const TDate date =
-      text.size() == 10 && std::sscanf(copy.c_str(), "%4d-%2u-%2u%c", &y, &m, &d, &end) == 3
-          ? TDate{std::chrono::year(y), std::chrono::month(m), std::chrono::day(d)}
-          : TDate{};
-  if (!date.ok() || text[4] != '-' || text[7] != '-') {
-    throw Exception("'" + copy + "' is no date written YYYY-MM-DD", TErrorKind::kBadInput);
+  const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-';
+  const int y = shaped ? Number(text, 0, 4) : -1;
+  const int m = shaped ? Number(text, 5, 2) : -1;
+  const int d = shaped ? Number(text, 8, 2) : -1;
+  const TDate date{std::chrono::year(y), std::chrono::month(static_cast<unsigned>(m)),
+                   std::chrono::day(static_cast<unsigned>(d))};
+  if (y < 0 || m < 0 || d < 0 || !date.ok()) {
+    throw Exception("'" + std::string(text) + "' is no date written YYYY-MM-DD",
+                    TErrorKind::kBadInput);
   }
   return date;
 }
