@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <algorithm>
 
+#include "core/period.h"
+#include "core/period.h"
 #include "design/qtnotice.h"
 #include "design/resources.h"
 #include "design/units.h"
@@ -262,7 +264,7 @@ void TEMskDlg::TestbtnClick() {
       DlgMask->NullValue();
     }
     if (EvValid) DlgMask->SetEndValue(Text(ui_->evEdit));
-    ui_->Edit3->setText(FromBytes(DlgMask->GetMskValue().view()));
+    ShowTryOut();
     const QList<QWidget*> panel = {ui_->Edit3, ui_->Plusbtn, ui_->Minusbtn, ui_->Endbtn};
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       w->setEnabled(panel.contains(w));
@@ -274,12 +276,37 @@ void TEMskDlg::TestbtnClick() {
 
 void TEMskDlg::PlusbtnClick() {
   DlgMask->Increment();
-  ui_->Edit3->setText(FromBytes(DlgMask->GetMskValue().view()));
+  ShowTryOut();
 }
 
 void TEMskDlg::MinusbtnClick() {
   DlgMask->Decrement();
-  ui_->Edit3->setText(FromBytes(DlgMask->GetMskValue().view()));
+  ShowTryOut();
+}
+
+void TEMskDlg::SetTryOut(std::string period_format, int fiscal_start, TCheckMethod check) {
+  period_format_ = std::move(period_format);
+  fiscal_start_ = fiscal_start;
+  check_ = check;
+}
+
+void TEMskDlg::ShowTryOut() {
+  if (!period_format_.empty()) {
+    try {
+      const std::string period = FormatPeriod(period_format_, Today(), fiscal_start_);
+      DlgMask->OnGetPROC = [period](TObject*, TmString& text) { text = period; };
+      DlgMask->GetPrefix();  // fills the '@' places
+    } catch (const Exception&) {
+      // A format the mask no longer fits: the places show as written.
+    }
+  }
+  std::string key = DlgMask->GetMskValue().str();
+  try {
+    key += CheckCharacters(check_, key);
+  } catch (const Exception&) {
+    // A key no check can cover is shown without one; a draw refuses it with the reason.
+  }
+  ui_->Edit3->setText(FromBytes(key));
 }
 
 void TEMskDlg::EndbtnClick() {

@@ -9,7 +9,9 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <memory>
+#include <string>
 
+#include "core/checkchar.h"
 #include "core/genmask.h"
 
 class QLineEdit;
@@ -52,6 +54,10 @@ class TEMskDlg : public QDialog {
   [[nodiscard]] int OuterHeight() const;
   // Fixes the client area at `height`: the user cannot resize the dialog at any step.
   void SetClientHeight(int height);
+  // The try-out panel shows keys as the generator makes them: the '@' places filled by
+  // `period_format` (for today, fiscal years beginning in month `fiscal_start`) and the check
+  // characters of `check` appended.
+  void SetTryOut(std::string period_format, int fiscal_start, TCheckMethod check);
 
  signals:
   // After each step of the test panel's opening or closing, once the window is repainted.
@@ -64,6 +70,8 @@ class TEMskDlg : public QDialog {
 
  private:
   void FormShow();
+  // Shows the try-out value as a key (SetTryOut).
+  void ShowTryOut();
   void RGClick(int index);
   void AddbtnClick();
   void ErasebtnClick();
@@ -81,6 +89,9 @@ class TEMskDlg : public QDialog {
   void EnableByMask(bool test_button);
 
   std::unique_ptr<Ui::TEMskDlg> ui_;
+  std::string period_format_;
+  int fiscal_start_ = 1;
+  TCheckMethod check_ = TCheckMethod::cmNone;
 };
 
 }  // namespace tgen

@@ -31,6 +31,7 @@ void CallEditDlg(TGenerator& Generator) {
   dlg.Edit1().setText(FromBytes(Generator.Mask()));
   dlg.svEdit().setText(FromBytes(Generator.StartValue().view()));
   dlg.evEdit().setText(FromBytes(Generator.EndValue().view()));
+  dlg.SetTryOut(Generator.PeriodFormat(), Generator.FiscalYearStart(), Generator.CheckMethod());
   if (dlg.exec() != QDialog::Accepted) return;
   Generator.SetMask(ToBytes(dlg.Edit1().text()));
   Generator.SetStartValue(ToBytes(dlg.svEdit().text()));

@@ -312,6 +312,25 @@ class DesignerTest : public QObject {
     QVERIFY(!notices_->Texts().empty());  // InitDB told why
     answer_ = QMessageBox::Discard;
   }
+
+  void trialDrawsFillTheAtPlacesAndTakeADate() {
+    Open("orders.frm");
+    auto& g = dynamic_cast<TGenerator&>(W().Drop("TGenerator", QPoint(64, 64)));
+    g.SetMask("T-@@-##");
+    g.SetDataBaseName("Shop");
+    auto* draw = W().findChild<QAction*>("DrawKey");
+    draw->trigger();  // nothing fills the '@' places: no draw
+    QVERIFY2(W().Log().endsWith("before a trial draw"), qPrintable(W().Log()));
+    W().findChild<QLineEdit*>("ProcText")->setText("XY");
+    draw->trigger();
+    QVERIFY2(W().Log().endsWith("Generator1: T-XY-00"), qPrintable(W().Log()));
+    g.SetMask("Y-@@@@-##");
+    g.SetPeriodFormat("YYYY");
+    W().findChild<QLineEdit*>("DrawDate")->setText("2031-05-05");
+    draw->trigger();
+    QVERIFY2(W().Log().endsWith("Generator1: Y-2031-00"), qPrintable(W().Log()));
+    answer_ = QMessageBox::Discard;
+  }
 };
 
 }  // namespace tgen

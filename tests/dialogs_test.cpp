@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "core/gentable.h"
+#include "core/period.h"
 #include "design/gendlg.h"
 #include "design/qtnotice.h"
 #include "design/setupdlg.h"
@@ -117,6 +118,23 @@ class DialogsTest : public QObject {
     QTest::mouseClick(Find<QPushButton>(dlg, "Endbtn"), Qt::LeftButton);
     QTest::mouseClick(Find<QPushButton>(dlg, "Okbtn"), Qt::LeftButton);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
+  }
+
+  void tryOutShowsKeysAsTheGeneratorMakesThem() {
+    TEMskDlg dlg;
+    Find<QLineEdit>(dlg, "Edit1")->setText("INV-@@@@-##");
+    dlg.SetTryOut("YYYY", 1, TCheckMethod::cmMod97);
+    Show(dlg);
+    QTest::mouseClick(Find<QPushButton>(dlg, "Testbtn"), Qt::LeftButton);
+    const std::string year = FormatPeriod("YYYY", Today(), 1);
+    const auto key = [&](const std::string& n) {
+      const std::string value = "INV-" + year + "-" + n;
+      return QString::fromStdString(value + CheckCharacters(TCheckMethod::cmMod97, value));
+    };
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), key("00"));
+    QTest::mouseClick(Find<QPushButton>(dlg, "Plusbtn"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(), key("01"));
+    dlg.reject();
   }
 
   void testPanelLocksTheRestWhileItMoves() {

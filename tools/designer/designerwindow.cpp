@@ -172,6 +172,18 @@ void TDesignerWindow::BuildActions() {
   tools->setObjectName(QStringLiteral("KeysBar"));
   tools->addAction(draw_);
   tools->addAction(undo_);
+  // What a trial draw fills the '@' places with (unless the generator's PeriodFormat does),
+  // and its date: without them a draw would write the '@' signs into the real table.
+  proc_text_ = new QLineEdit;
+  proc_text_->setObjectName(QStringLiteral("ProcText"));
+  proc_text_->setPlaceholderText(tr("'@' text"));
+  proc_text_->setMaximumWidth(120);
+  tools->addWidget(proc_text_);
+  draw_date_ = new QLineEdit;
+  draw_date_->setObjectName(QStringLiteral("DrawDate"));
+  draw_date_->setPlaceholderText(tr("date: today"));
+  draw_date_->setMaximumWidth(110);
+  tools->addWidget(draw_date_);
 }
 
 void TDesignerWindow::LoadPackage(const std::filesystem::path& path) {
@@ -413,6 +425,30 @@ void TDesignerWindow::DrawKey() {
                     .arg(name));
       return;
     }
+    const std::string proc = ToBytes(proc_text_->text());
+    int places = 0;
+    for (int k = 0; k < g->GenMask().Count(); ++k)
+      places += g->GenMask().Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
+    if (places > 0 && g->PeriodFormat().empty() && static_cast<int>(proc.size()) != places) {
+      AppendLog(tr("%1: the mask has %2 '@' place(s): give their text (or a PeriodFormat) "
+                   "before a trial draw")
+                    .arg(name)
+                    .arg(places));
+      return;
+    }
+    // The trial's text and date, for this draw only.
+    struct Trial {  // NOLINT(cppcoreguidelines-special-member-functions): a scope guard
+      TGenerator& g;
+      TGenProcEvent saved;
+      ~Trial() {
+        g.GetUserPrefixes = saved;
+        g.SetDrawDate(std::nullopt);
+      }
+    } trial{*g, g->GetUserPrefixes};
+    if (!proc.empty() && g->PeriodFormat().empty())
+      g->GetUserPrefixes = [proc](TObject*, TmString& text) { text = proc; };
+    const QString date = draw_date_->text().trimmed();
+    if (!date.isEmpty()) g->SetDrawDate(ParseDate(ToBytes(date)));
     AppendLog(tr("%1: %2").arg(name, FromBytes(g->Generator().view())));
   } catch (const std::exception& e) {
     AppendLog(tr("%1: %2").arg(name, FromBytes(e.what())));

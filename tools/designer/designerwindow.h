@@ -8,6 +8,7 @@
 // whose code it runs. Questions and file names come through Prompts, which tests replace.
 #pragma once
 
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <filesystem>
@@ -123,6 +124,8 @@ class TDesignerWindow : public QMainWindow, public TFormDesigner {
   QAction* delete_ = nullptr;
   QAction* draw_ = nullptr;
   QAction* undo_ = nullptr;
+  QLineEdit* proc_text_ = nullptr;  // the text of the '@' places for trial draws
+  QLineEdit* draw_date_ = nullptr;  // the date of trial draws, YYYY-MM-DD; empty: today
 };
 
 // Where the designer looks for packages when none is named: TGEN_PACKAGES (a list separated
