@@ -209,6 +209,10 @@ void TGenerator::SetMask(const std::string& Value) {
   if (Value.empty()) FDisabled = true;
   FMask = Value;
   FGenMask->ScanMask(FMask);
+  // Keys with their check must fit in a key: refused, never cut (a draw refuses them too).
+  if (const std::string why = CheckProblem(check_method_); !why.empty())
+    throw Exception("Can not check the keys of the mask '" + FMask + "': " + why,
+                    TErrorKind::kBadInput);
 }
 
 void TGenerator::SetStartValue(const TmString& Value) {

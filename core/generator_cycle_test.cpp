@@ -436,6 +436,7 @@ TEST_P(LockModeTest, ChecksGoOnEveryKeyAndNeverIntoTheRow) {
   // Keys that would pass 100 characters with their check, or hold a letter no check covers.
   auto long_mask = Make(std::string(99, '#'));
   EXPECT_THROW(long_mask->SetCheckMethod(TCheckMethod::cmMod97), Exception);
+  EXPECT_THROW(g->SetMask(std::string(99, '#')), Exception);  // nor when the mask comes later
   auto cyrillic = Make("\xC0-#");
   cyrillic->SetCheckMethod(TCheckMethod::cmLuhn);
   EXPECT_THROW(cyrillic->Generator(), Exception);
