@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "core/period.h"
-#include "core/period.h"
 #include "design/qtnotice.h"
 #include "design/resources.h"
 #include "design/units.h"
