@@ -58,14 +58,18 @@ TEST(CreditorReference, MadeFromTheKeysLettersAndDigits) {
   EXPECT_TRUE(VerifyCheck(TCheckMethod::cmMod97, ref.substr(4) + "RF" + ref.substr(2, 2)));
 }
 
-// Every change of one character, and every swap of two neighbours that changes the key, is
-// caught by MOD 97-10, MOD 37-36 and Damm; Luhn misses only the swap of 0 and 9.
+// In keys of digits every change of one character, and every swap of two neighbours that
+// changes the key, is caught by MOD 97-10, MOD 37-36 and Damm; Luhn misses only the swap of 0
+// and 9. In keys with letters only MOD 37-36, which reads a letter as one symbol, catches all.
 TEST(CheckCharacters, TypingErrorsAreCaught) {
   const std::string alphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   for (const TCheckMethod method : {cmMod97, cmMod37, cmDamm, cmLuhn}) {
     const bool letters = method == cmMod37;  // the others read letters as two digits
     const std::string& chars = letters ? alphabet : alphabet.substr(0, 10);
-    for (const std::string key : {"20260017", "0908", "1234567"}) {
+    const std::vector<std::string> keys =
+        letters ? std::vector<std::string>{"20260017", "INV2026A17", "QWERTY9"}
+                : std::vector<std::string>{"20260017", "0908", "1234567"};
+    for (const std::string& key : keys) {
       const std::string checked = key + CheckCharacters(method, key);
       for (std::size_t i = 0; i < key.size(); ++i) {
         for (const char c : chars) {
