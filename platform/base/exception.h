@@ -35,6 +35,7 @@ enum class TErrorKind : std::uint8_t {
   kRowsChanged,      // rows that another client changed since they were read
   kBusy,             // a row that stayed busy for as long as the caller would wait
   kTransactionLost,  // the application's transaction can go no further
+  kUndoRefused,      // a key that could not be handed back: another client drew since
 };
 
 // Raised for failures that the caller must handle: a mask that does not parse, a key that

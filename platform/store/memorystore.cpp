@@ -261,7 +261,8 @@ TMemoryStore::Table& TMemoryStore::Find(const std::string& location,
     const auto t = db->second.find(table);
     if (t != db->second.end()) return *t->second;
   }
-  throw EDatabaseError("Table " + table + " does not exist in memory:" + location);
+  throw EDatabaseError("Table " + table + " does not exist in memory:" + location,
+                       TErrorKind::kUnavailable);
 }
 
 std::unique_ptr<TTableDriver> TMemoryStore::OpenTable(const std::string& location,

@@ -158,6 +158,14 @@ TAlias TSession::FindAlias(const std::string& name) const {
       a.Location = driver->ResolveLocation(a.Location, a.Folder);
     return a;
   }
+  // A URI or connection string in an alias's place names its store directly.
+  if (name.find_first_of(":=") != std::string::npos) {
+    TAlias a = ParseUri(name, name, fs::current_path());
+    if (const std::shared_ptr<TStoreDriver> driver = FindDriver(a.Scheme)) {
+      a.Location = driver->ResolveLocation(a.Location, a.Folder);
+      return a;
+    }
+  }
   throw EDatabaseError("Unknown alias " + name + " (aliases are read from " + AliasFilePath() + ")",
                        TErrorKind::kBadInput);
 }

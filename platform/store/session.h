@@ -59,8 +59,9 @@ class TSession {
   [[nodiscard]] static std::string DefaultAliasDirectory();
 
   [[nodiscard]] std::vector<std::string> GetAliasNames() const;
-  // The alias, its location as its store reads it (TStoreDriver::ResolveLocation).
-  // EDatabaseError for an unknown alias or a malformed alias file.
+  // The alias, its location as its store reads it (TStoreDriver::ResolveLocation). A URI or
+  // connection string of a registered store ("sqlite:/srv/keys", "postgresql://db/keys") may
+  // stand in an alias's place. EDatabaseError for an unknown alias or a malformed alias file.
   [[nodiscard]] TAlias FindAlias(const std::string& name) const;
   // What an alias names, as it may be shown: "sqlite:/srv/keys", a connection string without
   // its password. An alias of a store that is not registered shows its URI as written.
