@@ -33,10 +33,10 @@ KeySequence::KeySequence(const TSequenceOptions& o)
   };
   g.OnUndoFailed = [state](TObject*, TmString) { state->undo_refused = true; };
   if (!o.RestartAtEnd) {
-    g.OnOverFlowMask = [](TObject* sender, TmString) {
-      throw Exception("the sequence of the mask '" + static_cast<TGenerator*>(sender)->Mask() +
-                          "' has reached its end; nothing was handed out",
-                      TErrorKind::kBadInput);
+    g.OnOverFlowMask = [mask = o.Mask](TObject*, TmString) {
+      throw Exception(
+          "the sequence of the mask '" + mask + "' has reached its end; nothing was handed out",
+          TErrorKind::kBadInput);
     };
   }
   // Opened here, so that a failure is an exception with its reason and kind, not a notice.

@@ -53,6 +53,8 @@ class KeySequence {
   // Opens the sequence's table (on the default alias it is made on first use). Exception when
   // the options or the table are refused, or the table cannot be reached.
   explicit KeySequence(const TSequenceOptions& options);
+  KeySequence(const KeySequence&) = delete;
+  KeySequence& operator=(const KeySequence&) = delete;
   KeySequence(KeySequence&&) noexcept;
   KeySequence& operator=(KeySequence&&) noexcept;
   ~KeySequence();  // gives a cache back
