@@ -186,14 +186,20 @@ extern "C" int tgen_open(const char* options, tgen_sequence** out) {
   return TGEN_ERROR;
 }
 
-extern "C" int tgen_next(tgen_sequence* seq, char* key, size_t size) {
+// Runs `draw` for one key into key[size], once the buffer is known to hold it.
+template <class Draw>
+int OneKey(tgen_sequence* seq, char* key, size_t size, Draw&& draw) {
   return Guarded(seq, [&](tgen::KeySequence& s) -> int {
     const std::size_t need = s.KeyLength() + 1;
     if (key == nullptr || size < need) return TooSmall(*seq, need, size);
-    const std::string drawn = s.Next();
+    const std::string drawn = draw(s);
     std::memcpy(key, drawn.c_str(), drawn.size() + 1);
     return TGEN_OK;
   });
+}
+
+extern "C" int tgen_next(tgen_sequence* seq, char* key, size_t size) {
+  return OneKey(seq, key, size, [](tgen::KeySequence& s) { return s.Next(); });
 }
 
 extern "C" int tgen_next_batch(tgen_sequence* seq, int count, char* keys, size_t size) {
@@ -211,13 +217,7 @@ extern "C" int tgen_next_batch(tgen_sequence* seq, int count, char* keys, size_t
 }
 
 extern "C" int tgen_undo(tgen_sequence* seq, char* key, size_t size) {
-  return Guarded(seq, [&](tgen::KeySequence& s) -> int {
-    const std::size_t need = s.KeyLength() + 1;
-    if (key == nullptr || size < need) return TooSmall(*seq, need, size);
-    const std::string back = s.Undo();
-    std::memcpy(key, back.c_str(), back.size() + 1);
-    return TGEN_OK;
-  });
+  return OneKey(seq, key, size, [](tgen::KeySequence& s) { return s.Undo(); });
 }
 
 extern "C" size_t tgen_key_length(const tgen_sequence* seq) {
