@@ -89,6 +89,14 @@ char Mod37(const std::string& values) {
 
 }  // namespace
 
+TCheckMethod CheckMethodOf(std::string_view name) {
+  for (std::size_t i = 0; i < kCheckNames.size(); ++i) {
+    if (name == kCheckNames.at(i)) return static_cast<TCheckMethod>(i);
+  }
+  throw Exception("'" + std::string(name) + "' is no check method (none, luhn, mod97, mod37, damm)",
+                  TErrorKind::kBadInput);
+}
+
 std::size_t CheckLength(TCheckMethod method) {
   switch (method) {
     case TCheckMethod::cmNone:

@@ -9,6 +9,7 @@
 // checked.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +18,12 @@
 namespace tgen {
 
 enum class TCheckMethod : std::uint8_t { cmNone, cmLuhn, cmMod97, cmMod37, cmDamm };
+
+// The methods by the names the tools take, in the order of TCheckMethod.
+inline constexpr std::array<const char*, 5> kCheckNames = {"none", "luhn", "mod97", "mod37",
+                                                           "damm"};
+// The method named `name`, one of kCheckNames; Exception (kBadInput) for another.
+TCheckMethod CheckMethodOf(std::string_view name);
 
 // How many characters `method` appends.
 std::size_t CheckLength(TCheckMethod method);

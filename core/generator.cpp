@@ -156,9 +156,7 @@ void TGenerator::SetPeriodFormat(const std::string& Value) {
 
 std::string TGenerator::PeriodProblem(const std::string& format) const {
   if (format.empty()) return {};
-  int places = 0;
-  for (int k = 0; k < FGenMask->Count(); ++k)
-    places += FGenMask->Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
+  const int places = FGenMask->ProcCount();
   int length = 0;
   try {
     length = PeriodLength(format);

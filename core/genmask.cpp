@@ -250,6 +250,12 @@ TmString TGenMask::GetINCR() const {
   return Collect([](const TMskElement& e) { return e.Kind == tType::INC; });
 }
 
+int TGenMask::ProcCount() const {
+  return static_cast<int>(
+      std::count_if(elements_.begin(), elements_.begin() + count_,
+                    [](const TMskElement& e) { return e.Kind == tType::PROC; }));
+}
+
 TmString TGenMask::GetPROC() {
   TmString text = Collect([](const TMskElement& e) { return e.Kind == tType::PROC; });
   if (OnGetPROC.Assigned()) OnGetPROC(this, text);

@@ -108,6 +108,8 @@ class TGenMask : public TObject {
   [[nodiscard]] std::optional<int> CompareSuffixes(const TmString& A, const TmString& B) const;
 
   [[nodiscard]] int Count() const { return count_; }
+  // How many user-procedure places ('@') the mask has.
+  [[nodiscard]] int ProcCount() const;
   // The whole table; entries from Count() on are not part of the mask.
   [[nodiscard]] const std::array<TMskElement, MaxElements>& Elements() const { return elements_; }
   [[nodiscard]] const TmString& StartValue() const { return start_value_; }

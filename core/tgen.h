@@ -43,20 +43,20 @@ typedef struct tgen_sequence tgen_sequence;
  * default, or restart), create (yes makes the table when it does not exist; no, the default).
  * *out is set to a handle even when opening failed, so that its error
  * can be asked for; close it either way. */
-int tgen_open(const char *options, tgen_sequence **out);
+int tgen_open(const char* options, tgen_sequence** out);
 /* The next key, with its zero byte, into key[size]. */
-int tgen_next(tgen_sequence *seq, char *key, size_t size);
+int tgen_next(tgen_sequence* seq, char* key, size_t size);
 /* `count` consecutive keys drawn in one lock cycle, each with its zero byte, one after the
  * other into keys[size]: every key is tgen_key_length() bytes long. */
-int tgen_next_batch(tgen_sequence *seq, int count, char *keys, size_t size);
+int tgen_next_batch(tgen_sequence* seq, int count, char* keys, size_t size);
 /* Hands the last key back; the key before it into key[size]. */
-int tgen_undo(tgen_sequence *seq, char *key, size_t size);
+int tgen_undo(tgen_sequence* seq, char* key, size_t size);
 /* How long every key of the sequence is, without its zero byte; 0 for a handle that failed. */
-size_t tgen_key_length(const tgen_sequence *seq);
+size_t tgen_key_length(const tgen_sequence* seq);
 /* What the last call that failed said; "" after success. Valid until the next call. */
-const char *tgen_errmsg(const tgen_sequence *seq);
+const char* tgen_errmsg(const tgen_sequence* seq);
 /* Closes the sequence, giving a cache back. A null handle is ignored. */
-void tgen_close(tgen_sequence *seq);
+void tgen_close(tgen_sequence* seq);
 
 #ifdef __cplusplus
 }

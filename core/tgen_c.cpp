@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "core/keysequence.h"
 #include "core/tgen.h"
@@ -67,48 +68,31 @@ std::int32_t Number(const std::string& key, const std::string& text) {
 
 tgen::TSequenceOptions Options(const std::map<std::string, std::string>& given,
                                std::optional<tgen::TDate>& date) {
-  tgen::TSequenceOptions o;
+  using O = tgen::TSequenceOptions;
+  static const std::map<std::string_view, std::string O::*> texts = {
+      {"mask", &O::Mask}, {"alias", &O::Alias}, {"table", &O::Table},  {"start", &O::Start},
+      {"end", &O::End},   {"proc", &O::Proc},   {"period", &O::Period}};
+  static const std::map<std::string_view, std::int32_t O::*> numbers = {
+      {"type", &O::Type},
+      {"cache", &O::Cache},
+      {"max-wait", &O::MaxWait},
+      {"fiscal-start", &O::FiscalStart}};
+  O o;
   for (const auto& [key, value] : given) {
-    if (key == "mask")
-      o.Mask = value;
-    else if (key == "alias")
-      o.Alias = value;
-    else if (key == "table")
-      o.Table = value;
-    else if (key == "type")
-      o.Type = Number(key, value);
-    else if (key == "start")
-      o.Start = value;
-    else if (key == "end")
-      o.End = value;
-    else if (key == "cache")
-      o.Cache = Number(key, value);
-    else if (key == "max-wait")
-      o.MaxWait = Number(key, value);
-    else if (key == "proc")
-      o.Proc = value;
-    else if (key == "period")
-      o.Period = value;
-    else if (key == "fiscal-start")
-      o.FiscalStart = Number(key, value);
-    else if (key == "date")
+    if (const auto text = texts.find(key); text != texts.end()) {
+      o.*text->second = value;
+    } else if (const auto number = numbers.find(key); number != numbers.end()) {
+      o.*number->second = Number(key, value);
+    } else if (key == "date") {
       date = tgen::ParseDate(value);
-    else if (key == "lock" && (value == "transaction" || value == "fields"))
+    } else if (key == "check") {
+      o.Check = tgen::CheckMethodOf(value);
+    } else if (key == "lock" && (value == "transaction" || value == "fields")) {
       o.Lock = value == "fields" ? tgen::TLockMode::lmRowFields : tgen::TLockMode::lmTransaction;
-    else if (key == "on-overflow" && (value == "stop" || value == "restart"))
+    } else if (key == "on-overflow" && (value == "stop" || value == "restart")) {
       o.RestartAtEnd = value == "restart";
-    else if (key == "create" && (value == "yes" || value == "no"))
+    } else if (key == "create" && (value == "yes" || value == "no")) {
       o.CreateTable = value == "yes";
-    else if (key == "check") {
-      static const std::map<std::string, tgen::TCheckMethod> methods = {
-          {"none", tgen::TCheckMethod::cmNone},
-          {"luhn", tgen::TCheckMethod::cmLuhn},
-          {"mod97", tgen::TCheckMethod::cmMod97},
-          {"mod37", tgen::TCheckMethod::cmMod37},
-          {"damm", tgen::TCheckMethod::cmDamm}};
-      const auto m = methods.find(value);
-      if (m == methods.end()) throw BadOption("check '" + value + "' is no method");
-      o.Check = m->second;
     } else {
       throw BadOption("'" + key + "=" + value + "' is no option this interface takes");
     }

@@ -426,9 +426,7 @@ void TDesignerWindow::DrawKey() {
       return;
     }
     const std::string proc = ToBytes(proc_text_->text());
-    int places = 0;
-    for (int k = 0; k < g->GenMask().Count(); ++k)
-      places += g->GenMask().Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
+    const int places = g->GenMask().ProcCount();
     if (places > 0 && g->PeriodFormat().empty() && static_cast<int>(proc.size()) != places) {
       AppendLog(tr("%1: the mask has %2 '@' place(s): give their text (or a PeriodFormat) "
                    "before a trial draw")

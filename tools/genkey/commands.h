@@ -132,12 +132,6 @@ struct FormOptions {
   std::optional<std::string> date;         // YYYY-MM-DD: the draw's date; else today
 };
 
-// The check methods by their names on the command line.
-inline constexpr std::array<const char*, 5> kCheckNames = {"none", "luhn", "mod97", "mod37",
-                                                           "damm"};
-// The method named `name`, one of kCheckNames.
-TCheckMethod CheckMethodOf(const std::string& name);
-
 struct VerifyOptions {
   std::string check;
   std::vector<std::string> keys;

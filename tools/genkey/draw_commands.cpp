@@ -81,14 +81,6 @@ class StopSignals {
   struct sigaction term_ {};
 };
 
-// How many '@' places the mask has.
-int ProcPlaces(const TGenMask& mask) {
-  int n = 0;
-  for (int k = 0; k < mask.Count(); ++k)
-    n += mask.Elements()[static_cast<std::size_t>(k)].Kind == tType::PROC ? 1 : 0;
-  return n;
-}
-
 // Why genkey will not draw from this generator with this '@' text: every key would be the same,
 // or the text does not fill the '@' places. Empty when it will.
 std::string DrawRefusal(const TGenerator& g, const std::optional<std::string>& proc) {
@@ -102,7 +94,7 @@ std::string DrawRefusal(const TGenerator& g, const std::optional<std::string>& p
     if (!proc) return {};  // the period fills the '@' places, as its setter checked
     return "give --period or --proc, not both: both would fill the '@' places";
   }
-  const int places = ProcPlaces(g.GenMask());
+  const int places = g.GenMask().ProcCount();
   const auto given = static_cast<int>(proc ? proc->size() : 0);
   if (places != given && (places > 0 || proc)) {
     return "the mask '" + g.Mask() + "' has " + std::to_string(places) +

@@ -44,7 +44,7 @@ constexpr const char* kDateHelp =
     "the old year); default: today";
 
 std::vector<std::string> CheckNames() {
-  return {tgen::genkey::kCheckNames.begin(), tgen::genkey::kCheckNames.end()};
+  return {tgen::kCheckNames.begin(), tgen::kCheckNames.end()};
 }
 
 void AddStoreOptions(CLI::App* cmd, StoreOptions& o) {

@@ -7,13 +7,6 @@
 
 namespace tgen::genkey {
 
-TCheckMethod CheckMethodOf(const std::string& name) {
-  for (std::size_t i = 0; i < kCheckNames.size(); ++i) {
-    if (name == kCheckNames.at(i)) return static_cast<TCheckMethod>(i);
-  }
-  throw Exception("unknown check method '" + name + "'", TErrorKind::kBadInput);
-}
-
 int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err) {
   return Guarded(err, [&] {
     const TCheckMethod method = CheckMethodOf(options.check);
