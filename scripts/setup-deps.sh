@@ -16,6 +16,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools    # the dialogs (Qt Widgets, uic, moc, QTest)
   libgtest-dev libgmock-dev          # unit tests
   librapidcheck-dev                  # the random tester of the generator against a model
+  python3-pytest                     # the Python module's tests
   libbenchmark-dev                   # benchmarks
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
   dpkg-dev help2man lintian          # the Debian package: dependencies, man pages, its check
