@@ -1,11 +1,9 @@
-// Draws keys from a mask with the installed library: first the mask engine alone, then a
-// generator on a table that lives in memory.
-#include <cstdlib>
-#include <fstream>
-#include <iostream>
+// Draws keys with the installed library: first the mask engine alone, then a sequence in a
+// table that lives in this process's memory.
+#include <tgenerator/genmask.h>
+#include <tgenerator/keysequence.h>
 
-#include "core/generator.h"
-#include "platform/store/memorystore.h"
+#include <iostream>
 
 int main() {
   tgen::TGenMask mask;
@@ -15,17 +13,8 @@ int main() {
   for (int i = 0; i < 3; ++i, mask.Increment())
     std::cout << mask.GetMskValue() << '\n';
 
-  // An alias of tables kept in this process, named in an alias file of its own.
-  const char* aliases = "keys-example.aliases";
-  std::ofstream(aliases) << "Scratch = memory:example\n";
-  setenv("TGEN_ALIASES", aliases, 1);
-  tgen::CreateGeneratorTable(*tgen::TMemoryStore::Instance(), "example", "GENTBL.DB");
-
-  tgen::TGenerator orders;
-  orders.SetMask("ORD-####");
-  orders.SetDataBaseName("Scratch");
-  orders.InitDB();
-  if (orders.Disabled()) return 1;
-  std::cout << orders.Generator() << '\n' << orders.Generator() << '\n';
-  return orders.Generator() == "ORD-0002" ? 0 : 1;
+  tgen::KeySequence orders(
+      {.Mask = "ORD-####", .Alias = "memory:example", .CreateTable = true});
+  std::cout << orders.Next() << '\n' << orders.Next() << '\n';
+  return orders.Next() == "ORD-0002" ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 #include <utility>
 
 #include "platform/base/exception.h"
@@ -32,7 +33,21 @@ Connection::Connection(const std::string& path, int flags, std::string table_lab
   db_.reset(raw);
   if (rc != SQLITE_OK) Fail(db_.get(), rc, "Cannot open table " + label_);
   sqlite3_extended_result_codes(db_.get(), 1);
-  sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout.count()));
+  busy_->limit = busy_timeout;
+  sqlite3_busy_handler(db_.get(), &BusyWait::OnBusy, busy_.get());
+}
+
+int BusyWait::OnBusy(void* wait, int attempt) {
+  auto& w = *static_cast<BusyWait*>(wait);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) w.since = now;
+  if (now - w.since >= w.limit) return 0;
+  // From 100 microseconds, doubling, to 10 ms at the most; each pause between half and all of
+  // it, so that waiting clients do not wake in step.
+  const long most = std::min(10000L, 100L << std::min(attempt, 7));
+  std::uniform_int_distribution<long> pause(most / 2, most);
+  std::this_thread::sleep_for(std::chrono::microseconds(pause(w.random)));
+  return 1;
 }
 
 Connection::Connection(sqlite3* lent, std::string table_label)
@@ -93,9 +108,9 @@ void Connection::Commit(const std::string& what) {
 
 int Connection::WithBusyTimeout(std::chrono::milliseconds wait, const std::function<int()>& step) {
   if (lent_) return step();
-  sqlite3_busy_timeout(db_.get(), static_cast<int>(std::max<std::int64_t>(wait.count(), 0)));
+  busy_->limit = wait;
   const int rc = step();
-  sqlite3_busy_timeout(db_.get(), static_cast<int>(busy_timeout_.count()));
+  busy_->limit = busy_timeout_;
   return rc;
 }
 

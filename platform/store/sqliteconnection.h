@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "platform/store/recordstore.h"
@@ -36,6 +37,18 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 // before the error, and recovery then replays it: its outcome is unknown (ECommitUnknown). Any
 // other failure stored nothing (EDatabaseError).
 [[noreturn]] void FailCommit(int rc, const std::string& what, const std::string& reason);
+
+// Waits for a lock that another connection holds, in short pauses of random length, up to
+// `limit`. SQLite's own busy timeout sleeps up to 100 ms at a time: a client that looks that
+// seldom hardly ever finds the lock free while others draw one key after another, and waits
+// out its whole limit.
+struct BusyWait {
+  std::chrono::milliseconds limit{0};
+  std::chrono::steady_clock::time_point since;
+  std::minstd_rand random{std::random_device{}()};
+  // SQLite's busy handler: 1 to try again, 0 to give up.
+  static int OnBusy(void* wait, int attempt);
+};
 
 class Connection {
  public:
@@ -95,6 +108,7 @@ class Connection {
   std::map<std::string, Stmt> cache_;  // finalized before the connection closes
   std::string label_;
   std::chrono::milliseconds busy_timeout_{0};
+  std::unique_ptr<BusyWait> busy_ = std::make_unique<BusyWait>();  // where SQLite points
   bool lent_ = false;
 };
 

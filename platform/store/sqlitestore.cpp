@@ -544,7 +544,7 @@ TSqliteTransaction::TSqliteTransaction(sqlite3* db, std::chrono::milliseconds wa
                          std::to_string(wait.count()) + " ms");
     }
     std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    pause = std::min(pause * 2, std::chrono::milliseconds(10));  // short: see BusyWait
   }
   active_ = true;
 }

@@ -24,53 +24,60 @@ def test_many_languages_on_one_sequence(store, table):
     )
     commands = {
         "genkey": [os.environ["GENKEY"], "next", "--alias", store, "--table", table,
-                   "--mask", MASK, "--lock", "fields", "-n", "1000000"],
+                   "--mask", MASK, "-n", "1000000"],
         "c": [os.environ["TGEN_DRAW_C"], f"alias='{store}' table={table} mask='{MASK}'",
               "1000000"],
         "python": [sys.executable, "-c", python, MASK, store, table],
     }
     lock = threading.Lock()
-    drawn = dict.fromkeys(commands, 0)
 
     def start(kind):
         p = subprocess.Popen(commands[kind], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              text=True, encoding="cp1251")
+        p.kind, p.drawn = kind, 0
 
         def read():
             for line in p.stdout:
                 if line.endswith("\n"):  # a line cut by a kill was never handed out
                     with lock:
                         keys.append(line.rstrip("\n"))
-                        drawn[kind] += 1
+                        p.drawn += 1
 
         reader = threading.Thread(target=read)
         reader.start()
-        p.kind = kind
         return p, reader
+
+    def all_drawing(running):  # every one of them is drawing: a kill hits a draw
+        deadline = time.monotonic() + 60
+        while any(p.drawn == 0 for p, _ in running):
+            assert time.monotonic() < deadline, [(p.kind, p.drawn) for p, _ in running]
+            time.sleep(0.01)
+        time.sleep(0.1)
 
     rng = random.Random(2027)
     running = [start(kind) for kind in commands for _ in range(2)]
     ended = []
-    for _ in range(6):
-        time.sleep(0.4)
-        i = rng.randrange(len(running))
-        victim, reader = running[i]
-        victim.send_signal(signal.SIGKILL)
-        victim.wait()
-        reader.join()
-        ended.append(victim)
-        running[i] = start(victim.kind)
-    time.sleep(0.4)
-    for p, _ in running:
-        p.send_signal(signal.SIGTERM)
-    for p, reader in running:
-        p.wait()
-        reader.join()
-        ended.append(p)
+    try:
+        for _ in range(6):
+            all_drawing(running)
+            i = rng.randrange(len(running))
+            victim, reader = running[i]
+            victim.send_signal(signal.SIGKILL)
+            victim.wait()
+            reader.join()
+            ended.append(victim)
+            running[i] = start(victim.kind)
+        all_drawing(running)
+    finally:
+        for p, _ in running:
+            p.send_signal(signal.SIGTERM)
+        for p, reader in running:
+            p.wait()
+            reader.join()
+            ended.append(p)
     for p in ended:  # killed, or stopped by the TERM, and no other error
         assert p.returncode in (-signal.SIGKILL, -signal.SIGTERM, 128 + signal.SIGTERM), (
             p.kind, p.returncode, p.stderr.read())
-    assert all(drawn.values()), drawn
     with tgenerator.Sequence(mask=MASK, alias=store, table=table) as last:
         keys.append(last.next())
     assert len(keys) > 100
