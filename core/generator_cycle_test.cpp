@@ -223,29 +223,6 @@ TEST_P(LockModeTest, APrefixThatTurnsDuringAnOverflowKeepsTheDrawsPrefix) {
   EXPECT_EQ(keys[11], "FEB-0");
 }
 
-// A notice that throws: before the store it fails the draw; after it (lmTransaction tells of a
-// restart once the row is free) the key stored is handed out, and an Undo hands back that one.
-TEST_P(LockModeTest, ARestartNoticeThatThrowsNeverLeavesAKeyToRepeat) {
-  struct Throwing final : NoticeSink {
-    int MessageBox(std::string_view, std::string_view, unsigned) override {
-      throw Exception("the notice failed");
-    }
-    void ShowMessage(std::string_view) override {}
-  };
-  auto g = Make("K#");
-  for (int i = 0; i < 10; ++i)
-    g->Generator();
-  const ScopedNoticeSink throwing(std::make_shared<Throwing>());
-  if (InTransaction()) {
-    EXPECT_EQ(g->Generator(), "K0");
-    EXPECT_EQ(g->Undo(), "K0");  // below the first value the engine stays at it
-  } else {
-    EXPECT_THROW(g->Generator(), Exception);
-    EXPECT_EQ(g->Undo(), "K8");
-  }
-  EXPECT_EQ(Make("K#")->Generator(), InTransaction() ? "K1" : "K9");
-}
-
 // A restart runs the application's handler while no client is kept out of the row, also on a
 // busy sequence, where draws queue for the row's lock: a slow handler holds nobody up.
 TEST_F(CycleTest, ARestartHandlerRunsWhileTheRowIsFree) {
@@ -620,42 +597,6 @@ TEST_P(LockModeTest, UndoPutsAKeyBackAtTheFrontOfTheCache) {
   EXPECT_EQ(g->Generator(), "01");
   EXPECT_EQ(g->Generator(), "02");
   EXPECT_EQ(Rows().front().suffix, "03");  // nothing written by the undos
-}
-
-TEST_P(LockModeTest, KeysLeftInTheCacheGoBackOnlyWhenNobodyDrewSince) {
-  struct Case {
-    const char* name;
-    std::function<void(std::unique_ptr<Client>&)> end;  // what ends the reservation
-    bool other_drew;
-    std::string next;  // what another client draws afterwards
-  };
-  const std::vector<Case> cases = {
-      {"destroyed", [](auto& g) { g.reset(); }, false, "02"},
-      {"destroyed after another drew", [](auto& g) { g.reset(); }, true, "07"},
-      {"end value changed", [](auto& g) { g->SetEndValue("90"); }, false, "02"},
-      {"type changed", [](auto& g) { g->SetGeneratorType(5); }, false, "02"},
-      {"cache size changed", [](auto& g) { g->SetCacheSize(0); }, false, "02"},
-      {"cache size changed, then an undo",
-       [](auto& g) {
-         g->SetCacheSize(0);
-         EXPECT_EQ(g->Undo(), "00");  // hands back 01, the last key handed out
-       },
-       false, "01"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    auto g = Make("##");
-    g->Generator();  // 00
-    g->SetCacheSize(5);
-    EXPECT_EQ(g->Generator(), "01");  // reserves 01-05
-    auto other = Make("##");
-    if (c.other_drew) {
-      EXPECT_EQ(other->Generator(), "06");
-    }
-    c.end(g);
-    EXPECT_EQ(other->Generator(), c.next);
-  }
 }
 
 // ------------------------------------------------------------------------------------------

@@ -3,15 +3,17 @@
 // Three generators, each of either lock mode, its own cache size and its own check method
 // (keys compared without their check characters), share one table of the memory store. A run is a
 // random list of steps: draws, batches, undos, prefix changes, caches given back (a generator
-// replaced), imports that move a sequence on (with a draw between the plan and the write), rows
-// left held by a dead client, the clock moved past the stale limit, and store failures (an edit
-// refused, a post failed, a commit lost, a new row refused). After every step the model checks what
-// the promise of unique keys means:
+// replaced, or resized), imports that move a sequence on (with a draw between the plan and the
+// write), rows left held by a dead client, the clock moved past the stale limit, and store failures
+// (an edit refused, a post failed, a commit lost, a new row refused). After every step the model
+// checks what the promise of unique keys means:
 //   - no key is held twice: a key handed out is held until an undo that succeeded hands it
 //     back, unless its sequence restarted since;
 //   - one call never hands one key out twice, nor does one reservation of a cache;
 //   - an undo that succeeds hands back a key its client holds, and its row steps back to the
 //     key before it;
+//   - a cache's reservation that ends with keys left, nobody having written the row since,
+//     gives them back: the row returns to the newest key its client still holds;
 //   - the row never lies behind a key that is held;
 //   - while no fault is injected and no sequence restarts, a draw from the table hands out the
 //     keys that follow its row (the start value for a new row) one after another, leaves no gap
@@ -145,11 +147,20 @@ class Run {
         Undo(s.client);
         break;
       case Kind::kPrefix:
-        // A new prefix text, or another GeneratorType for a mask without "@" places: another
-        // sequence, which ends a cache's reservation.
-        c.proc = c.proc == "A" ? "B" : "A";
-        c.g->SetGeneratorType(c.g->GeneratorType() == 0 ? 1 : 0);
-        break;
+        // Another cache size; or a new prefix text, or another GeneratorType for a mask without
+        // "@" places: another sequence.
+        {
+          // Each ends a cache's reservation.
+          const auto back = GiveBack(c);
+          if (s.n % 3 == 0) {
+            c.g->SetCacheSize(c.g->CacheSize() > 1 ? 0 : 3);
+          } else {
+            c.proc = c.proc == "A" ? "B" : "A";
+            c.g->SetGeneratorType(c.g->GeneratorType() == 0 ? 1 : 0);
+          }
+          CheckGivenBack(back);
+          break;
+        }
       case Kind::kRenew:
         Renew(s.client);
         break;
@@ -189,12 +200,17 @@ class Run {
     std::vector<std::string> handed;  // keys handed out and held, oldest first (sequence key)
     std::set<std::string> reserved;   // handed out of the current reservation of its cache
     int reservation_round = 0;        // the restarts of its sequence when it was made
+    int reservation_restarts = -1;    // all restarts after it was made; -1: made under a fault
+    std::optional<std::string> reserved_from;  // the row's suffix before it, where it had one
+    std::string reserved_row;                  // and what it wrote there (Written)
     bool undo_failed = false;
   };
 
   void Renew(int i) {
     Client& c = clients_.at(static_cast<std::size_t>(i));
+    const auto back = GiveBack(c);
     c.g.reset();  // gives its cache back
+    CheckGivenBack(back);
     c.handed.clear();
     c.reserved.clear();
     auto g = std::make_unique<TGenerator>();
@@ -260,7 +276,17 @@ class Run {
       CheckFollow(rows_before, sequence, keys, !cached);
     // A cache's keys belong to the round in which they were reserved.
     int round = all_restarts_ != restarts_before ? -1 : restarts_[sequence];
-    if (reserving) c.reservation_round = round;
+    if (reserving) {
+      c.reservation_round = round;
+      c.reservation_restarts = faulty_ || round == -1 ? -1 : all_restarts_;
+      const auto before = rows_before.find(sequence);
+      c.reserved_from = before == rows_before.end()
+                            ? std::nullopt
+                            : std::optional(std::get<std::string>(before->second.second.at(2)));
+      const auto rows = Rows();
+      const auto after = rows.find(sequence);
+      c.reserved_row = after == rows.end() ? "" : Written(after->second.second);
+    }
     if (cached) round = c.reservation_round;
     std::set<std::string> in_call;
     for (const TmString& k : keys) {
@@ -312,6 +338,44 @@ class Run {
       return;
     }
     RC_FAIL("client " + std::to_string(i) + "'s undo succeeded, and it holds no key");
+  }
+
+  // What a write leaves in a row: the suffix, when and by whom.
+  [[nodiscard]] static std::string Written(const TRecord& r) {
+    return std::get<std::string>(r.at(2)) + " " + std::get<std::string>(r.at(3)) + " " +
+           std::get<std::string>(r.at(6));
+  }
+  // A cache's reservation that ends with keys left, while nobody wrote the row since it was
+  // made, gives them back: the row returns to the newest key the client still holds of it, or
+  // to where it was before, when it holds none. The sequence and that suffix, where it applies.
+  [[nodiscard]] std::optional<std::pair<std::string, std::string>> GiveBack(const Client& c) const {
+    if (faulty_ || !c.g || c.g->CachedKeys() == 0 || c.reservation_restarts != all_restarts_) {
+      return {};
+    }
+    const std::string sequence = Sequence(*c.g);
+    const auto rows = Rows();
+    const auto row = rows.find(sequence);
+    if (row == rows.end() || std::get<double>(row->second.second.at(5)) != 0.0 ||
+        Written(row->second.second) != c.reserved_row) {
+      return {};
+    }
+    for (auto id = c.handed.rbegin(); id != c.handed.rend(); ++id) {
+      if (c.reserved.count(*id) > 0)
+        return std::pair(sequence, SuffixOf(id->substr(id->find(' ') + 1)));
+    }
+    if (!c.reserved_from) return {};
+    return std::pair(sequence, *c.reserved_from);
+  }
+  void CheckGivenBack(const std::optional<std::pair<std::string, std::string>>& back) const {
+    if (!back) return;
+    const auto rows = Rows();
+    const auto row = rows.find(back->first);
+    RC_ASSERT(row != rows.end());
+    const std::string now = std::get<std::string>(row->second.second.at(2));
+    if (now != back->second) {
+      RC_FAIL("the cache of " + back->first + " left the row at " + now + ", not at " +
+              back->second + ", the last key its client held");
+    }
   }
 
   // The table's rows: sequence -> (row id, record).
