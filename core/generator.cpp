@@ -240,7 +240,9 @@ std::string TGenerator::BoundsProblem(const TmString& Start, const TmString& End
   for (const auto& [name, value] : {std::pair{"start", &Start}, std::pair{"end", &End}}) {
     if (value->empty()) continue;
     const std::string why = FGenMask->ValidateProblem(*value);
-    if (!why.empty()) return std::string(name) + " value \"" + value->str() + "\": " + why;
+    if (!why.empty()) {
+      return std::string(name) + " value \"" + value->str() + "\" does not fit the mask: " + why;
+    }
   }
   if (!Start.empty() && !End.empty() && CompareText(End, Start) <= 0) {
     return "start value \"" + Start.str() + "\" does not sort before end value \"" + End.str() +

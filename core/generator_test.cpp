@@ -120,8 +120,8 @@ TEST_F(GeneratorTest, BoundsProblemNamesTheRefusalQuietly) {
       {"10", "20", ""},
       {"10", "", ""},
       {"", "", ""},
-      {"1A", "", "start value \"1A\": position 2 is not a digit"},
-      {"10", "2", "end value \"2\": position 2 is missing"},
+      {"1A", "", "start value \"1A\" does not fit the mask: position 2 is not a digit"},
+      {"10", "2", "end value \"2\" does not fit the mask: position 2 is missing"},
       {"20", "10", "start value \"20\" does not sort before end value \"10\""},
       {"10", "10", "start value \"10\" does not sort before end value \"10\""},
   };

@@ -384,9 +384,17 @@ TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   EXPECT_EQ(ask(a, "undo"), "U-01");
   EXPECT_EQ(ask(b, "next 2"), "U-02");
   EXPECT_EQ(b.ReadLine().value_or(""), "U-03");
+  // What the shell cannot do answers with an empty line, never a key.
+  for (const char* refused : {"next abc", "next 0", "batch", "fly"})
+    EXPECT_EQ(ask(a, refused), "") << refused;
   const ProcessResult ra = a.Wait();
   const ProcessResult rb = b.Wait();
-  EXPECT_EQ(ra.err, "Can NOT undo!\nCan NOT undo!\n");
+  EXPECT_EQ(ra.err,
+            "Can NOT undo!\nCan NOT undo!\ngenkey: next needs a number of keys, at least 1\n"
+            "genkey: next needs a number of keys, at least 1\n"
+            "genkey: batch needs a number of keys, at least 1\n"
+            "genkey: unknown command 'fly' (next [N], batch N, undo, proc TEXT, date YYYY-MM-DD, "
+            "who, quit)\n");
   EXPECT_EQ(rb.err, "");
 }
 

@@ -64,17 +64,32 @@ TEST(GenkeyCheck, ExitStatusTellsWhetherEveryValueWasKept) {
       {{"--mask", "[XYZ]#", "--end", "Q1"},
        1,
        "genkey: end value \"Q1\" does not fit the mask: 'Q' at position 1 is not in the set XYZ\n"},
-      {{"--mask", "AB[", "--start", "1"}, 1, "Missing ] symbol in Mask!\n"},
-      {{"--mask", "[A[B]"}, 1, "Error in mask picture at position:2!\n"},
+      {{"--mask", "AB[", "--start", "1"},
+       1,
+       "genkey: the mask 'AB[' is refused: Missing ] symbol in Mask!\n"},
+      {{"--mask", "[A[B]"},
+       1,
+       "genkey: the mask '[A[B]' is refused: Error in mask picture at position:2!\n"},
+      {{"--mask", ""},
+       1,
+       "genkey: the mask is empty; give one with --mask, e.g. --mask 'INV-####'\n"},
+      // Every check a draw runs.
+      {{"--mask", "##", "--start", "50", "--end", "10"},
+       1,
+       "genkey: start value \"50\" does not sort before end value \"10\"\n"},
+      {{"--mask", std::string(21, 'P') + "#"},
+       1,
+       "genkey: the keys' Prefix '" + std::string(21, 'P') +
+           "' is 21 characters long; a generator table's Prefix field holds 20\n"},
+      {{"--mask", "INV-@@-#"},
+       1,
+       "genkey: the mask 'INV-@@-#' has 2 '@' place(s), and --proc gives 0 character(s): give "
+       "exactly 2\n"},
       // Masks whose keys would repeat.
       {{"--mask", "D-[AAB]"},
        1,
-       "genkey: keys cannot be drawn from this mask: the set [AAB] at position 3 holds 'A' "
+       "genkey: cannot draw from the mask 'D-[AAB]': the set [AAB] at position 3 holds 'A' "
        "twice\n"},
-      {{"--mask", std::string(101, '#')},
-       1,
-       "genkey: keys cannot be drawn from this mask: its keys would be 101 characters long, and "
-       "a key holds at most 100\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -85,6 +100,8 @@ TEST(GenkeyCheck, ExitStatusTellsWhetherEveryValueWasKept) {
   }
   EXPECT_EQ(Genkey({"check", "--mask", "INV##", "--start", "05"}).out,
             "mask ok: 5 elements, 2 counting places, start 05; first value INV05\n");
+  EXPECT_EQ(Genkey({"check", "--mask", "I-@@-#", "--period", "YY", "--date", "2027-01-02"}).out,
+            "mask ok: 6 elements, 1 counting places; first value I-27-0\n");
 }
 
 TEST(GenkeyVerify, SaysOfEachKeyWhetherItsCheckIsRight) {
@@ -106,17 +123,33 @@ TEST(GenkeyReference, PrintsTheCreditorReferenceOfEachKey) {
   EXPECT_NE(r.err.find("1 to 21 letters and digits"), std::string::npos) << r.err;
 }
 
-TEST(Genkey, UsageErrorsExitWithTwo) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"preview"},
-                                             {"frobnicate"},
-                                             {"preview", "--mask", "#", "--count", "x"},
-                                             {"preview", "--mask", "#", "--count", "-1"}}) {
-    const auto r = Genkey(args);
-    EXPECT_EQ(r.exit_code, 2) << (args.empty() ? "" : args[0]);
-    EXPECT_NE(r.err, "");
+// Bad command lines: one voice ("genkey: ..."), what to do next, and exit status 2.
+TEST(Genkey, UsageErrorsSayWhatToDo) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;  // its first line
+  };
+  const std::vector<Case> cases = {
+      {{},
+       "genkey: a sub-command is required: next shell preview check verify reference table "
+       "aliases tables form"},
+      {{"frobnicate"}, "genkey: The following argument was not expected: frobnicate"},
+      {{"preview"}, "genkey: --mask is required"},
+      {{"preview", "--mask", "#", "--count", "x"},
+       "genkey: --count: must be a whole number, at least 0, not 'x'"},
+      {{"next", "--mask", "#", "-n", "0"},
+       "genkey: --count: must be a whole number, at least 1, not '0'"},
+      {{"next", "--mask", "#", "--lock", "sometimes"},
+       "genkey: --lock: sometimes not in {transaction,fields}"},
+      {{"verify", "--check", "crc", "1"},
+       "genkey: --check: crc not in {none,luhn,mod97,mod37,damm}"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Genkey(c.args);
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.err);
   }
+  EXPECT_NE(Genkey({"frobnicate"}).err.find("the sub-commands are: next shell"), std::string::npos);
   const auto help = Genkey({"preview", "--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--mask"), std::string::npos);

@@ -5,12 +5,14 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "core/checkchar.h"
+#include "core/generator.h"
 #include "core/gentable.h"
 
 namespace tgen::genkey {
@@ -63,15 +65,6 @@ struct PreviewOptions {
 // Prints the first value and count - 1 values after it, one a line, stepping up (or down).
 int RunPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err);
 
-struct CheckOptions {
-  std::string mask;
-  std::optional<std::string> start;
-  std::optional<std::string> end;
-};
-
-// Parses the mask and sets the bounds; succeeds when every given value was kept.
-int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);
-
 // Where a generator table is: an alias and a table name.
 struct StoreOptions {
   std::string alias = TSession::DefaultAliasName;
@@ -97,6 +90,13 @@ struct DrawOptions {
   std::optional<std::string> date;   // YYYY-MM-DD: the draw's date; else today
 };
 
+// A generator set up from `options` as next and shell draw with it, its table not opened yet:
+// the mask, its bounds, the '@' text, the period and the check. Null after a refusal, told on
+// `err` as "genkey: ...".
+std::unique_ptr<TGenerator> ConfigureGenerator(const DrawOptions& options, std::ostream& err);
+// Runs every check of ConfigureGenerator, and that the prefix and suffix fit a generator
+// table's fields; succeeds when they all pass.
+int RunCheck(const DrawOptions& options, std::ostream& out, std::ostream& err);
 // Draws `count` keys with one generator, one a line.
 int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err);
 // One generator driven by the commands of kShellCommands on `in`.

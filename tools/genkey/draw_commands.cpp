@@ -143,6 +143,26 @@ class Client {
     }
   }
 
+  // A command the shell cannot do answers with an empty line, which no key is, and says why
+  // on `err`.
+  static void Refuse(const std::string& why, std::ostream& out, std::ostream& err) {
+    err << "genkey: " << why << '\n';
+    out << '\n';
+  }
+  // The number of keys a next or batch asks for: the one word after it, at least 1; none
+  // (for next) is 1. Nothing when the words are anything else.
+  static std::optional<long long> Count(std::istream& words, bool one_by_default) {
+    std::string word;
+    if (!(words >> word)) return one_by_default ? std::optional(1LL) : std::nullopt;
+    std::string rest;
+    if (words >> rest || word.find_first_not_of("0123456789") != std::string::npos ||
+        word.size() > 15) {
+      return std::nullopt;
+    }
+    const long long n = std::stoll(word);
+    return n >= 1 ? std::optional(n) : std::nullopt;
+  }
+
   int Shell(std::istream& in, std::ostream& out, std::ostream& err) {
     std::string line;
     while (g_stop_signal == 0 && std::getline(in, line)) {
@@ -152,16 +172,12 @@ class Client {
       try {
         if (command.empty()) continue;
         if (command == "quit") break;
-        if (command == "next") {
-          long long n = 1;
-          if (!(words >> n)) n = 1;
-          Next(std::max(n, 1LL), out, err);
-        } else if (command == "batch") {
-          long long n = 0;
-          if (!(words >> n) || n < 1) {
-            err << "genkey: batch needs a number of keys, at least 1\n";
+        if (command == "next" || command == "batch") {
+          const std::optional<long long> n = Count(words, command == "next");
+          if (!n) {
+            Refuse(command + " needs a number of keys, at least 1", out, err);
           } else {
-            Next(n, out, err, n);
+            Next(*n, out, err, command == "batch" ? *n : 1);
           }
         } else if (command == "undo") {
           out << g_.Undo() << '\n';
@@ -169,7 +185,7 @@ class Client {
           std::string text = line.substr(line.find("proc") + 4);
           if (!text.empty() && text.front() == ' ') text.erase(0, 1);
           if (const std::string why = DrawRefusal(g_, text); !why.empty()) {
-            err << "genkey: " << why << '\n';
+            Refuse(why, out, err);
           } else {
             proc_ = text;
           }
@@ -180,12 +196,13 @@ class Client {
         } else if (command == "who") {
           out << g_.Who() << '\n';
         } else {
-          err << "genkey: unknown command '" << command << "' (";
+          std::string known;
           for (const ShellCommand& c : kShellCommands)
-            err << c.usage << (&c == &kShellCommands.back() ? ")\n" : ", ");
+            known += std::string(c.usage) + (&c == &kShellCommands.back() ? "" : ", ");
+          Refuse("unknown command '" + command + "' (" + known + ")", out, err);
         }
       } catch (const std::exception& e) {
-        err << "genkey: " << e.what() << '\n';
+        Refuse(e.what(), out, err);
       }
       out.flush();
       err.flush();
@@ -202,14 +219,18 @@ TLockMode LockModeOf(const std::string& name) {
   return name == "fields" ? TLockMode::lmRowFields : TLockMode::lmTransaction;
 }
 
-// A generator set up from the command line, its table open. Null after a refusal, which has
-// been reported.
-std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& err) {
+}  // namespace
+
+std::unique_ptr<TGenerator> ConfigureGenerator(const DrawOptions& o, std::ostream& err) {
+  if (o.mask.empty()) {
+    err << "genkey: the mask is empty; give one with --mask, e.g. --mask 'INV-####'\n";
+    return nullptr;
+  }
   auto g = std::make_unique<TGenerator>();
   try {
     g->SetMask(o.mask);
   } catch (const Exception& e) {
-    err << e.Message() << '\n';
+    err << "genkey: the mask '" << o.mask << "' is refused: " << e.Message() << '\n';
     return nullptr;
   }
   const std::string problem = g->BoundsProblem(o.start.value_or(""), o.end.value_or(""));
@@ -238,6 +259,16 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
     err << "genkey: " << why << '\n';
     return nullptr;
   }
+  return g;
+}
+
+namespace {
+
+// A generator set up from the command line, its table open. Null after a refusal, which has
+// been reported.
+std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& err) {
+  std::unique_ptr<TGenerator> g = ConfigureGenerator(o, err);
+  if (!g) return nullptr;
   try {
     // On the default alias the table is made on first use, so that genkey needs no set-up.
     if (const auto where = CreateDefaultGeneratorTable(o.store.alias, o.store.table)) {

@@ -1,5 +1,6 @@
 // genkey: draws key values from masks and looks after generator tables.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -10,7 +11,6 @@
 
 namespace {
 
-using tgen::genkey::CheckOptions;
 using tgen::genkey::DrawOptions;
 using tgen::genkey::FormOptions;
 using tgen::genkey::PreviewOptions;
@@ -53,23 +53,25 @@ void AddStoreOptions(CLI::App* cmd, StoreOptions& o) {
   cmd->add_option("-t,--table", o.table, "Name of the generator table")->capture_default_str();
 }
 
-void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
-  AddStoreOptions(cmd, o.store);
-  cmd->add_option("--type", o.type, "GeneratorType: the GenID of the sequence's row")
-      ->capture_default_str();
+// Whole numbers from `least` up, refused in a sentence (CLI11's own range check names a
+// 300-digit upper bound).
+CLI::Validator AtLeast(long long least) {
+  return {[least](std::string& text) -> std::string {
+            long long n = 0;
+            if (CLI::detail::lexical_cast(text, n) && n >= least) return {};
+            return "must be a whole number, at least " + std::to_string(least) + ", not '" + text +
+                   "'";
+          },
+          "N>=" + std::to_string(least)};
+}
+
+// What makes the keys: the mask, its bounds and what fills and follows it. next, shell and
+// check take them, so that check runs every check a draw runs.
+void AddKeyOptions(CLI::App* cmd, DrawOptions& o) {
   cmd->add_option("-m,--mask", o.mask, "The mask, e.g. 'INV-[AB]##'")->required();
   cmd->add_option("-s,--start", o.start, "Start value of the counting part");
   cmd->add_option("-e,--end", o.end, "End value of the counting part");
   cmd->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
-  cmd->add_option("-l,--lock", o.lock, kLockHelp)
-      ->check(CLI::IsMember({"transaction", "fields"}))
-      ->capture_default_str();
-  cmd->add_option("-w,--max-wait", o.max_wait, "Seconds a draw waits for a busy row, then fails")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  cmd->add_option("--on-overflow", o.on_overflow, kOverflowHelp)
-      ->check(CLI::IsMember({"stop", "restart"}))
-      ->capture_default_str();
   cmd->add_option("--check", o.check, kCheckHelp)
       ->check(CLI::IsMember(CheckNames()))
       ->capture_default_str();
@@ -80,6 +82,22 @@ void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
   cmd->add_option("--date", o.date, kDateHelp);
 }
 
+void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
+  AddStoreOptions(cmd, o.store);
+  cmd->add_option("--type", o.type, "GeneratorType: the GenID of the sequence's row")
+      ->capture_default_str();
+  AddKeyOptions(cmd, o);
+  cmd->add_option("-l,--lock", o.lock, kLockHelp)
+      ->check(CLI::IsMember({"transaction", "fields"}))
+      ->capture_default_str();
+  cmd->add_option("-w,--max-wait", o.max_wait, "Seconds a draw waits for a busy row, then fails")
+      ->check(AtLeast(0))
+      ->capture_default_str();
+  cmd->add_option("--on-overflow", o.on_overflow, kOverflowHelp)
+      ->check(CLI::IsMember({"stop", "restart"}))
+      ->capture_default_str();
+}
+
 CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
   CLI::App* cmd =
       app.add_subcommand("preview", "Print the values a mask steps through, one a line");
@@ -88,7 +106,7 @@ CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
   cmd->add_option("-e,--end", o.end, "End value of the counting part");
   cmd->add_option("-f,--from", o.from, "Suffix of the first value (default: the start value)");
   cmd->add_option("-n,--count", o.count, "How many values to print")
-      ->check(CLI::NonNegativeNumber)
+      ->check(AtLeast(0))
       ->capture_default_str();
   cmd->add_flag("-d,--down", o.down, "Step down instead of up");
   cmd->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
@@ -99,12 +117,10 @@ CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
   return cmd;
 }
 
-CLI::App* AddCheck(CLI::App& app, CheckOptions& o) {
+CLI::App* AddCheck(CLI::App& app, DrawOptions& o) {
   CLI::App* cmd = app.add_subcommand(
-      "check", "Check a mask and its start and end values; exit 1 if any is refused");
-  cmd->add_option("-m,--mask", o.mask, "The mask")->required();
-  cmd->add_option("-s,--start", o.start, "Start value to check");
-  cmd->add_option("-e,--end", o.end, "End value to check");
+      "check", "Check a mask and its values as a draw would, without a table; exit 1 if refused");
+  AddKeyOptions(cmd, o);
   return cmd;
 }
 
@@ -128,12 +144,12 @@ CLI::App* AddNext(CLI::App& app, DrawOptions& o) {
   CLI::App* next = app.add_subcommand("next", "Draw keys from the shared generator table");
   AddDrawOptions(next, o);
   next->add_option("-n,--count", o.count, "How many keys")
-      ->check(CLI::PositiveNumber)
+      ->check(AtLeast(1))
       ->capture_default_str();
   next->add_option("-b,--batch", o.batch,
                    "Keys drawn per lock cycle: one commit stores a whole batch, and its keys "
                    "are printed once it is stored")
-      ->check(CLI::PositiveNumber)
+      ->check(AtLeast(1))
       ->capture_default_str();
   next->footer(
       "On the default alias a missing generator table is created on first use. Keys are printed "
@@ -152,7 +168,7 @@ CLI::App* AddShell(CLI::App& app, DrawOptions& o) {
                    "Keys the generator reserves at a time and hands out one by one (its "
                    "CacheSize); keys not handed out when the shell ends go back to the row if "
                    "nobody drew since, else they are a gap")
-      ->check(CLI::NonNegativeNumber)
+      ->check(AtLeast(0))
       ->capture_default_str();
   std::string commands = "Commands, one a line:";
   for (const tgen::genkey::ShellCommand& c : tgen::genkey::kShellCommands)
@@ -249,7 +265,7 @@ CLI::App* AddForm(CLI::App& app, FormOptions& o) {
       ->check(CLI::IsMember({"next", "undo", "shell", "show"}));
   form->add_option("-c,--component", o.component, "Name of the generator (when there are several)");
   form->add_option("-n,--count", o.count, "How many keys, for next")
-      ->check(CLI::PositiveNumber)
+      ->check(AtLeast(1))
       ->capture_default_str();
   form->add_option("-l,--lock", o.lock, std::string(kLockHelp) + "; default: the form's LockMode")
       ->check(CLI::IsMember({"transaction", "fields"}));
@@ -277,7 +293,7 @@ int Main(int argc, char** argv) {
   app.add_flag("--list-commands", list, "Print the sub-commands, one a line")->group("");
 
   PreviewOptions preview;
-  CheckOptions check;
+  DrawOptions check;
   DrawOptions draw;
   TableOptions table;
   StoreOptions store;
@@ -319,8 +335,18 @@ int Main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // Help and version are successes; every other parse error is a usage error.
-    const int code = app.exit(e);
-    return code == 0 ? kOk : kUsage;
+    if (e.get_exit_code() == 0) return app.exit(e) == 0 ? kOk : kUsage;
+    std::cerr << "genkey: " << e.what() << '\n';
+    const bool some =
+        std::any_of(added.begin(), added.end(), [](const auto& a) { return a.first->parsed(); });
+    if (!some && dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+      std::cerr << "genkey: the sub-commands are:";
+      for (const auto& [sub, command] : added)
+        std::cerr << ' ' << sub->get_name();
+      std::cerr << '\n';
+    }
+    std::cerr << "Run 'genkey --help', or 'genkey SUB-COMMAND --help', for more.\n";
+    return kUsage;
   }
   if (list) {  // for the man page, which carries the help of each
     for (const auto& [sub, command] : added)

@@ -2,6 +2,8 @@
 #include <ostream>
 
 #include "core/genmask.h"
+#include "core/gentable.h"
+#include "core/period.h"
 #include "platform/base/exception.h"
 #include "tools/genkey/commands.h"
 
@@ -87,22 +89,41 @@ int RunPreview(const PreviewOptions& options, std::ostream& out, std::ostream& e
   return kOk;
 }
 
-int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
-  TGenMask mask;
-  if (!Scan(mask, options.mask, err)) return kFailure;
-  if (!SetBounds(mask, options.start, options.end, err)) return kFailure;
-  if (const std::string why = mask.DrawProblem(); !why.empty()) {
-    err << "genkey: keys cannot be drawn from this mask: " << why << '\n';
-    return kFailure;
-  }
-
-  mask.NullValue();
-  const TmString suffix = mask.GetSuffix();
-  out << "mask ok: " << mask.Count() << " elements, " << suffix.size() << " counting places";
-  if (!mask.StartValue().empty()) out << ", start " << mask.StartValue();
-  if (!mask.EndValue().empty()) out << ", end " << mask.EndValue();
-  out << "; first value " << mask.GetMskValue() << '\n';
-  return kOk;
+int RunCheck(const DrawOptions& options, std::ostream& out, std::ostream& err) {
+  return Guarded(err, [&]() -> int {
+    const std::unique_ptr<TGenerator> g = ConfigureGenerator(options, err);
+    if (!g) return kFailure;
+    TGenMask mask;
+    mask.ScanMask(options.mask);
+    if (options.start) mask.SetStartValue(*options.start);
+    if (options.end) mask.SetEndValue(*options.end);
+    if (options.proc || !options.period.empty()) {
+      const TmString text = options.proc
+                                ? TmString(*options.proc)
+                                : FormatPeriod(options.period, g->DrawDate(), options.fiscal_start);
+      mask.OnGetPROC = [text](TObject*, TmString& preff) { preff = text; };
+    }
+    mask.NullValue();
+    const TmString prefix = mask.GetPrefix();
+    const TmString suffix = mask.GetSuffix();
+    // The fields of a generator table made the usual way.
+    for (const auto& [field, text] :
+         {std::pair{genfield::Prefix, prefix}, {genfield::Suffix, suffix}}) {
+      for (const TFieldDef& f : GeneratorFields()) {
+        if (f.Name != field || text.size() + 1 <= static_cast<std::size_t>(f.DataSize)) continue;
+        err << "genkey: the keys' " << field << " '" << text << "' is " << text.size()
+            << " characters long; a generator table's " << field << " field holds "
+            << f.DataSize - 1 << '\n';
+        return kFailure;
+      }
+    }
+    out << "mask ok: " << mask.Count() << " elements, " << suffix.size() << " counting places";
+    if (!mask.StartValue().empty()) out << ", start " << mask.StartValue();
+    if (!mask.EndValue().empty()) out << ", end " << mask.EndValue();
+    out << "; first value " << mask.GetMskValue()
+        << CheckCharacters(g->CheckMethod(), mask.GetMskValue().str()) << '\n';
+    return kOk;
+  });
 }
 
 }  // namespace tgen::genkey
