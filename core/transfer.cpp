@@ -12,12 +12,11 @@
 #include <tuple>
 #include <utility>
 
-#include <iconv.h>
-
 #include <nlohmann/json.hpp>
 
 #include "core/gentable.h"
 #include "core/rowlock.h"
+#include "platform/base/charset.h"
 #include "platform/base/convert.h"
 
 namespace tgen {
@@ -26,6 +25,11 @@ namespace {
 
 // The columns of a file, in the order the tools show a row.
 constexpr const std::array<const char*, 7>& kColumns = genfield::ListOrder;
+// What a file must give of a row; the lock's fields (State, Who, Try, Time) left out make a
+// free row.
+bool Required(std::string_view column) {
+  return column == genfield::GenID || column == genfield::Prefix || column == genfield::Suffix;
+}
 
 // A number field of a table row as an integer; 0 for null.
 std::int64_t Integer(const TFieldValue& v) {
@@ -140,29 +144,15 @@ class CsvReader {
   std::size_t record_ = 0;
 };
 
-// Converts text between character sets with iconv; ETransferError naming `what` when a
-// character has no place in the other set.
+// Converts text between character sets; ETransferError naming `what` when a character has no
+// place in the other set.
 std::string Convert(const char* to, const char* from, const std::string& text,
                     const std::string& what) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1))  // NOLINT: iconv's own failure value
-    throw ETransferError(std::string("cannot convert from ") + from + " to " + to);
-  std::string out(text.size() * 4 + 4, '\0');
-  char* in_ptr = const_cast<char*>(text.data());  // NOLINT: iconv's signature; not written
-  std::size_t in_left = text.size();
-  char* out_ptr = out.data();
-  std::size_t out_left = out.size();
-  const std::size_t done = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
-  iconv_close(cd);
-  if (done == static_cast<std::size_t>(-1)) {
-    const auto at = static_cast<std::size_t>(in_ptr - text.data());
-    char byte[8];
-    std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[at]));
-    throw ETransferError(what + " '" + text + "': the character at byte " + std::to_string(at) +
-                         " (" + byte + ") has no place in " + to);
+  try {
+    return ConvertText(text, from, to, what + " '" + text + "'");
+  } catch (const EConvertError& e) {
+    throw ETransferError(e.Message());
   }
-  out.resize(out.size() - out_left);
-  return out;
 }
 
 }  // namespace
@@ -228,8 +218,10 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
     }
     for (const std::string_view c : kColumns) {
       const std::string name(c);
-      if (!item.contains(name))
+      if (!item.contains(name)) {
+        if (!Required(c)) continue;
         throw ETransferError(Where(row) + ": the field " + name + " is missing");
+      }
       const nlohmann::json& v = item.at(name);
       if (RowField(c).Number != nullptr) {
         if (!v.is_number_integer())
@@ -298,7 +290,7 @@ std::vector<TSequenceRow> ReadCsv(std::istream& in) {
     columns.emplace_back(*known);
   }
   for (const char* c : kColumns) {
-    if (std::find(columns.begin(), columns.end(), c) == columns.end())
+    if (Required(c) && std::find(columns.begin(), columns.end(), c) == columns.end())
       throw ETransferError("header: the column " + std::string(c) + " is missing");
   }
   std::vector<TSequenceRow> rows;
@@ -354,6 +346,8 @@ TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
     const auto found = stored.find({r.GenID, r.Prefix});
     if (found == stored.end()) {
       plan.Add.push_back(std::move(r));
+    } else if (found->second.Suffix == r.Suffix) {
+      ++plan.Same;
     } else {
       plan.Conflicts.push_back({found->second, std::move(r)});
     }

@@ -84,11 +84,13 @@ struct TImportPlan {
   };
   std::vector<TSequenceRow> Add;  // sequences the table does not have
   std::vector<TConflict> Conflicts;
+  int Same = 0;   // sequences the table holds at the file's suffix already: nothing to do
   int Freed = 0;  // rows marked held in the file, which come in free (State 0, Try 0)
 };
 
 // Compares `rows` with the open generator table `table`: sequences it lacks are added, those it
-// has are conflicts. A row held in the file comes in free: its holder is no client of `table`.
+// holds at another suffix are conflicts. A row held in the file comes in free: its holder is no
+// client of `table`.
 TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows);
 // How an import treats the sequences a table has already.
 struct TImportOptions {

@@ -123,6 +123,51 @@ TEST(GenkeyReference, PrintsTheCreditorReferenceOfEachKey) {
   EXPECT_NE(r.err.find("1 to 21 letters and digits"), std::string::npos) << r.err;
 }
 
+// In a UTF-8 locale text comes in and goes out as UTF-8, and tables keep Windows-1251 bytes;
+// --raw, and the C locale, take and print the bytes as they are.
+TEST(Genkey, TextInTheUsersEncoding) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string out, err;
+  };
+  const std::string utf8 = "LC_ALL=C.UTF-8";
+  const std::vector<Case> cases = {
+      {{utf8, "preview", "--mask", "X-[АБВ]#", "-n", "2"}, 0, "X-А0\nX-А1\n", ""},
+      {{utf8, "check", "--mask", "X-$$", "--start", "ЯЯ"},
+       0,
+       "mask ok: 4 elements, 2 counting places, start ЯЯ; first value X-ЯЯ\n",
+       ""},
+      {{utf8, "check", "--mask", "X-中#"},
+       1,
+       "",
+       "genkey: --mask: the character U+4E2D at position 3 has no place in Windows-1251\n"},
+      {{utf8, "check", "--mask", "##", "--start", "Ж1"},
+       1,
+       "",
+       "genkey: start value \"Ж1\" does not fit the mask: position 1 is not a digit\n"},
+      {{utf8, "--raw", "preview", "--mask", "X-[\xC0\xC1]#", "-n", "1"},
+       0,
+       "X-\xC0"
+       "0\n",
+       ""},
+      {{"LC_ALL=C", "preview", "--mask", "X-[\xC0\xC1]#", "-n", "1"},
+       0,
+       "X-\xC0"
+       "0\n",
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, GENKEY_PATH);
+    args.insert(args.begin(), "/usr/bin/env");
+    const auto r = RunProcess(args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.args.at(2);
+    EXPECT_EQ(r.out, c.out) << c.args.at(2);
+    EXPECT_EQ(r.err, c.err) << c.args.at(2);
+  }
+}
+
 // Bad command lines: one voice ("genkey: ..."), what to do next, and exit status 2.
 TEST(Genkey, UsageErrorsSayWhatToDo) {
   struct Case {

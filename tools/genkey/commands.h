@@ -88,6 +88,7 @@ struct DrawOptions {
   std::string period;                // the format that fills the '@' places from the date
   std::int32_t fiscal_start = 1;     // the month fiscal years begin in
   std::optional<std::string> date;   // YYYY-MM-DD: the draw's date; else today
+  std::string charset;               // the shell's input, converted to the table's; "": bytes
 };
 
 // A generator set up from `options` as next and shell draw with it, its table not opened yet:
@@ -111,9 +112,10 @@ struct TableOptions {
   std::string file;    // export: the output (empty: standard output); import: the input
   bool dry_run = false;
   bool replace = false;
-  bool backwards = false;  // import and set: a sequence may move back
-  std::string mask;        // import and set: tells the order of suffixes
-  std::string next;        // set: the suffix the next draw hands out
+  bool backwards = false;          // import and set: a sequence may move back
+  std::string mask;                // import and set: tells the order of suffixes
+  std::string next;                // set: the suffix the next draw hands out
+  std::string encoding = "utf-8";  // export and import of CSV: utf-8 or cp1251
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);
@@ -130,6 +132,7 @@ struct FormOptions {
   std::optional<std::string> on_overflow;  // else the sequence restarts, as a form's does
   std::optional<std::string> check;        // else the form's CheckMethod
   std::optional<std::string> date;         // YYYY-MM-DD: the draw's date; else today
+  std::string charset;                     // the shell's input, as in DrawOptions
 };
 
 struct VerifyOptions {

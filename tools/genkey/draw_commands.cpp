@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/generator.h"
+#include "platform/base/charset.h"
 #include "platform/model/datamodule.h"
 #include "platform/model/formstream.h"
 #include "platform/store/session.h"
@@ -114,6 +115,8 @@ class Client {
   }
 
   void SetProc(std::optional<std::string> text) { proc_ = std::move(text); }
+  // The character set of the shell's input; empty: bytes as the table holds them.
+  void SetCharset(std::string charset) { charset_ = std::move(charset); }
   [[nodiscard]] TGenerator& Generator() const { return g_; }
 
   // Past the end of the sequence the draw fails, naming its last key, instead of restarting
@@ -166,6 +169,14 @@ class Client {
   int Shell(std::istream& in, std::ostream& out, std::ostream& err) {
     std::string line;
     while (g_stop_signal == 0 && std::getline(in, line)) {
+      if (!charset_.empty()) {
+        try {
+          line = ConvertText(line, charset_.c_str(), kTableCharset, "the command");
+        } catch (const EConvertError& e) {
+          Refuse(e.Message(), out, err);
+          continue;
+        }
+      }
       std::istringstream words(line);
       std::string command;
       words >> command;
@@ -213,6 +224,7 @@ class Client {
  private:
   TGenerator& g_;
   std::optional<std::string> proc_;
+  std::string charset_;
 };
 
 TLockMode LockModeOf(const std::string& name) {
@@ -336,6 +348,7 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
+    client.SetCharset(options.charset);
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
     return StopSignals::Status(client.Shell(in, out, err));
@@ -365,6 +378,7 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     }
     Client client(*g);
     client.SetProc(options.proc);
+    client.SetCharset(options.charset);
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
     if (options.action == "next") client.Next(options.count, out, err);

@@ -1,12 +1,15 @@
 // genkey: draws key values from masks and looks after generator tables.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <clocale>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/base/charset.h"
 #include "tools/genkey/commands.h"
 
 namespace {
@@ -42,6 +45,10 @@ constexpr const char* kPeriodHelp =
 constexpr const char* kDateHelp =
     "The draw's date, YYYY-MM-DD (the document's date: an invoice dated 31 December belongs to "
     "the old year); default: today";
+
+constexpr const char* kEncodingHelp =
+    "The text of a CSV file: 'utf-8' (a byte-order mark is taken on import) or 'cp1251', the "
+    "Windows-1251 bytes the table holds. JSON is always UTF-8";
 
 std::vector<std::string> CheckNames() {
   return {tgen::kCheckNames.begin(), tgen::kCheckNames.end()};
@@ -222,6 +229,9 @@ CLI::App* AddTable(CLI::App& app, TableOptions& o) {
       ->required();
   out->add_option("-o,--output", o.file,
                   "The file (default: standard output; a Paradox table needs a file)");
+  out->add_option("--encoding", o.encoding, kEncodingHelp)
+      ->check(CLI::IsMember({"utf-8", "cp1251"}))
+      ->capture_default_str();
   out->callback([&o] { o.action = "export"; });
   CLI::App* in =
       table->add_subcommand("import", "Read every row of a file into the table, in one commit");
@@ -230,6 +240,9 @@ CLI::App* AddTable(CLI::App& app, TableOptions& o) {
       ->check(CLI::IsMember({"csv", "json", "paradox"}))
       ->required();
   in->add_option("file", o.file, "The file to read")->required();
+  in->add_option("--encoding", o.encoding, kEncodingHelp)
+      ->check(CLI::IsMember({"utf-8", "cp1251"}))
+      ->capture_default_str();
   in->add_flag("--dry-run", o.dry_run,
                "Print what would be added, replaced and refused; write nothing");
   in->add_flag("--replace", o.replace,
@@ -279,6 +292,55 @@ CLI::App* AddForm(CLI::App& app, FormOptions& o) {
   return form;
 }
 
+// Converts the texts of keys and tables that the command line gives, from `charset` to the
+// tables' Windows-1251 (file, alias and table names stay as they are: the system's).
+void ToTableText(const std::string& charset, PreviewOptions& preview, DrawOptions& check,
+                 DrawOptions& draw, TableOptions& table, FormOptions& form, VerifyOptions& verify,
+                 ReferenceOptions& reference) {
+  const auto convert = [&](std::string& text, const char* option) {
+    text = tgen::ConvertText(text, charset.c_str(), tgen::kTableCharset, option);
+  };
+  const auto maybe = [&](std::optional<std::string>& text, const char* option) {
+    if (text) convert(*text, option);
+  };
+  for (DrawOptions* o : {&check, &draw}) {
+    convert(o->mask, "--mask");
+    maybe(o->start, "--start");
+    maybe(o->end, "--end");
+    maybe(o->proc, "--proc");
+    convert(o->period, "--period");
+  }
+  convert(preview.mask, "--mask");
+  maybe(preview.start, "--start");
+  maybe(preview.end, "--end");
+  maybe(preview.from, "--from");
+  maybe(preview.proc, "--proc");
+  convert(table.prefix, "--prefix");
+  convert(table.mask, "--mask");
+  convert(table.next, "--next");
+  maybe(form.proc, "--proc");
+  for (std::vector<std::string>* keys : {&verify.keys, &reference.keys}) {
+    for (std::string& key : *keys)
+      convert(key, "KEY");
+  }
+}
+
+// Points a stream at another buffer for its own life.
+class Redirect {
+ public:
+  Redirect(std::ostream& stream, std::streambuf* to) : stream_(stream), old_(stream.rdbuf(to)) {}
+  Redirect(const Redirect&) = delete;
+  Redirect& operator=(const Redirect&) = delete;
+  ~Redirect() {
+    stream_.flush();
+    stream_.rdbuf(old_);
+  }
+
+ private:
+  std::ostream& stream_;
+  std::streambuf* old_;
+};
+
 // A sub-command: how it is added to the command line, with its options, and what runs it.
 struct Command {
   std::function<CLI::App*(CLI::App&)> add;
@@ -291,6 +353,10 @@ int Main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("genkey ") + TGEN_VERSION);
   bool list = false;
   app.add_flag("--list-commands", list, "Print the sub-commands, one a line")->group("");
+  bool raw = false;
+  app.add_flag("--raw", raw,
+               "Take and print the text of keys and tables as the bytes tables hold "
+               "(Windows-1251), whatever the locale's encoding");
 
   PreviewOptions preview;
   DrawOptions check;
@@ -353,6 +419,22 @@ int Main(int argc, char** argv) {
       std::cout << sub->get_name() << '\n';
     return kOk;
   }
+  // Text for tables comes in and goes out in the user's encoding, unless --raw: the locale's
+  // (none for the C locale, whose text is bytes).
+  const std::string charset = raw ? std::string() : tgen::LocaleCharset();
+  std::optional<tgen::TCharsetOutBuf> out_text;
+  std::optional<tgen::TCharsetOutBuf> err_text;
+  std::optional<Redirect> out_redirect;
+  std::optional<Redirect> err_redirect;
+  if (!charset.empty() && charset != tgen::kTableCharset) {
+    ToTableText(charset, preview, check, draw, table, form, verify, reference);
+    draw.charset = form.charset = charset;
+    // A file format written to standard output keeps its own encoding.
+    if (table.action != "export") {
+      out_redirect.emplace(std::cout, &out_text.emplace(std::cout.rdbuf(), charset));
+    }
+    err_redirect.emplace(std::cerr, &err_text.emplace(std::cerr.rdbuf(), charset));
+  }
   for (const auto& [sub, command] : added) {
     if (sub->parsed()) return command->run();
   }
@@ -366,6 +448,7 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setlocale(LC_CTYPE, "");  // the user's text encoding
   // Nothing known throws here; a surprise is still a clean failure, not an abort.
   return tgen::genkey::Guarded(std::cerr, [&] { return Main(argc, argv); });
 }

@@ -4,13 +4,16 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <ostream>
+#include <sstream>
 
 #include "core/generator.h"
 #include "core/paradox.h"
 #include "core/rowlock.h"
 #include "core/timestamp.h"
 #include "core/transfer.h"
+#include "platform/base/charset.h"
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
 #include "platform/store/session.h"
@@ -132,8 +135,13 @@ int Export(const TableOptions& o, std::ostream& out) {
   const auto write = [&](std::ostream& to) {
     if (o.format == "json") {
       WriteJson(to, rows);
-    } else {
+    } else if (o.encoding == "cp1251") {
       WriteCsv(to, rows);
+    } else {
+      TCharsetOutBuf utf8(to.rdbuf(), "UTF-8");
+      std::ostream converted(&utf8);
+      WriteCsv(converted, rows);
+      converted.flush();
     }
   };
   if (o.file.empty()) {
@@ -159,6 +167,26 @@ std::string Describe(const TSequenceRow& r) {
          "'";
 }
 
+// A file's text, without a UTF-8 byte-order mark, as the table's bytes: converted line by line
+// from UTF-8, or as it is (cp1251). A character Windows-1251 has no place for is refused with
+// its line.
+std::string TableText(std::istream& file, const std::string& encoding) {
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  if (encoding != "utf-8") return text;
+  std::string converted;
+  converted.reserve(text.size());
+  std::size_t line = 1;
+  for (std::size_t at = 0; at < text.size(); ++line) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    converted += ConvertText(std::string_view(text).substr(at, end - at), "UTF-8", kTableCharset,
+                             "line " + std::to_string(line));
+    if (end < text.size()) converted += '\n';
+    at = end + 1;
+  }
+  return converted;
+}
+
 int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   std::ifstream file(o.file, std::ios::binary);
   if (!file) {
@@ -167,10 +195,13 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   }
   std::vector<TSequenceRow> rows;
   try {
-    rows = o.format == "paradox" ? ReadParadox(o.file)
-           : o.format == "json"  ? ReadJson(file)
-                                 : ReadCsv(file);
-  } catch (const ETransferError& e) {
+    if (o.format == "paradox") {
+      rows = ReadParadox(o.file);
+    } else {
+      std::istringstream text(TableText(file, o.format == "json" ? "utf-8" : o.encoding));
+      rows = o.format == "json" ? ReadJson(text) : ReadCsv(text);
+    }
+  } catch (const Exception& e) {
     err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
     return kFailure;
   }
@@ -233,6 +264,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
     out << "replaced " << Describe(c.Stored) << " -> '" << c.Imported.Suffix << "'\n";
   out << "imported " << rows.size() << " row(s): " << plan.Add.size() << " added, "
       << plan.Conflicts.size() << " replaced";
+  if (plan.Same > 0) out << ", " << plan.Same << " in the table as they are";
   if (plan.Freed > 0) out << "; " << plan.Freed << " held in the file came in free";
   out << '\n';
   return kOk;

@@ -1,0 +1,115 @@
+#include "platform/base/charset.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace tgen {
+
+namespace {
+
+struct IconvCloser {
+  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+using Iconv = std::unique_ptr<void, IconvCloser>;
+
+Iconv Open(const char* to, const char* from) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT: iconv's own failure value
+    throw EConvertError(std::string("cannot convert text from ") + from + " to " + to);
+  }
+  return Iconv(cd);
+}
+
+bool IsUtf8(std::string_view charset) {
+  return charset == "UTF-8" || charset == "UTF8";
+}
+
+// What stands at byte `at` of `text` in `charset`, for a message: the character and its
+// place in characters (a UTF-8 text), or the byte and its place.
+std::string Describe(std::string_view text, std::size_t at, const char* charset) {
+  if (IsUtf8(charset)) {
+    std::size_t position = 1;
+    for (std::size_t i = 0; i < at; ++i)
+      position += (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80 ? 0 : 1;
+    // Named by its code point: the message itself goes out as Windows-1251 text.
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    unsigned long code = more == 0 ? lead : lead & (0x3FU >> more);
+    for (int i = 1; i <= more && at + i < text.size(); ++i)
+      code = (code << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3FU);
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04lX", code);
+    return std::string("the character ") + name + " at position " + std::to_string(position);
+  }
+  char byte[8];
+  std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[at]));
+  return std::string("the byte ") + byte + " at position " + std::to_string(at + 1);
+}
+
+}  // namespace
+
+std::string LocaleCharset() {
+  const std::string charset = nl_langinfo(CODESET);
+  return charset == "ANSI_X3.4-1968" ? std::string() : charset;
+}
+
+std::string ConvertText(std::string_view text, const char* from, const char* to,
+                        std::string_view what) {
+  const Iconv cd = Open(to, from);
+  std::string out(text.size() * 4 + 4, '\0');
+  char* in_ptr = const_cast<char*>(text.data());  // NOLINT: iconv's signature; not written
+  std::size_t in_left = text.size();
+  char* out_ptr = out.data();
+  std::size_t out_left = out.size();
+  if (iconv(static_cast<iconv_t>(cd.get()), &in_ptr, &in_left, &out_ptr, &out_left) ==
+      static_cast<std::size_t>(-1)) {
+    const auto at = static_cast<std::size_t>(in_ptr - text.data());
+    throw EConvertError(std::string(what) + ": " + Describe(text, at, from) + " has no place in " +
+                        (std::string_view(to) == kTableCharset ? "Windows-1251" : to));
+  }
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+TCharsetOutBuf::TCharsetOutBuf(std::streambuf* target, std::string charset)
+    : target_(target), charset_(std::move(charset)) {
+  setp(buffer_, buffer_ + sizeof buffer_);
+}
+
+TCharsetOutBuf::~TCharsetOutBuf() {
+  Flush();
+}
+
+bool TCharsetOutBuf::Flush() {
+  const std::string_view bytes(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+  setp(buffer_, buffer_ + sizeof buffer_);
+  std::string text;
+  try {
+    text = ConvertText(bytes, kTableCharset, charset_.c_str(), "output");
+  } catch (const EConvertError&) {
+    for (const char byte : bytes) {  // one at a time, so that only what has no place is lost
+      try {
+        text += ConvertText(std::string_view(&byte, 1), kTableCharset, charset_.c_str(), "");
+      } catch (const EConvertError&) {
+        text += '?';
+      }
+    }
+  }
+  const auto size = static_cast<std::streamsize>(text.size());
+  return target_->sputn(text.data(), size) == size;
+}
+
+TCharsetOutBuf::int_type TCharsetOutBuf::overflow(int_type c) {
+  if (!Flush()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+  return traits_type::not_eof(c);
+}
+
+int TCharsetOutBuf::sync() {
+  return Flush() && target_->pubsync() == 0 ? 0 : -1;
+}
+
+}  // namespace tgen

@@ -1,0 +1,48 @@
+// Text between character sets: the Windows-1251 bytes that tables hold, and the user's (the
+// locale's) or a file's encoding, with iconv.
+#pragma once
+
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+#include "platform/base/exception.h"
+
+namespace tgen {
+
+// The character set tables hold, as iconv names it.
+inline constexpr const char* kTableCharset = "CP1251";
+
+// The character set of the user's locale (LC_CTYPE, after setlocale(LC_CTYPE, "")), as iconv
+// names it; empty for the C and POSIX locales, whose text is taken as bytes.
+std::string LocaleCharset();
+
+// `text` converted from `from` to `to`. A character `to` has no place for throws
+// EConvertError naming `what`, the character (or byte) and its position, counted in characters
+// from 1.
+std::string ConvertText(std::string_view text, const char* from, const char* to,
+                        std::string_view what);
+
+// An output buffer that writes what it is given, Windows-1251 bytes, to `target` in `charset`.
+// A byte without a character (0x98) is written as '?'. Nothing is lost at a buffer's edge:
+// every Windows-1251 character is one byte.
+class TCharsetOutBuf : public std::streambuf {
+ public:
+  TCharsetOutBuf(std::streambuf* target, std::string charset);
+  TCharsetOutBuf(const TCharsetOutBuf&) = delete;
+  TCharsetOutBuf& operator=(const TCharsetOutBuf&) = delete;
+  ~TCharsetOutBuf() override;
+
+ protected:
+  int_type overflow(int_type c) override;
+  int sync() override;
+
+ private:
+  bool Flush();
+
+  std::streambuf* target_;
+  std::string charset_;
+  char buffer_[4096];
+};
+
+}  // namespace tgen
