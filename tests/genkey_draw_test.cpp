@@ -280,7 +280,7 @@ TEST_P(GenkeyDrawTest, SetTheNextNumber) {
                 .exit_code,
             0);
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "NEW-##"}).out, "NEW-07\n");
-  EXPECT_EQ(shell.Wait().err, "Can NOT undo!\n");
+  EXPECT_EQ(shell.Wait().err, "genkey: Can NOT undo!\n");
 }
 
 // Clients drawing at once on either side of the turn of the year, by the documents' dates:
@@ -390,7 +390,8 @@ TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   const ProcessResult ra = a.Wait();
   const ProcessResult rb = b.Wait();
   EXPECT_EQ(ra.err,
-            "Can NOT undo!\nCan NOT undo!\ngenkey: next needs a number of keys, at least 1\n"
+            "genkey: Can NOT undo!\ngenkey: Can NOT undo!\ngenkey: next needs a number of keys, at "
+            "least 1\n"
             "genkey: next needs a number of keys, at least 1\n"
             "genkey: batch needs a number of keys, at least 1\n"
             "genkey: unknown command 'fly' (next [N], batch N, undo, proc TEXT, date YYYY-MM-DD, "
@@ -601,7 +602,8 @@ TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
        "Bad table format: Prefix does not hold 20 characters"},
       {{"--alias", "Shop", "--table", "JUNK.DB"}, "file is not a database"},
       {{"--alias", "Shop", "--table", "NONE.DB"},
-       "Table NONE.DB does not exist in " + shop.string()},
+       "Table NONE.DB does not exist in " + shop.string() +
+           "\ngenkey: make the table with: genkey table create --alias Shop --table NONE.DB"},
       {{"--alias", "Nowhere"}, "Unknown alias Nowhere"},
       {{"--alias", "Shop", "--table", "HURT.DB"}, "'erday' is not a valid integer value"},
       {{"--alias", "Shop", "--table", "HURT.DB", "--type", "2"},

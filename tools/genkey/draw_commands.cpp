@@ -290,8 +290,18 @@ std::unique_ptr<TGenerator> MakeGenerator(const DrawOptions& o, std::ostream& er
     // Opening it below tells why.
   }
   g->InitDB();
-  if (g->Disabled()) return nullptr;
-  return g;
+  if (!g->Disabled()) return g;
+  // What to do next, where the table is missing.
+  try {
+    const std::vector<std::string> tables = TSession::Default().GetTableNames(o.store.alias);
+    if (std::find(tables.begin(), tables.end(), o.store.table) == tables.end()) {
+      err << "genkey: make the table with: genkey table create --alias " << o.store.alias
+          << " --table " << o.store.table << '\n';
+    }
+  } catch (const EDatabaseError&) {
+    // The alias itself is what is wrong, and InitDB said so.
+  }
+  return nullptr;
 }
 
 TGenerator* FindGenerator(TComponent& root, const std::optional<std::string>& name,

@@ -4,12 +4,14 @@
 #include <clocale>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/base/charset.h"
+#include "platform/base/notice.h"
 #include "tools/genkey/commands.h"
 
 namespace {
@@ -325,6 +327,26 @@ void ToTableText(const std::string& charset, PreviewOptions& preview, DrawOption
   }
 }
 
+// The library's notices in genkey's voice: one line on standard error, after "genkey: ".
+class ToolNotices final : public tgen::NoticeSink {
+ public:
+  int MessageBox(std::string_view text, std::string_view /*caption*/, unsigned /*flags*/) override {
+    Say(text);
+    return tgen::IDOK;
+  }
+  void ShowMessage(std::string_view text) override { Say(text); }
+
+ private:
+  static void Say(std::string_view text) {
+    std::string line;
+    for (const char c : text) {
+      if (c == '\n') line += ' ';
+      if (c != '\r' && c != '\n') line += c;
+    }
+    std::cerr << "genkey: " << line << '\n' << std::flush;
+  }
+};
+
 // Points a stream at another buffer for its own life.
 class Redirect {
  public:
@@ -349,6 +371,7 @@ struct Command {
 
 int Main(int argc, char** argv) {
   using namespace tgen::genkey;
+  const tgen::ScopedNoticeSink notices(std::make_shared<ToolNotices>());
   CLI::App app{"genkey: formatted key values from masks and shared sequences"};
   app.set_version_flag("--version", std::string("genkey ") + TGEN_VERSION);
   bool list = false;

@@ -152,13 +152,20 @@ int Export(const TableOptions& o, std::ostream& out) {
   const std::string partial = o.file + ".partial";
   {
     std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) throw Exception("Cannot write " + partial);
+    if (!file) throw Exception("cannot write " + o.file + ": " + std::strerror(errno));
     write(file);
     file.close();
-    if (!file) throw Exception("Cannot write " + partial);
+    if (!file) {
+      const int error = errno;
+      std::remove(partial.c_str());
+      throw Exception("cannot write " + o.file + ": " + std::strerror(error));
+    }
   }
-  if (std::rename(partial.c_str(), o.file.c_str()) != 0)
-    throw Exception("Cannot write " + o.file + ": " + std::strerror(errno));
+  if (std::rename(partial.c_str(), o.file.c_str()) != 0) {
+    const int error = errno;
+    std::remove(partial.c_str());
+    throw Exception("cannot write " + o.file + ": " + std::strerror(error));
+  }
   return kOk;
 }
 
@@ -190,7 +197,7 @@ std::string TableText(std::istream& file, const std::string& encoding) {
 int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   std::ifstream file(o.file, std::ios::binary);
   if (!file) {
-    err << "genkey: cannot read " << o.file << '\n';
+    err << "genkey: cannot read " << o.file << ": " << std::strerror(errno) << '\n';
     return kFailure;
   }
   std::vector<TSequenceRow> rows;
