@@ -1,5 +1,7 @@
 #include "core/timestamp.h"
 
+#include <optional>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -75,6 +77,29 @@ std::string TakeAfter(const std::string& last) {
 
 std::string GetTimeStamp() {
   return Format(DecodeLocal(Now()));
+}
+
+namespace {
+
+// The moment a stamp names, counted on the local calendar; nothing for a text that is no stamp.
+std::optional<std::chrono::sys_time<std::chrono::milliseconds>> Moment(const std::string& stamp) {
+  using namespace std::chrono;
+  if (stamp.size() != 17 || stamp.find_first_not_of("0123456789") != std::string::npos) return {};
+  auto part = [&](std::size_t at, std::size_t len) { return std::stoi(stamp.substr(at, len)); };
+  const year_month_day date{year(part(0, 4)), month(static_cast<unsigned>(part(4, 2))),
+                            day(static_cast<unsigned>(part(6, 2)))};
+  if (!date.ok()) return {};
+  return sys_days(date) + hours(part(8, 2)) + minutes(part(10, 2)) + seconds(part(12, 2)) +
+         milliseconds(part(14, 3));
+}
+
+}  // namespace
+
+std::optional<std::chrono::milliseconds> StampAge(const std::string& stamp) {
+  const auto then = Moment(stamp);
+  const auto now = Moment(GetTimeStamp());
+  if (!then || !now) return {};
+  return *now - *then;
 }
 
 std::string NextTimeStamp(const std::string& stamp) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/base/clock.h"
@@ -44,6 +45,9 @@ class TUniqueTimeStamps {
 // this machine (they share a file in the user's runtime folder, or TGEN_STAMP_FILE). Generator
 // identities come from here, so that clients started in the same millisecond differ.
 std::string TakeUniqueTimeStamp();
+
+// How long ago `stamp` was, by the installed clock; nothing for a text that is no stamp.
+std::optional<std::chrono::milliseconds> StampAge(const std::string& stamp);
 
 // The stamp one millisecond after `stamp` (a 17-digit stamp), across every calendar carry.
 std::string NextTimeStamp(const std::string& stamp);

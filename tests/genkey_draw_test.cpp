@@ -652,12 +652,19 @@ TEST_P(GenkeyDrawTest, StoredFormsAndTableRepair) {
   EXPECT_NE(bad.err.find("Check Nowhere!"), std::string::npos) << bad.err;
 
   DamageRows("UPDATE \"GENTBL.DB\" SET \"State\" = 1, \"Try\" = 4, \"Who\" = 'GONE'");
+  const auto held = [&] {
+    return Lines(Genkey({"table", "list", "--held", "--alias", "Shop"}).out);
+  };
+  ASSERT_EQ(held().size(), 2U);
+  EXPECT_EQ(held()[0].substr(held()[0].rfind('\t')), "\tHeld");
+  EXPECT_NE(held()[1].find("\tGONE\t"), std::string::npos) << held()[1];
   const ProcessResult unlock =
       Genkey({"table", "unlock", "--alias", "Shop", "--type", "7", "--prefix", "F-"});
   EXPECT_EQ(unlock.out, "unlocked the row held by GONE\n");
   const std::string row =
       Genkey({"table", "show", "--alias", "Shop", "--type", "7", "--prefix", "F-"}).out;
   EXPECT_NE(row.find("State = 0\nWho = GONE\nTry = 0\n"), std::string::npos) << row;
+  EXPECT_EQ(held().size(), 1U);
   EXPECT_EQ(Genkey({"table", "show", "--alias", "Shop", "--prefix", "none"}).exit_code, 1);
   EXPECT_EQ(Genkey({"tables", "--alias", "Shop"}).out, "GENTBL.DB\n");
   EXPECT_EQ(Genkey({"table", "check", "--alias", "Shop"}).exit_code, 0);

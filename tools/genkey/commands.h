@@ -116,6 +116,7 @@ struct TableOptions {
   std::string mask;                // import and set: tells the order of suffixes
   std::string next;                // set: the suffix the next draw hands out
   std::string encoding = "utf-8";  // export and import of CSV: utf-8 or cp1251
+  bool held = false;               // list: only the rows marked held, and for how long
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);

@@ -206,6 +206,10 @@ CLI::App* AddTable(CLI::App& app, TableOptions& o) {
         Action{"unlock", "Free the row of a sequence whose holder died", true}}) {
     CLI::App* cmd = table->add_subcommand(a.name, a.help);
     AddStoreOptions(cmd, o.store);
+    if (std::string_view(a.name) == "list") {
+      cmd->add_flag("--held", o.held,
+                    "Only the rows marked held, with how long ago their lock was taken (Held)");
+    }
     if (a.row) {
       cmd->add_option("--type", o.type, "GenID of the row")->capture_default_str();
       cmd->add_option("--prefix", o.prefix, "Prefix of the row")->required();

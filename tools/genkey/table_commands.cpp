@@ -41,17 +41,35 @@ std::string Cell(TTable& table, const TRecord& row, const char* field) {
   return "";
 }
 
-int List(TTable& table, std::ostream& out) {
+// A span of time as people read it: 42s, 7m, 3h, 2d.
+std::string Span(std::chrono::milliseconds t) {
+  const long long s = std::max<long long>(t.count() / 1000, 0);
+  if (s < 120) return std::to_string(s) + "s";
+  if (s < 7200) return std::to_string(s / 60) + "m";
+  if (s < 172800) return std::to_string(s / 3600) + "h";
+  return std::to_string(s / 86400) + "d";
+}
+
+// Every row, or with `held` those marked held, with the time since their lock was taken.
+int List(TTable& table, bool held, std::ostream& out) {
   const std::vector<TRecord> rows = table.ReadAll();
   // Ends by position: a column's name is compared by its text, never by its address (a
   // constant's text may lie at another address in another unit).
   const auto& columns = genfield::ListOrder;
-  const auto end = [&](std::size_t i) { return i + 1 == columns.size() ? '\n' : '\t'; };
   for (std::size_t i = 0; i < columns.size(); ++i)
-    out << columns[i] << end(i);
+    out << (i == 0 ? "" : "\t") << columns[i];
+  out << (held ? "\tHeld\n" : "\n");
   for (const TRecord& row : rows) {
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      out << Cell(table, row, columns[i]) << end(i);
+    if (held && Cell(table, row, genfield::State) == "0") continue;
+    std::string line;
+    for (const char* c : columns)
+      line += Cell(table, row, c) + '\t';
+    line.pop_back();
+    if (held) {
+      const auto age = StampAge(Cell(table, row, genfield::Time));
+      line += '\t' + (age ? Span(*age) : std::string("?"));
+    }
+    out << line << '\n';
   }
   return kOk;
 }
@@ -307,7 +325,7 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
       out << o.store.table << " is a generator table\n";
       return kOk;
     }
-    if (o.action == "list") return List(*table, out);
+    if (o.action == "list") return List(*table, o.held, out);
     if (!LocateRow(*table, o, err)) return kFailure;
     if (o.action == "show") {
       for (const char* c : genfield::ListOrder) {
