@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <chrono>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -20,7 +21,8 @@ namespace tgen::genkey {
 
 namespace {
 
-// Shows how far a long run is, on a terminal only.
+// Shows how far a long run is, on a terminal only: redrawn every tenth of a second, and
+// cleared when the run ends or is interrupted.
 class Progress {
  public:
   Progress(long long total, std::ostream& err)
@@ -28,24 +30,27 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress() {
-    if (shown_) err_ << "\r\033[K" << std::flush;
+    if (drawn_) err_ << "\r\033[K" << std::flush;
   }
 
   void Step(long long done) {
     if (!shown_) return;
-    const long long percent = done * 100 / total_;
-    if (percent == last_) return;
-    last_ = percent;
-    const auto bar = static_cast<std::size_t>(percent / 4);
-    err_ << "\r[" << std::string(bar, '#') << std::string(25 - bar, ' ') << "] " << percent << "% "
-         << done << '/' << total_ << std::flush;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return;
+    next_ = now + std::chrono::milliseconds(100);
+    drawn_ = true;
+    const long long permille = done * 1000 / total_;
+    const auto bar = static_cast<std::size_t>(permille / 40);
+    err_ << "\r[" << std::string(bar, '#') << std::string(25 - bar, ' ') << "] " << permille / 10
+         << '.' << permille % 10 << "% " << done << '/' << total_ << std::flush;
   }
 
  private:
   long long total_;
   std::ostream& err_;
   bool shown_;
-  long long last_ = -1;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point next_{};
 };
 
 // The most keys one lock cycle draws; longer batches are split.
