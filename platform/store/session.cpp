@@ -96,8 +96,10 @@ std::string TSession::DefaultAliasDirectory() {
   return EnvOr("XDG_DATA_HOME", Home() + "/.local/share") + "/tgenerator/" + DefaultAliasName;
 }
 
-std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path) {
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path,
+                                 std::vector<std::string>* warnings) {
   std::vector<TAlias> aliases;
+  std::vector<int> lines;  // where each of `aliases` was defined
   const fs::path base = fs::path(path).parent_path();
   int number = 0;
   for (std::size_t start = 0; start < text.size();) {
@@ -117,9 +119,17 @@ std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path)
     const auto same = [&](const TAlias& a) { return CompareText(a.Name, name) == 0; };
     const auto it = std::find_if(aliases.begin(), aliases.end(), same);
     if (it != aliases.end()) {
+      const auto at = static_cast<std::size_t>(it - aliases.begin());
+      if (warnings != nullptr) {
+        warnings->push_back("Alias file " + path + ": " + name + " is defined on line " +
+                            std::to_string(lines[at]) + " and again on line " +
+                            std::to_string(number) + ", which is used");
+      }
       *it = std::move(alias);  // the later line wins
+      lines[at] = number;
     } else {
       aliases.push_back(std::move(alias));
+      lines.push_back(number);
     }
   }
   return aliases;
@@ -151,8 +161,39 @@ std::vector<std::string> TSession::GetAliasNames() const {
   return names;
 }
 
+std::vector<std::string> TSession::AliasFileWarnings() {
+  const std::string path = AliasFilePath();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::vector<std::string> warnings;
+  try {
+    ParseAliases(text.str(), path, &warnings);
+  } catch (const EDatabaseError& e) {
+    warnings.push_back(e.Message());
+  }
+  return warnings;
+}
+
 TAlias TSession::FindAlias(const std::string& name) const {
-  for (TAlias& a : ReadAliases()) {
+  std::vector<TAlias> aliases;
+  try {
+    aliases = ReadAliases();
+  } catch (const EDatabaseError&) {
+    // One bad line keeps every alias of the file out of use, but the built-in default, where
+    // the file does not name it (a line of it could be the bad one): it lies elsewhere.
+    std::ifstream in(AliasFilePath(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string lower = text.str();
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (CompareText(name, DefaultAliasName) != 0 || lower.find("tgenalias") != std::string::npos)
+      throw;
+    aliases = {TAlias{DefaultAliasName, "sqlite", DefaultAliasDirectory(), ""}};
+  }
+  for (TAlias& a : aliases) {
     if (CompareText(a.Name, name) != 0) continue;
     if (const std::shared_ptr<TStoreDriver> driver = FindDriver(a.Scheme))
       a.Location = driver->ResolveLocation(a.Location, a.Folder);

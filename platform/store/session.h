@@ -35,8 +35,11 @@ struct TAlias {
 // Folder. A URI is "SCHEME:LOCATION"; a hierarchical one ("SCHEME://...") is its own location;
 // text without a scheme that holds "=" is a key=value connection string, of the scheme that
 // SetBareScheme named. Locations are as written (FindAlias has the store read them). The
-// default alias is not added here. EDatabaseError for a malformed line.
-std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path);
+// default alias is not added here. EDatabaseError for a malformed line. A name defined again
+// takes the later line; `warnings`, where given, gets a sentence for each such name, with both
+// lines.
+std::vector<TAlias> ParseAliases(std::string_view text, const std::string& path,
+                                 std::vector<std::string>* warnings = nullptr);
 
 class TSession {
  public:
@@ -57,11 +60,14 @@ class TSession {
   [[nodiscard]] static std::string AliasFilePath();
   // The folder of the default alias.
   [[nodiscard]] static std::string DefaultAliasDirectory();
+  // What is wrong with the alias file, for people: a malformed line, names defined twice.
+  [[nodiscard]] static std::vector<std::string> AliasFileWarnings();
 
   [[nodiscard]] std::vector<std::string> GetAliasNames() const;
   // The alias, its location as its store reads it (TStoreDriver::ResolveLocation). A URI or
   // connection string of a registered store ("sqlite:/srv/keys", "postgresql://db/keys") may
-  // stand in an alias's place. EDatabaseError for an unknown alias or a malformed alias file.
+  // stand in an alias's place. EDatabaseError for an unknown alias or a malformed alias file;
+  // the default alias is still found in a malformed file that does not name it.
   [[nodiscard]] TAlias FindAlias(const std::string& name) const;
   // What an alias names, as it may be shown: "sqlite:/srv/keys", a connection string without
   // its password. An alias of a store that is not registered shows its URI as written.

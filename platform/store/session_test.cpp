@@ -73,7 +73,11 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
     EXPECT_EQ(a.Scheme, scheme);
     EXPECT_EQ(s.DisplayUri(a), shown);
   }
-  EXPECT_EQ(s.FindAlias("SHOP").Location, (dir / "shop2").string());  // later wins
+  EXPECT_EQ(s.FindAlias("SHOP").Location, (dir / "shop2").string());  // later wins, and is told
+  EXPECT_EQ(TSession::AliasFileWarnings(),
+            std::vector<std::string>{"Alias file " + (dir / "aliases").string() +
+                                     ": shop is defined on line 3 and again on line 6, which is "
+                                     "used"});
   EXPECT_EQ(s.FindAlias("Books").Location, "/var/books");
   EXPECT_EQ(s.FindAlias("tGenAlias").Location, std::string(std::getenv("HOME")) + "/keys");
   EXPECT_EQ(s.FindAlias("mem").Scheme, "memory");
@@ -118,6 +122,11 @@ TEST_F(SessionTest, MalformedAliasFilesAreRefused) {
           << e.what();
     }
   }
+  // The default alias stays usable, where the file does not name it.
+  EXPECT_EQ(TSession::Default().FindAlias("tGenAlias").Name, "tGenAlias");
+  EXPECT_EQ(TSession::AliasFileWarnings().size(), 1U);
+  WriteAliases("tGenAlias sqlite:elsewhere\n");
+  EXPECT_THROW(static_cast<void>(TSession::Default().FindAlias("tGenAlias")), EDatabaseError);
   WriteAliases("Odd = ftp:somewhere\n");
   EXPECT_THROW(TSession::Default().OpenTable("Odd", "T"), EDatabaseError);
 }

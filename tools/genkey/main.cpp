@@ -12,6 +12,7 @@
 
 #include "platform/base/charset.h"
 #include "platform/base/notice.h"
+#include "platform/store/session.h"
 #include "tools/genkey/commands.h"
 
 namespace {
@@ -371,6 +372,7 @@ class Redirect {
 struct Command {
   std::function<CLI::App*(CLI::App&)> add;
   std::function<int()> run;
+  bool stores = true;  // reads the alias file
 };
 
 int Main(int argc, char** argv) {
@@ -400,13 +402,13 @@ int Main(int argc, char** argv) {
       {[&](CLI::App& a) { return AddShell(a, draw); },
        [&] { return RunShell(draw, std::cin, std::cout, std::cerr); }},
       {[&](CLI::App& a) { return AddPreview(a, preview); },
-       [&] { return RunPreview(preview, std::cout, std::cerr); }},
+       [&] { return RunPreview(preview, std::cout, std::cerr); }, false},
       {[&](CLI::App& a) { return AddCheck(a, check); },
-       [&] { return RunCheck(check, std::cout, std::cerr); }},
+       [&] { return RunCheck(check, std::cout, std::cerr); }, false},
       {[&](CLI::App& a) { return AddVerify(a, verify); },
-       [&] { return RunVerify(verify, std::cout, std::cerr); }},
+       [&] { return RunVerify(verify, std::cout, std::cerr); }, false},
       {[&](CLI::App& a) { return AddReference(a, reference); },
-       [&] { return RunReference(reference, std::cout, std::cerr); }},
+       [&] { return RunReference(reference, std::cout, std::cerr); }, false},
       {[&](CLI::App& a) { return AddTable(a, table); },
        [&] { return RunTable(table, std::cout, std::cerr); }},
       {[](CLI::App& a) {
@@ -463,7 +465,12 @@ int Main(int argc, char** argv) {
     err_redirect.emplace(std::cerr, &err_text.emplace(std::cerr.rdbuf(), charset));
   }
   for (const auto& [sub, command] : added) {
-    if (sub->parsed()) return command->run();
+    if (!sub->parsed()) continue;
+    if (command->stores) {
+      for (const std::string& warning : tgen::TSession::AliasFileWarnings())
+        std::cerr << "genkey: warning: " << warning << '\n';
+    }
+    return command->run();
   }
   std::cerr << "genkey: a sub-command is required:";
   for (const auto& [sub, command] : added)
