@@ -365,6 +365,27 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 4U);
 }
 
+// --json: one object a line, for programs; the shell's tells each command's outcome.
+TEST_F(GenkeySqliteTest, AnswersForPrograms) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "J-##", "-n", "2", "--json"}).out,
+            "{\"key\":\"J-00\"}\n{\"key\":\"J-01\"}\n");
+  Process shell(Args({"shell", "--alias", "Shop", "--mask", "J-##", "--json"}));
+  shell.Send("next 2\nundo\nundo\nnext abc\nquit\n");
+  EXPECT_EQ(shell.ReadAll(),
+            "{\"command\":\"next 2\",\"keys\":[\"J-02\",\"J-03\"],\"outcome\":\"ok\"}\n"
+            "{\"command\":\"undo\",\"key\":\"J-02\",\"outcome\":\"ok\"}\n"
+            "{\"command\":\"undo\",\"key\":\"J-02\",\"message\":\"Can NOT undo!\","
+            "\"outcome\":\"refused\"}\n"
+            "{\"command\":\"next abc\",\"message\":\"next needs a number of keys, at least "
+            "1\",\"outcome\":\"refused\"}\n");
+  const std::string row =
+      Genkey({"table", "show", "--alias", "Shop", "--prefix", "J-", "--json"}).out;
+  EXPECT_EQ(row.substr(0, 48), "{\"GenID\":0,\"Prefix\":\"J-\",\"State\":0,\"Suffix\":\"02\"");
+  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop", "--json"}).out),
+            std::vector<std::string>{row.substr(0, row.size() - 1)});
+}
+
 TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
   Process a(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));

@@ -156,6 +156,15 @@ TEST(Genkey, TextInTheUsersEncoding) {
        "X-\xC0"
        "0\n",
        ""},
+      // For programs: JSON, whose text is UTF-8 in any locale.
+      {{"LC_ALL=C", "preview", "--mask", "X-[\xC0\xC1]#", "-n", "1", "--json"},
+       0,
+       "{\"value\":\"X-А0\"}\n",
+       ""},
+      {{utf8, "verify", "--check", "luhn", "79927398713", "1", "--json"},
+       1,
+       "{\"key\":\"79927398713\",\"ok\":true}\n{\"key\":\"1\",\"ok\":false}\n",
+       ""},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

@@ -60,6 +60,7 @@ struct PreviewOptions {
   std::optional<std::string> proc;  // the text for the user-procedure places
   long long count = 10;
   bool down = false;
+  bool json = false;  // {"value": ...} a line
 };
 
 // Prints the first value and count - 1 values after it, one a line, stepping up (or down).
@@ -89,6 +90,7 @@ struct DrawOptions {
   std::int32_t fiscal_start = 1;     // the month fiscal years begin in
   std::optional<std::string> date;   // YYYY-MM-DD: the draw's date; else today
   std::string charset;               // the shell's input, converted to the table's; "": bytes
+  bool json = false;                 // answers as JSON objects, a line each
 };
 
 // A generator set up from `options` as next and shell draw with it, its table not opened yet:
@@ -117,6 +119,7 @@ struct TableOptions {
   std::string next;                // set: the suffix the next draw hands out
   std::string encoding = "utf-8";  // export and import of CSV: utf-8 or cp1251
   bool held = false;               // list: only the rows marked held, and for how long
+  bool json = false;               // list and show: a JSON object a row
 };
 
 int RunTable(const TableOptions& options, std::ostream& out, std::ostream& err);
@@ -134,11 +137,13 @@ struct FormOptions {
   std::optional<std::string> check;        // else the form's CheckMethod
   std::optional<std::string> date;         // YYYY-MM-DD: the draw's date; else today
   std::string charset;                     // the shell's input, as in DrawOptions
+  bool json = false;                       // answers as JSON objects, a line each
 };
 
 struct VerifyOptions {
   std::string check;
   std::vector<std::string> keys;
+  bool json = false;  // {"key": ..., "ok": ...} a line
 };
 
 // Prints "KEY ok" or "KEY bad" a line; succeeds when every key is ok.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <ostream>
@@ -16,6 +17,7 @@
 #include "platform/model/formstream.h"
 #include "platform/store/session.h"
 #include "tools/genkey/commands.h"
+#include "tools/genkey/json_lines.h"
 
 namespace tgen::genkey {
 
@@ -133,30 +135,85 @@ class Client {
     };
   }
 
-  // Prints `count` keys, one a line, drawn `batch` per lock cycle; each batch is printed and
-  // flushed as soon as it is stored.
-  void Next(long long count, std::ostream& out, std::ostream& err, long long batch = 1) {
+  // Answers for programs: a JSON object a line (WriteJsonLine).
+  void SetJson(bool json) { json_ = json; }
+
+  // Hands `count` keys to `emit`, drawn `batch` per lock cycle, each batch as soon as it is
+  // stored.
+  void Draw(long long count, std::ostream& err, long long batch,
+            const std::function<void(const TmString&)>& emit) {
     Progress progress(count, err);
     for (long long done = 0; done < count && g_stop_signal == 0;) {
       const auto n = static_cast<int>(std::min({batch, count - done, kMaxBatch}));
       if (n == 1) {
-        out << g_.Generator() << '\n';
+        emit(g_.Generator());
       } else {
         for (const TmString& key : g_.GenerateBatch(n))
-          out << key << '\n';
+          emit(key);
       }
-      out << std::flush;
       done += n;
       progress.Step(done);
     }
   }
-
-  // A command the shell cannot do answers with an empty line, which no key is, and says why
-  // on `err`.
-  static void Refuse(const std::string& why, std::ostream& out, std::ostream& err) {
-    err << "genkey: " << why << '\n';
-    out << '\n';
+  // Prints `count` keys, one a line (or {"key": ...}), each flushed as soon as it is stored.
+  void Next(long long count, std::ostream& out, std::ostream& err, long long batch = 1) {
+    Draw(count, err, batch, [&](const TmString& key) {
+      if (json_) {
+        WriteJsonLine(out, {{"key", Utf8(key.view())}});
+      } else {
+        out << key << '\n' << std::flush;
+      }
+    });
   }
+
+  // What one command did: "ok", "refused" (nothing done) or "failed"; what it answers with
+  // (`field`: keys, key, who), and why it was refused or failed.
+  struct Answer {
+    std::string outcome = "ok";
+    std::string field;
+    std::vector<std::string> values;
+    std::string message;
+  };
+
+  // Hands the last key back; refused, it answers with the key it keeps.
+  Answer Undo() {
+    bool refused = false;
+    g_.OnUndoFailed = [&refused](TObject*, TmString) { refused = true; };
+    Answer a{"ok", "key", {g_.Undo().str()}, ""};
+    g_.OnUndoFailed = {};
+    if (refused) {
+      a.outcome = "refused";
+      a.message = "Can NOT undo!";
+    }
+    return a;
+  }
+
+  // Writes `a`: a JSON object with the command; or the lines it answers with (a refused or
+  // failed command that has none answers with an empty line, which no key is) and its message
+  // on `err`.
+  void Tell(const std::string& command, const Answer& a, std::ostream& out,
+            std::ostream& err) const {
+    if (json_) {
+      nlohmann::json object = {{"command", Utf8(command)}, {"outcome", a.outcome}};
+      if (a.field == "keys") {
+        nlohmann::json keys = nlohmann::json::array();
+        for (const std::string& k : a.values)
+          keys.push_back(Utf8(k));
+        object["keys"] = keys;
+      } else if (!a.field.empty()) {
+        object[a.field] = Utf8(a.values.front());
+      }
+      if (!a.message.empty()) object["message"] = Utf8(a.message);
+      WriteJsonLine(out, object);
+      return;
+    }
+    if (!a.message.empty()) err << "genkey: " << a.message << '\n' << std::flush;
+    for (const std::string& v : a.values)
+      out << v << '\n';
+    if (a.outcome != "ok" && a.values.empty()) out << '\n';
+    out << std::flush;
+  }
+
   // The number of keys a next or batch asks for: the one word after it, at least 1; none
   // (for next) is 1. Nothing when the words are anything else.
   static std::optional<long long> Count(std::istream& words, bool one_by_default) {
@@ -171,57 +228,76 @@ class Client {
     return n >= 1 ? std::optional(n) : std::nullopt;
   }
 
+  // Does one line of the shell; keys drawn by next and batch go to `emit` as they are stored.
+  Answer Do(const std::string& line, std::ostream& err,
+            const std::function<void(const TmString&)>& emit) {
+    const auto refused = [](std::string why) { return Answer{"refused", "", {}, std::move(why)}; };
+    std::istringstream words(line);
+    std::string command;
+    words >> command;
+    if (command == "next" || command == "batch") {
+      const std::optional<long long> n = Count(words, command == "next");
+      if (!n) return refused(command + " needs a number of keys, at least 1");
+      Answer a{"ok", "keys", {}, ""};
+      Draw(*n, err, command == "batch" ? *n : 1, emit);
+      return a;
+    }
+    if (command == "undo") return Undo();
+    if (command == "proc") {
+      std::string text = line.substr(line.find("proc") + 4);
+      if (!text.empty() && text.front() == ' ') text.erase(0, 1);
+      if (const std::string why = DrawRefusal(g_, text); !why.empty()) return refused(why);
+      proc_ = text;
+      return {};
+    }
+    if (command == "date") {
+      std::string text;
+      words >> text;
+      g_.SetDrawDate(ParseDate(text));
+      return {};
+    }
+    if (command == "who") return Answer{"ok", "who", {g_.Who()}, ""};
+    std::string known;
+    for (const ShellCommand& c : kShellCommands)
+      known += std::string(c.usage) + (&c == &kShellCommands.back() ? "" : ", ");
+    return refused("unknown command '" + command + "' (" + known + ")");
+  }
+
   int Shell(std::istream& in, std::ostream& out, std::ostream& err) {
     std::string line;
     while (g_stop_signal == 0 && std::getline(in, line)) {
+      Answer answer;
       if (!charset_.empty()) {
         try {
           line = ConvertText(line, charset_.c_str(), kTableCharset, "the command");
         } catch (const EConvertError& e) {
-          Refuse(e.Message(), out, err);
+          Tell(line, {"refused", "", {}, e.Message()}, out, err);
           continue;
         }
       }
-      std::istringstream words(line);
+      std::istringstream first(line);
       std::string command;
-      words >> command;
+      first >> command;
+      if (command.empty()) continue;
+      if (command == "quit") break;
+      // Keys are printed as they are drawn, or gathered for the command's one JSON line.
+      std::vector<std::string> drawn;
       try {
-        if (command.empty()) continue;
-        if (command == "quit") break;
-        if (command == "next" || command == "batch") {
-          const std::optional<long long> n = Count(words, command == "next");
-          if (!n) {
-            Refuse(command + " needs a number of keys, at least 1", out, err);
+        answer = Do(line, err, [&](const TmString& key) {
+          if (json_) {
+            drawn.push_back(key.str());
           } else {
-            Next(*n, out, err, command == "batch" ? *n : 1);
+            out << key << '\n' << std::flush;
           }
-        } else if (command == "undo") {
-          out << g_.Undo() << '\n';
-        } else if (command == "proc") {
-          std::string text = line.substr(line.find("proc") + 4);
-          if (!text.empty() && text.front() == ' ') text.erase(0, 1);
-          if (const std::string why = DrawRefusal(g_, text); !why.empty()) {
-            Refuse(why, out, err);
-          } else {
-            proc_ = text;
-          }
-        } else if (command == "date") {
-          std::string text;
-          words >> text;
-          g_.SetDrawDate(ParseDate(text));
-        } else if (command == "who") {
-          out << g_.Who() << '\n';
-        } else {
-          std::string known;
-          for (const ShellCommand& c : kShellCommands)
-            known += std::string(c.usage) + (&c == &kShellCommands.back() ? "" : ", ");
-          Refuse("unknown command '" + command + "' (" + known + ")", out, err);
-        }
+        });
       } catch (const std::exception& e) {
-        Refuse(e.what(), out, err);
+        answer = {"failed", drawn.empty() ? "" : "keys", {}, e.what()};
       }
-      out.flush();
-      err.flush();
+      if (answer.field == "keys") {
+        if (!json_) answer.field.clear();  // printed already
+        answer.values = std::move(drawn);
+      }
+      Tell(line, answer, out, err);
     }
     return kOk;
   }
@@ -230,6 +306,7 @@ class Client {
   TGenerator& g_;
   std::optional<std::string> proc_;
   std::string charset_;
+  bool json_ = false;
 };
 
 TLockMode LockModeOf(const std::string& name) {
@@ -350,6 +427,7 @@ int RunNext(const DrawOptions& options, std::ostream& out, std::ostream& err) {
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
+    client.SetJson(options.json);
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
     client.Next(options.count, out, err, options.batch);
@@ -363,6 +441,7 @@ int RunShell(const DrawOptions& options, std::istream& in, std::ostream& out, st
     if (!g) return kFailure;
     Client client(*g);
     client.SetProc(options.proc);
+    client.SetJson(options.json);
     client.SetCharset(options.charset);
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
@@ -393,11 +472,16 @@ int RunForm(const FormOptions& options, std::istream& in, std::ostream& out, std
     }
     Client client(*g);
     client.SetProc(options.proc);
+    client.SetJson(options.json);
     client.SetCharset(options.charset);
     if (options.on_overflow == "stop") client.StopAtEnd();
     const StopSignals signals;
     if (options.action == "next") client.Next(options.count, out, err);
-    if (options.action == "undo") out << g->Undo() << '\n';
+    if (options.action == "undo") {
+      const Client::Answer a = client.Undo();
+      client.Tell("undo", a, out, err);
+      if (a.outcome != "ok") return kFailure;
+    }
     if (options.action == "shell") return StopSignals::Status(client.Shell(in, out, err));
     return StopSignals::Status(kOk);
   });

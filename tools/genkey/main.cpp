@@ -49,6 +49,9 @@ constexpr const char* kDateHelp =
     "The draw's date, YYYY-MM-DD (the document's date: an invoice dated 31 December belongs to "
     "the old year); default: today";
 
+constexpr const char* kJsonHelp =
+    "Print for programs: one JSON object a line, with named fields (UTF-8 text)";
+
 constexpr const char* kEncodingHelp =
     "The text of a CSV file: 'utf-8' (a byte-order mark is taken on import) or 'cp1251', the "
     "Windows-1251 bytes the table holds. JSON is always UTF-8";
@@ -94,6 +97,7 @@ void AddKeyOptions(CLI::App* cmd, DrawOptions& o) {
 
 void AddDrawOptions(CLI::App* cmd, DrawOptions& o) {
   AddStoreOptions(cmd, o.store);
+  cmd->add_flag("--json", o.json, kJsonHelp);
   cmd->add_option("--type", o.type, "GeneratorType: the GenID of the sequence's row")
       ->capture_default_str();
   AddKeyOptions(cmd, o);
@@ -119,6 +123,7 @@ CLI::App* AddPreview(CLI::App& app, PreviewOptions& o) {
       ->check(AtLeast(0))
       ->capture_default_str();
   cmd->add_flag("-d,--down", o.down, "Step down instead of up");
+  cmd->add_flag("--json", o.json, kJsonHelp);
   cmd->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
   cmd->footer(
       "Mask symbols: [..] a character from a set, # digit, $ letter, & digit or letter, @ "
@@ -147,6 +152,7 @@ CLI::App* AddVerify(CLI::App& app, VerifyOptions& o) {
       "verify", "Check keys against their check characters; exit 1 if any is bad");
   cmd->add_option("--check", o.check, kCheckHelp)->check(CLI::IsMember(CheckNames()))->required();
   cmd->add_option("KEY", o.keys, "Keys with their check characters")->required();
+  cmd->add_flag("--json", o.json, kJsonHelp);
   return cmd;
 }
 
@@ -207,6 +213,8 @@ CLI::App* AddTable(CLI::App& app, TableOptions& o) {
         Action{"unlock", "Free the row of a sequence whose holder died", true}}) {
     CLI::App* cmd = table->add_subcommand(a.name, a.help);
     AddStoreOptions(cmd, o.store);
+    if (std::string_view(a.name) == "list" || std::string_view(a.name) == "show")
+      cmd->add_flag("--json", o.json, kJsonHelp);
     if (std::string_view(a.name) == "list") {
       cmd->add_flag("--held", o.held,
                     "Only the rows marked held, with how long ago their lock was taken (Held)");
@@ -290,6 +298,7 @@ CLI::App* AddForm(CLI::App& app, FormOptions& o) {
   form->add_option("-l,--lock", o.lock, std::string(kLockHelp) + "; default: the form's LockMode")
       ->check(CLI::IsMember({"transaction", "fields"}));
   form->add_option("-p,--proc", o.proc, "Text for the user-procedure places ('@')");
+  form->add_flag("--json", o.json, kJsonHelp);
   form->add_option("--date", o.date, kDateHelp);
   form->add_option("--check", o.check, std::string(kCheckHelp) + "; default: the form's")
       ->check(CLI::IsMember(CheckNames()));
@@ -458,8 +467,9 @@ int Main(int argc, char** argv) {
   if (!charset.empty() && charset != tgen::kTableCharset) {
     ToTableText(charset, preview, check, draw, table, form, verify, reference);
     draw.charset = form.charset = charset;
-    // A file format written to standard output keeps its own encoding.
-    if (table.action != "export") {
+    // A file format written to standard output keeps its own encoding, and JSON is UTF-8.
+    const bool json = preview.json || draw.json || table.json || form.json || verify.json;
+    if (table.action != "export" && !json) {
       out_redirect.emplace(std::cout, &out_text.emplace(std::cout.rdbuf(), charset));
     }
     err_redirect.emplace(std::cerr, &err_text.emplace(std::cerr.rdbuf(), charset));

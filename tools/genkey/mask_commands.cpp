@@ -6,6 +6,7 @@
 #include "core/period.h"
 #include "platform/base/exception.h"
 #include "tools/genkey/commands.h"
+#include "tools/genkey/json_lines.h"
 
 namespace tgen::genkey {
 
@@ -15,7 +16,11 @@ int RunVerify(const VerifyOptions& options, std::ostream& out, std::ostream& err
     bool all = true;
     for (const std::string& key : options.keys) {
       const bool ok = VerifyCheck(method, key);
-      out << key << (ok ? " ok\n" : " bad\n");
+      if (options.json) {
+        WriteJsonLine(out, {{"key", Utf8(key)}, {"ok", ok}});
+      } else {
+        out << key << (ok ? " ok\n" : " bad\n");
+      }
       all = all && ok;
     }
     return all ? kOk : kFailure;
@@ -83,7 +88,11 @@ int RunPreview(const PreviewOptions& options, std::ostream& out, std::ostream& e
   for (long long i = 0; i < options.count; ++i) {
     if (i > 0) options.down ? mask.Decrement() : mask.Increment();
     if (options.proc) mask.GetPrefix();
-    out << mask.GetMskValue() << '\n';
+    if (options.json) {
+      WriteJsonLine(out, {{"value", Utf8(mask.GetMskValue().view())}});
+    } else {
+      out << mask.GetMskValue() << '\n';
+    }
   }
   out.flush();
   return kOk;

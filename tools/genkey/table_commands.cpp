@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "platform/store/dataset.h"
 #include "platform/store/session.h"
 #include "tools/genkey/commands.h"
+#include "tools/genkey/json_lines.h"
 
 namespace tgen::genkey {
 
@@ -50,8 +52,39 @@ std::string Span(std::chrono::milliseconds t) {
   return std::to_string(s / 86400) + "d";
 }
 
+// A row as a JSON object, its fields' texts from `cell`: numbers as numbers, texts as UTF-8.
+nlohmann::json RowObject(TTable& table, const std::function<std::string(const char*)>& cell) {
+  nlohmann::json object;
+  for (const char* c : genfield::ListOrder) {
+    const std::string text = cell(c);
+    const TField* f = table.FindField(c);
+    if (f != nullptr && f->DataType() != TFieldType::ftString) {
+      try {
+        object[c] = std::stoll(text);
+        continue;
+      } catch (const std::exception&) {
+        // Damaged: shown as the text it holds.
+      }
+    }
+    object[c] = Utf8(text);
+  }
+  return object;
+}
+
 // Every row, or with `held` those marked held, with the time since their lock was taken.
-int List(TTable& table, bool held, std::ostream& out) {
+int List(TTable& table, bool held, bool json, std::ostream& out) {
+  if (json) {
+    for (const TRecord& row : table.ReadAll()) {
+      if (held && Cell(table, row, genfield::State) == "0") continue;
+      nlohmann::json object = RowObject(table, [&](const char* c) { return Cell(table, row, c); });
+      if (held) {
+        const auto age = StampAge(Cell(table, row, genfield::Time));
+        object["HeldSeconds"] = age ? nlohmann::json(age->count() / 1000.0) : nlohmann::json();
+      }
+      WriteJsonLine(out, object);
+    }
+    return kOk;
+  }
   const std::vector<TRecord> rows = table.ReadAll();
   // Ends by position: a column's name is compared by its text, never by its address (a
   // constant's text may lie at another address in another unit).
@@ -325,8 +358,15 @@ int RunTable(const TableOptions& o, std::ostream& out, std::ostream& err) {
       out << o.store.table << " is a generator table\n";
       return kOk;
     }
-    if (o.action == "list") return List(*table, o.held, out);
+    if (o.action == "list") return List(*table, o.held, o.json, out);
     if (!LocateRow(*table, o, err)) return kFailure;
+    if (o.action == "show" && o.json) {
+      WriteJsonLine(out, RowObject(*table, [&](const char* c) {
+                      const TField* f = table->FindField(c);
+                      return f != nullptr ? f->AsString() : std::string();
+                    }));
+      return kOk;
+    }
     if (o.action == "show") {
       for (const char* c : genfield::ListOrder) {
         const TField* f = table->FindField(c);
