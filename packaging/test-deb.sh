@@ -34,8 +34,13 @@ key=$(PYTHONPATH="$usr/lib/python3/dist-packages" /usr/bin/python3 -c \
   'import tgenerator; print(tgenerator.Sequence(mask="T-###", alias="Tmp").next())')
 [ "$key" = "T-003" ] || { echo "python drew: $key"; exit 1; }
 for page in genkey genform; do
-  [ -s "$usr/share/man/man1/$page.1.gz" ] || { echo "no man page for $page"; exit 1; }
+  for section in 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES; do
+    zcat "$usr/share/man/man1/$page.1.gz" | grep -q "^\.SH \"\?$section" ||
+      { echo "the man page of $page has no $section"; exit 1; }
+  done
 done
+zcat "$usr/share/man/man1/genkey.1.gz" | grep -q 'genkey table import' ||
+  { echo "the man page of genkey leaves out table import"; exit 1; }
 
 cmake -S "$example" -B "$out/consumer" -DCMAKE_PREFIX_PATH="$usr" >/dev/null
 cmake --build "$out/consumer" -j2 >/dev/null

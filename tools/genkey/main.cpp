@@ -452,9 +452,13 @@ int Main(int argc, char** argv) {
     std::cerr << "Run 'genkey --help', or 'genkey SUB-COMMAND --help', for more.\n";
     return kUsage;
   }
-  if (list) {  // for the man page, which carries the help of each
-    for (const auto& [sub, command] : added)
-      std::cout << sub->get_name() << '\n';
+  if (list) {  // for the man page, which carries the help of each, down to the last level
+    for (const auto& [sub, command] : added) {
+      const std::vector<CLI::App*> subs = sub->get_subcommands({});
+      if (subs.empty()) std::cout << sub->get_name() << '\n';
+      for (const CLI::App* s : subs)
+        std::cout << sub->get_name() << ' ' << s->get_name() << '\n';
+    }
     return kOk;
   }
   // Text for tables comes in and goes out in the user's encoding, unless --raw: the locale's
