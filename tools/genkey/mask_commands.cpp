@@ -43,7 +43,7 @@ bool Scan(TGenMask& mask, const std::string& text, std::ostream& err) {
     mask.ScanMask(text);
     return true;
   } catch (const Exception& e) {
-    err << e.Message() << '\n';
+    err << "genkey: the mask '" << text << "' is refused: " << e.Message() << '\n';
     return false;
   }
 }
