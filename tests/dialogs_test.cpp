@@ -85,7 +85,6 @@ class DialogsTest : public QObject {
     TEMskDlg dlg;
     Show(dlg);
     QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>(dlg, "Edit1"));  // composing starts here
-    QCOMPARE(Find<QLabel>(dlg, "Label1")->pos(), QPoint(8, 132));
     Shoot(dlg, "maskdlg-new");
 
     Choose(Find<QRadioButton>(dlg, "RGItem0"));
@@ -376,15 +375,6 @@ class DialogsTest : public QObject {
     box.SetComponentName("TGenerator");
     Show(box);
     QCOMPARE(Find<QLabel>(box, "CapLbl")->text(), "About  TGenerator");
-    // The lines of text start where the layout puts them.
-    for (const auto& [name, at] : {std::pair{"Label7", QPoint(111, 45)},
-                                   {"Label12", {78, 68}},
-                                   {"Label8", {88, 102}},
-                                   {"Label11", {92, 132}},
-                                   {"Label9", {60, 195}},
-                                   {"Label1", {53, 215}}}) {
-      QCOMPARE(Find<QLabel>(box, name)->pos(), at);
-    }
     Shoot(box, "aboutbox");
     auto* ok = Find<QLabel>(box, "OkBtn");
     QCOMPARE(ok->pixmap().toImage(), BtnUpBmp->toImage());
