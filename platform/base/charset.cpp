@@ -3,8 +3,8 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-#include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace tgen {
 
@@ -21,6 +21,16 @@ Iconv Open(const char* to, const char* from) {
     throw EConvertError(std::string("cannot convert text from ") + from + " to " + to);
   }
   return Iconv(cd);
+}
+
+// `value` in `width` or more hexadecimal digits.
+std::string Hex(unsigned long value, std::size_t width) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), "0123456789ABCDEF"[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
 }
 
 bool IsUtf8(std::string_view charset) {
@@ -40,13 +50,10 @@ std::string Describe(std::string_view text, std::size_t at, const char* charset)
     unsigned long code = more == 0 ? lead : lead & (0x3FU >> more);
     for (int i = 1; i <= more && at + i < text.size(); ++i)
       code = (code << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3FU);
-    char name[16];
-    std::snprintf(name, sizeof name, "U+%04lX", code);
-    return std::string("the character ") + name + " at position " + std::to_string(position);
+    return "the character U+" + Hex(code, 4) + " at position " + std::to_string(position);
   }
-  char byte[8];
-  std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(text[at]));
-  return std::string("the byte ") + byte + " at position " + std::to_string(at + 1);
+  return "the byte 0x" + Hex(static_cast<unsigned char>(text[at]), 2) + " at position " +
+         std::to_string(at + 1);
 }
 
 }  // namespace
@@ -76,7 +83,7 @@ std::string ConvertText(std::string_view text, const char* from, const char* to,
 
 TCharsetOutBuf::TCharsetOutBuf(std::streambuf* target, std::string charset)
     : target_(target), charset_(std::move(charset)) {
-  setp(buffer_, buffer_ + sizeof buffer_);
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
 }
 
 TCharsetOutBuf::~TCharsetOutBuf() {
@@ -85,7 +92,7 @@ TCharsetOutBuf::~TCharsetOutBuf() {
 
 bool TCharsetOutBuf::Flush() {
   const std::string_view bytes(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-  setp(buffer_, buffer_ + sizeof buffer_);
+  setp(buffer_.data(), buffer_.data() + buffer_.size());
   std::string text;
   try {
     text = ConvertText(bytes, kTableCharset, charset_.c_str(), "output");

@@ -2,6 +2,7 @@
 // locale's) or a file's encoding, with iconv.
 #pragma once
 
+#include <array>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -42,7 +43,7 @@ class TCharsetOutBuf : public std::streambuf {
 
   std::streambuf* target_;
   std::string charset_;
-  char buffer_[4096];
+  std::array<char, 4096> buffer_{};
 };
 
 }  // namespace tgen

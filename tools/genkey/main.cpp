@@ -496,7 +496,7 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_CTYPE, "");  // the user's text encoding
+  static_cast<void>(std::setlocale(LC_CTYPE, ""));  // the user's text encoding
   // Nothing known throws here; a surprise is still a clean failure, not an abort.
   return tgen::genkey::Guarded(std::cerr, [&] { return Main(argc, argv); });
 }

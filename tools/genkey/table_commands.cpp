@@ -79,7 +79,8 @@ int List(TTable& table, bool held, bool json, std::ostream& out) {
       nlohmann::json object = RowObject(table, [&](const char* c) { return Cell(table, row, c); });
       if (held) {
         const auto age = StampAge(Cell(table, row, genfield::Time));
-        object["HeldSeconds"] = age ? nlohmann::json(age->count() / 1000.0) : nlohmann::json();
+        object["HeldSeconds"] =
+            age ? nlohmann::json(static_cast<double>(age->count()) / 1000.0) : nlohmann::json();
       }
       WriteJsonLine(out, object);
     }
@@ -208,13 +209,13 @@ int Export(const TableOptions& o, std::ostream& out) {
     file.close();
     if (!file) {
       const int error = errno;
-      std::remove(partial.c_str());
+      static_cast<void>(std::remove(partial.c_str()));
       throw Exception("cannot write " + o.file + ": " + std::strerror(error));
     }
   }
   if (std::rename(partial.c_str(), o.file.c_str()) != 0) {
     const int error = errno;
-    std::remove(partial.c_str());
+    static_cast<void>(std::remove(partial.c_str()));
     throw Exception("cannot write " + o.file + ": " + std::strerror(error));
   }
   return kOk;
