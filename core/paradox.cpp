@@ -439,3 +439,8 @@ std::vector<TSequenceRow> ReadParadoxInProcess(const std::string& path) {
 }
 
 }  // namespace tgen
+
+const tgen::TParadoxFunctions* tgen_paradox_functions() {
+  static const tgen::TParadoxFunctions functions{&tgen::ReadParadox, &tgen::WriteParadox};
+  return &functions;
+}

@@ -25,4 +25,13 @@ std::vector<TSequenceRow> ReadParadox(const std::string& path);
 // which looks for such crashes; programs call ReadParadox.
 std::vector<TSequenceRow> ReadParadoxInProcess(const std::string& path);
 
+// For a program that loads this library when it first needs it (LoadFunction): the functions
+// above, by name.
+struct TParadoxFunctions {
+  std::vector<TSequenceRow> (*Read)(const std::string& path);
+  void (*Write)(const std::string& path, const std::vector<TSequenceRow>& rows);
+};
+
 }  // namespace tgen
+
+extern "C" const tgen::TParadoxFunctions* tgen_paradox_functions();

@@ -577,3 +577,6 @@ void RegisterPgStore(TSession* session) {
 }
 
 }  // namespace tgen
+
+// For a program that loads this store when an alias of it is first used (RegisterLazyStore).
+extern "C" void tgen_register_pg_store(tgen::TSession* session) { tgen::RegisterPgStore(session); }

@@ -52,6 +52,10 @@ class TSession {
 
   // Makes `driver` serve the URIs of `scheme`.
   void RegisterDriver(const std::string& scheme, std::shared_ptr<TStoreDriver> driver);
+  // The store that serves `scheme`, or null.
+  [[nodiscard]] std::shared_ptr<TStoreDriver> DriverFor(const std::string& scheme) const {
+    return FindDriver(scheme);
+  }
   // Names the scheme whose store takes key=value connection strings written without a scheme
   // ("host=db dbname=keys"); until a store names one, such a line is malformed.
   static void SetBareScheme(const std::string& scheme);

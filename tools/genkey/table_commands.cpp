@@ -16,6 +16,7 @@
 #include "core/transfer.h"
 #include "platform/base/charset.h"
 #include "platform/base/convert.h"
+#include "platform/base/loader.h"
 #include "platform/store/dataset.h"
 #include "platform/store/session.h"
 #include "tools/genkey/commands.h"
@@ -176,12 +177,25 @@ int SetNext(const TableOptions& o, std::ostream& out, std::ostream& err) {
   return kOk;
 }
 
+// Old Paradox tables: the library that reads and writes them (with pxlib and the thirty
+// libraries it needs) is loaded when a command first needs it, in a shared build.
+const TParadoxFunctions& Paradox() {
+#ifdef TGEN_PARADOX_LIBRARY
+  using Functions = const TParadoxFunctions* (*)();
+  static const TParadoxFunctions* functions = reinterpret_cast<Functions>(  // NOLINT: dlsym
+      LoadFunction(TGEN_PARADOX_LIBRARY, TGEN_PARADOX_BUILT, "tgen_paradox_functions"))();
+  return *functions;
+#else
+  return *tgen_paradox_functions();
+#endif
+}
+
 int Export(const TableOptions& o, std::ostream& out) {
   const std::unique_ptr<TTable> table = OpenTable(o.store);
   const std::vector<TSequenceRow> rows = ReadSequenceRows(*table);
   if (o.format == "paradox") {
     if (o.file.empty()) throw Exception("A Paradox table is written to a file: give --output");
-    WriteParadox(o.file, rows);
+    Paradox().Write(o.file, rows);
     return kOk;
   }
   const auto write = [&](std::ostream& to) {
@@ -255,7 +269,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   std::vector<TSequenceRow> rows;
   try {
     if (o.format == "paradox") {
-      rows = ReadParadox(o.file);
+      rows = Paradox().Read(o.file);
     } else {
       std::istringstream text(TableText(file, o.format == "json" ? "utf-8" : o.encoding));
       rows = o.format == "json" ? ReadJson(text) : ReadCsv(text);
