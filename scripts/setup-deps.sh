@@ -18,6 +18,7 @@ packages=(
   librapidcheck-dev                  # the random tester of the generator against a model
   python3-pytest                     # the Python module's tests
   libbenchmark-dev                   # benchmarks
+  sqlite3                            # the sqlite3 shell: a baseline of bench/outside.sh
   clang libclang-rt-14-dev           # libFuzzer with ASan and UBSan
   dpkg-dev help2man lintian          # the Debian package: dependencies, man pages, its check
 )

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Measures genkey the way a user would, against the tools a user would use instead, in the
+# same run on the same stores: PostgreSQL against pgbench on a counter row, SQLite against the
+# sqlite3 shell on a counter row (WAL, synchronous FULL), and a one-key genkey against one
+# sqlite3 update. Prints keys per second (or milliseconds) and genkey's ratio to the baseline,
+# the median of ROUNDS rounds; every genkey run is checked for keys handed out twice.
+#
+# Usage: scripts/with-postgres.sh bench/outside.sh GENKEY [KEYS] [ROUNDS]
+# (without TGEN_PG_URI the PostgreSQL rows are left out).
+set -euo pipefail
+genkey=$1 keys=${2:-2000} rounds=${3:-3}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TGEN_ALIASES="$work/aliases" LC_ALL=C
+echo "Lite = sqlite:$work/lite" >"$TGEN_ALIASES"
+mkdir -p "$work/lite"
+[ -n "${TGEN_PG_URI:-}" ] && echo "Pg = $TGEN_PG_URI" >>"$TGEN_ALIASES"
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+# genkey: PROCS processes drawing KEYS keys in all from one new sequence of MASK on ALIAS;
+# prints keys per second, and fails when a key was handed out twice.
+genkey_rate() {
+  local alias=$1 procs=$2 mask=$3 start end
+  local n=$((keys / procs)) prefix="R$RANDOM$RANDOM-"
+  "$genkey" table create --alias "$alias" --table "B$procs.DB" >/dev/null 2>&1 || true
+  start=$(now)
+  for ((i = 0; i < procs; i++)); do
+    "$genkey" next --alias "$alias" --table "B$procs.DB" --mask "$prefix$mask" -n "$n" \
+      >"$work/out$i" &
+  done
+  wait
+  end=$(now)
+  local drawn distinct
+  drawn=$(cat "$work"/out* | wc -l)
+  distinct=$(cat "$work"/out* | sort -u | wc -l)
+  rm -f "$work"/out*
+  [ "$drawn" = "$distinct" ] || { echo "a key was handed out twice" >&2; exit 1; }
+  echo "$drawn $start $end" | awk '{printf "%.0f\n", $1 / ($3 - $2)}'
+}
+
+# pgbench: PROCS clients, KEYS transactions in all, each the counter row's update.
+pgbench_rate() {
+  local procs=$1
+  psql -q "$TGEN_PG_URI" -c "DROP TABLE IF EXISTS ctr; CREATE TABLE ctr (id int PRIMARY KEY, v bigint);
+                             INSERT INTO ctr VALUES (1, 0)" >/dev/null 2>&1
+  echo 'UPDATE ctr SET v = v + 1 WHERE id = 1 RETURNING v;' >"$work/ctr.sql"
+  pgbench -n -f "$work/ctr.sql" -c "$procs" -j "$procs" -t $((keys / procs)) "$TGEN_PG_URI" 2>/dev/null |
+    awk '/^tps/ {printf "%.0f\n", $3}'
+}
+
+# The sqlite3 shell: PROCS shells, KEYS updates in all, each its own transaction.
+sqlite_rate() {
+  local procs=$1 start end db="$work/ctr.db"
+  rm -f "$db"*
+  sqlite3 "$db" 'PRAGMA journal_mode=WAL; CREATE TABLE ctr (id INTEGER PRIMARY KEY, v INTEGER);
+                 INSERT INTO ctr VALUES (1, 0);' >/dev/null
+  {
+    echo '.timeout 30000'
+    echo 'PRAGMA synchronous=FULL;'
+    for ((i = 0; i < keys / procs; i++)); do
+      echo 'UPDATE ctr SET v = v + 1 WHERE id = 1 RETURNING v;'
+    done
+  } >"$work/ctr-lite.sql"
+  start=$(now)
+  for ((i = 0; i < procs; i++)); do sqlite3 "$db" <"$work/ctr-lite.sql" >/dev/null & done
+  wait
+  end=$(now)
+  echo "$keys $start $end" | awk '{printf "%.0f\n", $1 / ($3 - $2)}'
+}
+
+# Milliseconds of one whole process, the median of 15.
+process_ms() {
+  local t
+  for ((i = 0; i < 15; i++)); do
+    t=$(now)
+    "$@" >/dev/null
+    echo "$t $(now)" | awk '{printf "%.2f\n", ($2 - $1) * 1000}'
+  done | median
+}
+
+row() {  # what, genkey's figure, the baseline's, unit (higher or lower is better)
+  awk -v what="$1" -v a="$2" -v b="$3" -v unit="$4" 'BEGIN {
+    ratio = unit == "ms" ? b / a : a / b
+    printf "| %-52s | %10s | %10s | %-6s | %5.2f |\n", what, a, b, unit, ratio }'
+}
+
+echo "| what (median of $rounds rounds, $keys keys a run)          |     genkey |   baseline | unit   | ratio |"
+echo "|------------------------------------------------------|------------|------------|--------|-------|"
+measure() {  # what, unit, genkey command..., then '--', baseline command...
+  local what=$1 unit=$2
+  shift 2
+  local a=() b=() side=a
+  for arg in "$@"; do
+    if [ "$arg" = "--" ]; then side=b; continue; fi
+    if [ $side = a ]; then a+=("$arg"); else b+=("$arg"); fi
+  done
+  local ga=() gb=()
+  for ((r = 0; r < rounds; r++)); do
+    ga+=("$("${a[@]}")")
+    gb+=("$("${b[@]}")")
+  done
+  row "$what" "$(printf '%s\n' "${ga[@]}" | median)" "$(printf '%s\n' "${gb[@]}" | median)" "$unit"
+}
+
+if [ -n "${TGEN_PG_URI:-}" ]; then
+  measure "PostgreSQL, 1 process, suffix #####, vs pgbench" "keys/s" \
+    genkey_rate Pg 1 '#####' -- pgbench_rate 1
+  measure "PostgreSQL, 8 processes, suffix #####, vs pgbench" "keys/s" \
+    genkey_rate Pg 8 '#####' -- pgbench_rate 8
+  measure "PostgreSQL, 8 processes, suffix &&&&&, vs pgbench" "keys/s" \
+    genkey_rate Pg 8 '&&&&&' -- pgbench_rate 8
+fi
+measure "SQLite, 1 process, suffix #####, vs sqlite3 shell" "keys/s" \
+  genkey_rate Lite 1 '#####' -- sqlite_rate 1
+measure "SQLite, 8 processes, suffix #####, vs sqlite3 shell" "keys/s" \
+  genkey_rate Lite 8 '#####' -- sqlite_rate 8
+"$genkey" table create --alias Lite >/dev/null
+"$genkey" next --alias Lite --mask 'ONE-#####' >/dev/null
+sqlite3 "$work/one.db" 'PRAGMA journal_mode=WAL; CREATE TABLE ctr (id INTEGER PRIMARY KEY, v INTEGER);
+                        INSERT INTO ctr VALUES (1, 0);' >/dev/null
+measure "one key, SQLite, whole process, vs one sqlite3 update" "ms" \
+  process_ms "$genkey" next --alias Lite --mask 'ONE-#####' -- \
+  process_ms sqlite3 "$work/one.db" 'PRAGMA synchronous=FULL; UPDATE ctr SET v = v + 1 WHERE id = 1 RETURNING v;'
+echo "ratio: genkey's speed over the baseline's (for ms, the baseline's time over genkey's); 1 is as fast"
