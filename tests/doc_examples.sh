@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs the library examples of the README and of docs/library.md as written, in the order
-# written, on one alias, Shop (a scratch SQLite folder with its generator table): each C++ and
-# C example is put in a main() and built against the installed library, the Python one runs
-# on the installed module, and a stored form is written to orders.frm, where the example after
-# it reads it. Each must build and succeed.
+# Runs the library examples of the README, docs/library.md and docs/gap-free.md as written, in
+# the order written, on one alias, Shop (a scratch SQLite folder with its generator table): each
+# C++ and C example is put in a main() and built against the installed library, the Python one
+# runs on the installed module, and a stored form is written to orders.frm, where the example
+# after it reads it. The gap-free example draws in a transaction on the PostgreSQL server of
+# $TGEN_PG_URI (SALES_DB), in a database with its invoice table; without it, it is only built.
+# Each must build and succeed.
 # Usage: doc_examples.sh SOURCE BUILD
 set -euo pipefail
 src=$1 build=$2
@@ -40,8 +42,15 @@ run() {  # LANGUAGE WHERE, the block on standard input
         echo "return 0;"
         echo "}"
       } >"$out.$ext"
-      "${compiler[@]}" -o "$out" "$out.$ext" "${flags[@]}" -Wl,-rpath,"$libdir" ||
+      local more=()
+      # shellcheck disable=SC2207 # flags, one a word
+      grep -q 'postgresql.h' <<<"$body" && more=(-ltgen_store_pg $(pkg-config --cflags --libs libpq))
+      "${compiler[@]}" -o "$out" "$out.$ext" "${flags[@]}" "${more[@]}" -Wl,-rpath,"$libdir" ||
         { echo "$where: does not build" >&2; exit 1; }
+      if [ ${#more[@]} -gt 0 ] && [ -z "${SALES_DB:-}" ]; then
+        echo "built $where ($lang); no PostgreSQL server to run it on"
+        return 0
+      fi
       ./"$out" >/dev/null || { echo "$where: failed" >&2; exit 1; }
       ;;
     python)
@@ -58,7 +67,14 @@ run() {  # LANGUAGE WHERE, the block on standard input
   count=$((count + 1))
 }
 
-for file in README.md docs/library.md; do
+if [ -n "${TGEN_PG_URI:-}" ]; then  # the sales database of the gap-free example
+  export SALES_DB=$TGEN_PG_URI
+  psql -q "$SALES_DB" -c 'DROP TABLE IF EXISTS invoice, "GENTBL";
+                          CREATE TABLE invoice (number text PRIMARY KEY, total numeric)' 2>/dev/null
+  "$work/prefix/bin/genkey" table create --alias "$SALES_DB" --table GENTBL >/dev/null
+fi
+
+for file in README.md docs/library.md docs/gap-free.md; do
   first=$(grep -n '^## Using the library' "$src/README.md" | cut -d: -f1)
   while IFS=$'\t' read -r lang where; do
     block=""
@@ -72,4 +88,8 @@ for file in README.md docs/library.md; do
     run "$lang" "$where" <<<"$block"
   done < <(blocks "$src/$file")
 done
+if [ -n "${SALES_DB:-}" ]; then  # the gap-free example stored its invoice with its number
+  stored=$(psql -Atq "$SALES_DB" -c 'SELECT number FROM invoice')
+  [ "$stored" = "INV-000001" ] || { echo "the gap-free example stored: '$stored'" >&2; exit 1; }
+fi
 echo "doc_examples: $count examples ran"

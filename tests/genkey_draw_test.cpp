@@ -379,11 +379,26 @@ TEST_F(GenkeySqliteTest, AnswersForPrograms) {
             "\"outcome\":\"refused\"}\n"
             "{\"command\":\"next abc\",\"message\":\"next needs a number of keys, at least "
             "1\",\"outcome\":\"refused\"}\n");
+  // A UTF-8 shell: its commands are converted too, and its keys printed as UTF-8.
+  Process utf8({"/usr/bin/env", "LC_ALL=C.UTF-8", GENKEY_PATH, "shell", "--alias", "Shop", "--mask",
+                "@-##", "--proc", "X"});
+  utf8.Send("proc Ё\nnext\nproc 中\nquit\n");
+  EXPECT_EQ(utf8.ReadAll(), "Ё-00\n\n");
+  EXPECT_EQ(utf8.Wait().err,
+            "genkey: the command: the character U+4E2D at position 6 has no place in "
+            "Windows-1251\n");
+  EXPECT_NE(
+      Genkey({"table", "export", "--alias", "Shop", "--format", "csv", "--encoding", "cp1251"})
+          .out.find("0,\xA8-,00,"),
+      std::string::npos);  // the table's own bytes
   const std::string row =
       Genkey({"table", "show", "--alias", "Shop", "--prefix", "J-", "--json"}).out;
   EXPECT_EQ(row.substr(0, 48), "{\"GenID\":0,\"Prefix\":\"J-\",\"State\":0,\"Suffix\":\"02\"");
-  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop", "--json"}).out),
-            std::vector<std::string>{row.substr(0, row.size() - 1)});
+  const std::vector<std::string> rows =
+      Lines(Genkey({"table", "list", "--alias", "Shop", "--json"}).out);
+  ASSERT_EQ(rows.size(), 2U);
+  EXPECT_EQ(rows[0], row.substr(0, row.size() - 1));
+  EXPECT_NE(rows[1].find("\"Prefix\":\"Ё-\""), std::string::npos) << rows[1];  // UTF-8
 }
 
 TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
