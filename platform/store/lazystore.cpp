@@ -46,8 +46,9 @@ class TLazyStore final : public TStoreDriver {
     std::call_once(loaded_, [this] {
       try {
         using Entry = void (*)(TSession*);
-        reinterpret_cast<Entry>(LoadFunction(library_, built_, entry_))(
-            &session_);  // NOLINT: dlsym
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): a function from dlsym
+        const auto entry = reinterpret_cast<Entry>(LoadFunction(library_, built_, entry_));
+        entry(&session_);
       } catch (const EDatabaseError& e) {
         error_ = e.Message();
         return;
