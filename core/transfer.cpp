@@ -177,9 +177,31 @@ const TRowField& RowField(std::string_view name) {
   throw Exception("no field " + std::string(name) + " in a generator table");
 }
 
-void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows) {
-  nlohmann::ordered_json array = nlohmann::ordered_json::array();
-  for (const TSequenceRow& r : rows) {
+namespace {
+
+class TCsvWriter final : public TRowWriter {
+ public:
+  explicit TCsvWriter(std::ostream& out) : out_(out) {
+    for (std::size_t i = 0; i < kColumns.size(); ++i)
+      out_ << kColumns[i] << End(i);
+  }
+  void Row(const TSequenceRow& r) override {
+    for (std::size_t i = 0; i < kColumns.size(); ++i)
+      out_ << CsvField(Field(r, kColumns[i])) << End(i);
+  }
+  void End() override { out_.flush(); }
+
+ private:
+  // Ends by position: a column's name is compared by its text, never by its address.
+  static const char* End(std::size_t i) { return i + 1 == kColumns.size() ? "\r\n" : ","; }
+  std::ostream& out_;
+};
+
+// As nlohmann's dump(2) of the whole array, one element at a time.
+class TJsonWriter final : public TRowWriter {
+ public:
+  explicit TJsonWriter(std::ostream& out) : out_(out) {}
+  void Row(const TSequenceRow& r) override {
     nlohmann::ordered_json row;
     for (const TRowField& f : RowFields()) {
       if (f.Number != nullptr) {
@@ -188,9 +210,33 @@ void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows) {
         row[f.Name] = Convert("UTF-8", "CP1251", r.*f.Text, Where(r) + ": " + f.Name);
       }
     }
-    array.push_back(std::move(row));
+    out_ << (rows_++ == 0 ? "[\n  " : ",\n  ");
+    for (const char c : row.dump(2)) {
+      out_ << c;
+      if (c == '\n') out_ << "  ";
+    }
   }
-  out << array.dump(2) << '\n';
+  void End() override { out_ << (rows_ == 0 ? "[]\n" : "\n]\n") << std::flush; }
+
+ private:
+  std::ostream& out_;
+  std::size_t rows_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TRowWriter> CsvWriter(std::ostream& out) {
+  return std::make_unique<TCsvWriter>(out);
+}
+std::unique_ptr<TRowWriter> JsonWriter(std::ostream& out) {
+  return std::make_unique<TJsonWriter>(out);
+}
+
+void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows) {
+  const std::unique_ptr<TRowWriter> writer = JsonWriter(out);
+  for (const TSequenceRow& r : rows)
+    writer->Row(r);
+  writer->End();
 }
 
 std::vector<TSequenceRow> ReadJson(std::istream& in) {
@@ -244,36 +290,40 @@ std::vector<TSequenceRow> ReadJson(std::istream& in) {
   return rows;
 }
 
-std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
+void ForEachSequenceRow(TTable& table, const std::function<void(const TSequenceRow&)>& visit) {
   const std::string problems = GeneratorTableProblems(table);
   if (!problems.empty()) throw Exception("Bad table format: " + problems, TErrorKind::kBadInput);
-  const auto index = [&](const char* name) { return table.FieldByName(name).Index(); };
-  std::vector<TSequenceRow> rows;
-  for (const TRecord& r : table.ReadAll()) {
+  std::vector<std::size_t> index;
+  for (const TRowField& f : RowFields())
+    index.push_back(table.FieldByName(f.Name).Index());
+  std::size_t source = 0;
+  table.ForEachRow([&](const TRecord& r) {
     TSequenceRow row;
-    for (const TRowField& f : RowFields()) {
-      const TFieldValue& v = r.at(index(f.Name));
+    for (std::size_t i = 0; i < RowFields().size(); ++i) {
+      const TRowField& f = RowFields()[i];
+      const TFieldValue& v = r.at(index[i]);
       if (f.Number != nullptr) {
         row.*f.Number = Integer(v);
       } else {
         row.*f.Text = Text(v);
       }
     }
-    row.Source = rows.size() + 1;
-    rows.push_back(std::move(row));
-  }
+    row.Source = ++source;
+    visit(row);
+  });
+}
+
+std::vector<TSequenceRow> ReadSequenceRows(TTable& table) {
+  std::vector<TSequenceRow> rows;
+  ForEachSequenceRow(table, [&rows](const TSequenceRow& r) { rows.push_back(r); });
   return rows;
 }
 
 void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows) {
-  // Ends by position: a column's name is compared by its text, never by its address.
-  const auto end = [](std::size_t i) { return i + 1 == kColumns.size() ? "\r\n" : ","; };
-  for (std::size_t i = 0; i < kColumns.size(); ++i)
-    out << kColumns[i] << end(i);
-  for (const TSequenceRow& r : rows) {
-    for (std::size_t i = 0; i < kColumns.size(); ++i)
-      out << CsvField(Field(r, kColumns[i])) << end(i);
-  }
+  const std::unique_ptr<TRowWriter> writer = CsvWriter(out);
+  for (const TSequenceRow& r : rows)
+    writer->Row(r);
+  writer->End();
 }
 
 std::vector<TSequenceRow> ReadCsv(std::istream& in) {

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,23 @@ class ETransferError : public Exception {
 
 // Every row of an open generator table, in the table's order.
 std::vector<TSequenceRow> ReadSequenceRows(TTable& table);
+// The same, handed to `visit` one at a time (in constant memory where the store reads row by
+// row).
+void ForEachSequenceRow(TTable& table, const std::function<void(const TSequenceRow&)>& visit);
+
+// Writes rows one at a time as CSV or JSON (below), so that a table of any size goes out in
+// constant memory: Row for each, then End.
+class TRowWriter {
+ public:
+  TRowWriter() = default;
+  TRowWriter(const TRowWriter&) = delete;
+  TRowWriter& operator=(const TRowWriter&) = delete;
+  virtual ~TRowWriter() = default;
+  virtual void Row(const TSequenceRow& row) = 0;
+  virtual void End() = 0;
+};
+std::unique_ptr<TRowWriter> CsvWriter(std::ostream& out);  // writes the header at once
+std::unique_ptr<TRowWriter> JsonWriter(std::ostream& out);
 
 // CSV with a header line naming the seven fields (GenID, Prefix, Suffix, State, Who, Try,
 // Time), quoted as RFC 4180 says where a field needs it, lines ended by CRLF.

@@ -259,6 +259,11 @@ std::vector<TRecord> TTable::ReadAll() {
   return rows;
 }
 
+void TTable::ForEachRow(const std::function<void(const TRecord&)>& visit) {
+  CheckActive();
+  driver_->ForEachRow(visit);
+}
+
 void TTable::WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
                        const std::vector<TRecord>& replace, std::string_view compareFields,
                        const std::vector<TRecord>& expected) {

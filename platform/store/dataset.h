@@ -141,6 +141,8 @@ class TTable : public TComponent {
   bool HasUniqueKeyWithin(std::string_view fieldNames);
   // Every row of the table, for tools; the current row does not change.
   std::vector<TRecord> ReadAll();
+  // Every row, one at a time (TTableDriver::ForEachRow).
+  void ForEachRow(const std::function<void(const TRecord&)>& visit);
   // Adds the rows `add` and overwrites those whose `keyFields` ("GenID;Prefix") hold the values
   // of a row of `replace`, in one durable commit: all or none (TTableDriver::WriteRows). The
   // current row is dropped. Browse mode only.

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -109,6 +110,12 @@ class TTableDriver {
   [[nodiscard]] virtual std::vector<std::vector<std::size_t>> UniqueKeys() = 0;
   // Every row, in the order the store keeps them.
   virtual std::vector<TLocated> ReadAll() = 0;
+  // Every row's values, in the same order, handed to `visit` one at a time: a store that can
+  // read row by row keeps only one in memory.
+  virtual void ForEachRow(const std::function<void(const TRecord&)>& visit) {
+    for (const TLocated& r : ReadAll())
+      visit(r.Values);
+  }
   // How long any later call may wait for other clients or for the server (a commit that waits
   // for a standby, say) before it fails: ELockTimeout, or ECommitUnknown for a commit. Calls
   // that take their own `wait` keep it. By default the store's own bounds apply.

@@ -297,6 +297,9 @@ TEST_P(RecordStoreTest, BytesAndNumbersComeBackAsStored) {
   t->Post();
   EXPECT_THROW(static_cast<void>(t->FieldByName("Time").AsFloat()), EDatabaseError);
   EXPECT_EQ(t->ReadAll().size(), 1U);
+  std::vector<TRecord> one_by_one;  // row by row, the same
+  t->ForEachRow([&](const TRecord& r) { one_by_one.push_back(r); });
+  EXPECT_EQ(one_by_one, t->ReadAll());
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, RecordStoreTest,

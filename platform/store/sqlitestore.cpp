@@ -267,6 +267,13 @@ class SqliteTable final : public TTableDriver {
     return rows;
   }
 
+  void ForEachRow(const std::function<void(const TRecord&)>& visit) override {
+    Stmt stmt = conn_.Prepare(select_ + " ORDER BY rowid");
+    TLocated row;
+    while (Step(stmt.get(), row, "Cannot read table " + conn_.Label()))
+      visit(row.Values);
+  }
+
   void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
                  const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
                  const std::vector<TRecord>& expected) override {

@@ -192,21 +192,25 @@ const TParadoxFunctions& Paradox() {
 
 int Export(const TableOptions& o, std::ostream& out) {
   const std::unique_ptr<TTable> table = OpenTable(o.store);
-  const std::vector<TSequenceRow> rows = ReadSequenceRows(*table);
   if (o.format == "paradox") {
     if (o.file.empty()) throw Exception("A Paradox table is written to a file: give --output");
-    Paradox().Write(o.file, rows);
+    Paradox().Write(o.file, ReadSequenceRows(*table));
     return kOk;
   }
+  // Row by row, in constant memory however large the table.
   const auto write = [&](std::ostream& to) {
+    const auto rows = [&](TRowWriter& writer) {
+      ForEachSequenceRow(*table, [&writer](const TSequenceRow& r) { writer.Row(r); });
+      writer.End();
+    };
     if (o.format == "json") {
-      WriteJson(to, rows);
+      rows(*JsonWriter(to));
     } else if (o.encoding == "cp1251") {
-      WriteCsv(to, rows);
+      rows(*CsvWriter(to));
     } else {
       TCharsetOutBuf utf8(to.rdbuf(), "UTF-8");
       std::ostream converted(&utf8);
-      WriteCsv(converted, rows);
+      rows(*CsvWriter(converted));
       converted.flush();
     }
   };
