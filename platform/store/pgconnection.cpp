@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <exception>
 #include <string_view>
 #include <thread>
 
@@ -82,6 +83,35 @@ Result Connection::Exec(const std::string& sql,
   // A statement that was never sent whole committed nothing: a plain failure, tried again.
   if (commits && sent == 1 && PQstatus(c) != CONNECTION_OK) throw Unknown(what);
   Throw(r.get(), what);
+}
+
+void Connection::ExecRows(const std::string& sql, const std::string& what,
+                          const std::function<void(const PGresult*, int)>& row) {
+  Start();
+  PGconn* c = conn_.get();
+  if (PQsendQueryParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
+    const Result r = Next();
+    Throw(r.get(), what);
+  }
+  PQsetSingleRowMode(c);  // when it cannot be set, the rows come in one result: handled alike
+  Result failure;
+  std::exception_ptr thrown;
+  for (Result r = Next(); r; r = Next()) {  // up to the end, whatever happens on the way
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+      for (int i = 0; i < PQntuples(r.get()) && !failure && !thrown; ++i) {
+        try {
+          row(r.get(), i);
+        } catch (...) {
+          thrown = std::current_exception();
+        }
+      }
+    } else if (!failure) {
+      failure = std::move(r);
+    }
+  }
+  if (failure) Throw(failure.get(), what);
+  if (thrown) std::rethrow_exception(thrown);
 }
 
 std::vector<Result> Connection::Pipeline(const std::vector<Statement>& statements,

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,6 +76,13 @@ class Connection {
   // cancelled wait for a standby leaves in doubt (ECommitUnknown).
   Result Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
               const std::string& what, bool commits = false);
+
+  // Runs a query without parameters and hands each row of its result to `row` (the result and
+  // the row's index in it) as it arrives (libpq's single-row mode), so that a large result is
+  // never held whole. A failure of the
+  // query, or an exception from `row`, is thrown once the connection has taken the rest.
+  void ExecRows(const std::string& sql, const std::string& what,
+                const std::function<void(const PGresult*, int)>& row);
 
   struct Statement {
     std::string sql;

@@ -303,6 +303,11 @@ class PgTable final : public TTableDriver {
     return result;
   }
 
+  void ForEachRow(const std::function<void(const TRecord&)>& visit) override {
+    conn_.ExecRows(select_ + " ORDER BY 1, 2", "Cannot read table " + table_,
+                   [&](const PGresult* r, int row) { visit(Row(r, row)); });
+  }
+
   std::vector<TLocated> ReadAll() override {
     Result r = conn_.Exec(select_ + " ORDER BY 1, 2", {}, "Cannot read table " + table_);
     std::vector<TLocated> rows;
@@ -579,4 +584,6 @@ void RegisterPgStore(TSession* session) {
 }  // namespace tgen
 
 // For a program that loads this store when an alias of it is first used (RegisterLazyStore).
-extern "C" void tgen_register_pg_store(tgen::TSession* session) { tgen::RegisterPgStore(session); }
+extern "C" void tgen_register_pg_store(tgen::TSession* session) {
+  tgen::RegisterPgStore(session);
+}
