@@ -3,25 +3,14 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <array>
+#include <cerrno>
+#include <functional>
 #include <memory>
-#include <utility>
 
 namespace tgen {
 
 namespace {
-
-struct IconvCloser {
-  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-using Iconv = std::unique_ptr<void, IconvCloser>;
-
-Iconv Open(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT: iconv's own failure value
-    throw EConvertError(std::string("cannot convert text from ") + from + " to " + to);
-  }
-  return Iconv(cd);
-}
 
 // `value` in `width` or more hexadecimal digits.
 std::string Hex(unsigned long value, std::size_t width) {
@@ -63,26 +52,54 @@ std::string LocaleCharset() {
   return charset == "ANSI_X3.4-1968" ? std::string() : charset;
 }
 
-std::string ConvertText(std::string_view text, const char* from, const char* to,
-                        std::string_view what) {
-  const Iconv cd = Open(to, from);
-  std::string out(text.size() * 4 + 4, '\0');
+TCharsetConverter::TCharsetConverter(const char* from, const char* to) : from_(from), to_(to) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) {  // NOLINT: iconv's own failure value
+    throw EConvertError(std::string("cannot convert text from ") + from + " to " + to);
+  }
+  cd_ = std::shared_ptr<void>(cd, [](void* d) { iconv_close(static_cast<iconv_t>(d)); });
+}
+
+std::string TCharsetConverter::Run(std::string_view text,
+                                   const std::function<std::string(std::size_t)>& bad) {
+  std::string out;
+  const auto cd = static_cast<iconv_t>(cd_.get());
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // from the initial state
   char* in_ptr = const_cast<char*>(text.data());  // NOLINT: iconv's signature; not written
   std::size_t in_left = text.size();
-  char* out_ptr = out.data();
-  std::size_t out_left = out.size();
-  if (iconv(static_cast<iconv_t>(cd.get()), &in_ptr, &in_left, &out_ptr, &out_left) ==
-      static_cast<std::size_t>(-1)) {
-    const auto at = static_cast<std::size_t>(in_ptr - text.data());
-    throw EConvertError(std::string(what) + ": " + Describe(text, at, from) + " has no place in " +
-                        (std::string_view(to) == kTableCharset ? "Windows-1251" : to));
+  std::array<char, 4096> chunk{};
+  while (in_left > 0) {
+    char* out_ptr = chunk.data();
+    std::size_t out_left = chunk.size();
+    const std::size_t done = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    out.append(chunk.data(), chunk.size() - out_left);
+    if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out += bad(static_cast<std::size_t>(in_ptr - text.data()));
+      ++in_ptr;  // past the byte that has no place
+      --in_left;
+    }
   }
-  out.resize(out.size() - out_left);
   return out;
 }
 
-TCharsetOutBuf::TCharsetOutBuf(std::streambuf* target, std::string charset)
-    : target_(target), charset_(std::move(charset)) {
+std::string TCharsetConverter::Convert(std::string_view text, std::string_view what) {
+  return Run(text, [&](std::size_t at) -> std::string {
+    throw EConvertError(std::string(what) + ": " + Describe(text, at, from_.c_str()) +
+                        " has no place in " + (to_ == kTableCharset ? "Windows-1251" : to_));
+  });
+}
+
+std::string TCharsetConverter::ConvertLossy(std::string_view text, std::string_view replacement) {
+  return Run(text, [&](std::size_t) { return std::string(replacement); });
+}
+
+std::string ConvertText(std::string_view text, const char* from, const char* to,
+                        std::string_view what) {
+  return TCharsetConverter(from, to).Convert(text, what);
+}
+
+TCharsetOutBuf::TCharsetOutBuf(std::streambuf* target, const std::string& charset)
+    : target_(target), converter_(kTableCharset, charset.c_str()) {
   setp(buffer_.data(), buffer_.data() + buffer_.size());
 }
 
@@ -93,18 +110,7 @@ TCharsetOutBuf::~TCharsetOutBuf() {
 bool TCharsetOutBuf::Flush() {
   const std::string_view bytes(pbase(), static_cast<std::size_t>(pptr() - pbase()));
   setp(buffer_.data(), buffer_.data() + buffer_.size());
-  std::string text;
-  try {
-    text = ConvertText(bytes, kTableCharset, charset_.c_str(), "output");
-  } catch (const EConvertError&) {
-    for (const char byte : bytes) {  // one at a time, so that only what has no place is lost
-      try {
-        text += ConvertText(std::string_view(&byte, 1), kTableCharset, charset_.c_str(), "");
-      } catch (const EConvertError&) {
-        text += '?';
-      }
-    }
-  }
+  const std::string text = converter_.ConvertLossy(bytes, "?");
   const auto size = static_cast<std::streamsize>(text.size());
   return target_->sputn(text.data(), size) == size;
 }
