@@ -63,7 +63,7 @@ TCharsetConverter::TCharsetConverter(const char* from, const char* to) : from_(f
 std::string TCharsetConverter::Run(std::string_view text,
                                    const std::function<std::string(std::size_t)>& bad) {
   std::string out;
-  const auto cd = static_cast<iconv_t>(cd_.get());
+  auto* const cd = static_cast<iconv_t>(cd_.get());
   iconv(cd, nullptr, nullptr, nullptr, nullptr);  // from the initial state
   char* in_ptr = const_cast<char*>(text.data());  // NOLINT: iconv's signature; not written
   std::size_t in_left = text.size();
