@@ -32,7 +32,6 @@ class Client : public TGenerator {
  public:
   using TGenerator::TGenerator;
   std::function<void(Client&)> before_read;  // runs before every ReadDATA
-  std::function<void(Client&, bool)> after_read;
   std::function<void(Client&)> on_wait;
   std::function<void(Client&)> on_null_record;
   int reads = 0;
@@ -40,9 +39,7 @@ class Client : public TGenerator {
   bool ReadDATA() override {
     ++reads;
     if (before_read) before_read(*this);
-    const bool held = TGenerator::ReadDATA();
-    if (after_read) after_read(*this, held);
-    return held;
+    return TGenerator::ReadDATA();
   }
   void Wait() override {
     ++waits;
@@ -330,20 +327,6 @@ TEST_F(CycleTest, ARowTakenBetweenReadAndEditIsLeftAlone) {
   EXPECT_EQ(g->waits, 2);  // once for the mark it found, once for the row it saw held
 }
 
-TEST_F(CycleTest, AClientWhoseLockWasBrokenStoresNothing) {
-  auto g = Make("##");
-  g->Generator();  // 00
-  int broken = 0;
-  g->after_read = [&](Client&, bool held) {
-    if (!held || broken++ > 0) return;
-    // While g holds the row, another client breaks the lock, takes it and draws 01..05.
-    SetOnlyRow({0, 0, 1, "", "05", GetTimeStamp(), "RIVAL"});
-  };
-  g->on_wait = [&](Client&) { SetOnlyRow({0, 0, 0, "", "05", GetTimeStamp(), "RIVAL"}); };
-  EXPECT_EQ(g->Generator(), "06");  // not 01: that key is the rival's
-  EXPECT_EQ(Rows().front().suffix, "06");
-}
-
 TEST_P(LockModeTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
   for (const bool unique : {true, false}) {
     SCOPED_TRACE(unique ? "unique key" : "a table made without a unique key");
@@ -474,121 +457,32 @@ TEST_P(LockModeTest, GivesUpAfterMaxWaitLeavingTheRowAsItWas) {
 }
 
 TEST_P(LockModeTest, OnNewRecordRestartsAtTheSuffixItHandsBack) {
-  struct Case {
-    const char* name;
-    std::function<void(Client&, TmString&)> handler;
-    std::vector<std::string> keys;  // empty: refused
-  };
-  const std::vector<Case> cases = {
-      {"hands back a suffix", [](Client&, TmString& s) { s = "50"; }, {"INV-50", "INV-51"}},
-      {"hands back a misfit", [](Client&, TmString& s) { s = "5X"; }, {}},
-      {"does nothing", [](Client&, TmString&) {}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // A handler that hands back nothing, or a misfit, refuses the restart: nothing is stored.
+  for (const std::string misfit : {"", "5X"}) {
     SetUp();
     auto g = Make("INV-##");
-    g->OnNewRecord = [&](TObject*, TmString& s) { c.handler(*g, s); };
-    if (c.keys.empty()) {
-      EXPECT_THROW(g->Generator(), ERestartRefused);
-      EXPECT_THAT(Rows(), IsEmpty());
-      EXPECT_EQ(g->GenMask().GetMskValue(), "INV-##");
-      continue;
-    }
-    for (const std::string& key : c.keys)
-      EXPECT_EQ(g->Generator(), key);
+    g->OnNewRecord = [&](TObject*, TmString& s) {
+      if (!misfit.empty()) s = misfit;
+    };
+    EXPECT_THROW(g->Generator(), ERestartRefused) << misfit;
+    EXPECT_THAT(Rows(), IsEmpty());
+    EXPECT_EQ(g->GenMask().GetMskValue(), "INV-##");
   }
-  // At an overflow too: the row stores the restart.
+  // A new row, and a restart past the end, start where the handler says; the row stores it.
   SetUp();
   auto g = Make("#");
-  g->OnNewRecord = [](TObject*, TmString& s) { s = "5"; };
-  store->OpenTable(kDb, kTable)
-      ->Insert({0.0, std::string(""), std::string("9"), GetTimeStamp(), 0.0, 0.0, std::string("X")},
-               {});
+  std::string restart = "5";
+  g->OnNewRecord = [&](TObject*, TmString& s) { s = restart; };
+  EXPECT_EQ(g->Generator(), "5");
+  EXPECT_EQ(g->Generator(), "6");
+  SetOnlyRow({0, 0, 0, "", "9", GetTimeStamp(), "X"});
   EXPECT_EQ(g->Generator(), "5");
   EXPECT_EQ(Rows().front().suffix, "5");
-  g->OnNewRecord = [](TObject*, TmString& s) { s = "Z"; };
+  restart = "Z";
   SetOnlyRow({0, 0, 0, "", "9", GetTimeStamp(), "X"});
   EXPECT_THROW(g->Generator(), ERestartRefused);
   EXPECT_EQ(Rows().front().suffix, "9");
   EXPECT_EQ(Rows().front().state, 0);
-}
-
-// ------------------------------------------------------------------------------------------
-// Batches
-
-std::vector<std::string> Texts(const std::vector<TmString>& keys) {
-  std::vector<std::string> texts;
-  texts.reserve(keys.size());
-  for (const TmString& k : keys)
-    texts.push_back(k.str());
-  return texts;
-}
-
-TEST_P(LockModeTest, ABatchCrossingTheEndRestartsOrTellsTheHandler) {
-  struct Case {
-    bool handled;
-    std::vector<std::string> keys;
-    std::string stored;
-  };
-  for (const Case& c :
-       {Case{false, {"04", "05", "00", "01"}, "01"}, Case{true, {"04", "05", "06", "07"}, "07"}}) {
-    SCOPED_TRACE(c.handled ? "handled" : "restarted");
-    SetUp();
-    notices->Clear();
-    auto g = Make("##");
-    g->SetEndValue("05");
-    std::vector<std::string> told;
-    if (c.handled) g->OnOverFlowMask = [&](TObject*, TmString s) { told.push_back(s.str()); };
-    store->OpenTable(kDb, kTable)
-        ->Insert(
-            {0.0, std::string(""), std::string("03"), GetTimeStamp(), 0.0, 0.0, std::string("X")},
-            {});
-    EXPECT_EQ(Texts(g->GenerateBatch(4)), c.keys);
-    EXPECT_EQ(Rows().front().suffix, c.stored);
-    // Told at every step past the end, as single draws would be.
-    const std::vector<std::string> past_end =
-        c.handled ? std::vector<std::string>{"06", "07"} : std::vector<std::string>{};
-    EXPECT_EQ(told, past_end);
-    EXPECT_EQ(notices->Texts().size(), c.handled ? 0U : 1U);
-  }
-}
-
-// ------------------------------------------------------------------------------------------
-// The key cache
-
-TEST_P(LockModeTest, ACacheHandsOutItsReservationWithoutTheTable) {
-  auto g = Make("##");
-  g->SetCacheSize(4);
-  auto other = Make("##");
-  EXPECT_EQ(g->Generator(), "00");  // reserves 00-03
-  EXPECT_EQ(Rows().front().suffix, "03");
-  EXPECT_EQ(other->Generator(), "04");
-  store->FailLocks(kDb, kTable, {1, 2, 3});  // the table is not touched while keys are left
-  store->FailUpdates(kDb, kTable, {1, 2, 3});
-  EXPECT_EQ(g->Generator(), "01");
-  EXPECT_EQ(g->Generator(), "02");
-  EXPECT_EQ(g->Generator(), "03");
-  EXPECT_EQ(g->CachedKeys(), 0U);
-  store->FailLocks(kDb, kTable, {});
-  store->FailUpdates(kDb, kTable, {});
-  EXPECT_EQ(g->Generator(), "05");  // the next reservation: 05-08
-  EXPECT_EQ(Rows().front().suffix, "08");
-}
-
-TEST_P(LockModeTest, UndoPutsAKeyBackAtTheFrontOfTheCache) {
-  auto g = Make("##");
-  g->Generator();  // 00: the row exists
-  g->SetCacheSize(3);
-  EXPECT_EQ(g->Generator(), "01");  // reserves 01-03
-  EXPECT_EQ(g->Generator(), "02");
-  EXPECT_EQ(g->Undo(), "01");
-  EXPECT_EQ(g->Undo(), "00");  // the value before the reservation
-  EXPECT_EQ(g->Undo(), "");    // nothing more of this reservation to give back
-  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
-  EXPECT_EQ(g->Generator(), "01");
-  EXPECT_EQ(g->Generator(), "02");
-  EXPECT_EQ(Rows().front().suffix, "03");  // nothing written by the undos
 }
 
 // ------------------------------------------------------------------------------------------
@@ -624,108 +518,6 @@ TEST_P(TransactionTest, ATransactionWaitsForALiveRowFieldHolderAndCountsItsTries
   EXPECT_EQ(r.state, 0);
   EXPECT_EQ(r.tries, 0);
   EXPECT_EQ(r.who, g->Who());
-}
-
-TEST_P(TransactionTest, ABrokenRowFieldLockLeavesItsHolderNothingToStore) {
-  mode = TLockMode::lmRowFields;
-  auto holder = Make(GetParam());
-  holder->Generator();  // 00
-  mode = TLockMode::lmTransaction;
-  auto breaker = Make(GetParam());
-  std::vector<std::string> keys;
-  bool broken = false;
-  holder->after_read = [&](Client&, bool held) {
-    if (!held || broken) return;
-    broken = true;
-    // While the holder has the row, its lock counts as stale and a transaction draws over it.
-    Row r = Rows().front();
-    r.tries = 11;
-    SetOnlyRow(r);
-    keys.push_back(breaker->Generator().str());
-  };
-  keys.push_back(holder->Generator().str());
-  keys.push_back(breaker->Generator().str());
-  EXPECT_THAT(keys, ElementsAre("01", "02", "03"));
-  EXPECT_EQ(Rows().front().state, 0);
-}
-
-TEST_P(TransactionTest, ATransactionWhoseCommitFailsTriesAgain) {
-  auto g = Make(GetParam());
-  auto other = Make(GetParam());
-  g->Generator();      // 00
-  other->Generator();  // 01: g's view of the row is old
-  store->FailUpdates(kDb, kTable, {1, 2});
-  EXPECT_EQ(g->Generator(), "02");
-  EXPECT_EQ(g->waits, 2);  // a pause after each failed store
-  EXPECT_EQ(Rows().front().suffix, "02");
-  EXPECT_EQ(other->Generator(), "03");
-}
-
-// A commit in doubt hands nothing out: the draw goes on through a fresh connection while
-// MaxWait allows (a gap, never a repeat), and fails without time left.
-TEST_P(TransactionTest, ATransactionWhoseCommitIsLostHandsNothingOut) {
-  auto g = Make(GetParam());
-  g->Generator();                        // 00
-  store->LoseCommits(kDb, kTable, {1});  // 01 is stored, but the client cannot know it
-  EXPECT_EQ(g->Generator(), "02");
-  EXPECT_EQ(g->Undo(), "01");
-  g->SetMaxWait(0);
-  store->LoseCommits(kDb, kTable, {1});  // 02 again
-  try {
-    g->Generator();
-    ADD_FAILURE();
-  } catch (const ECommitUnknown& e) {
-    EXPECT_NE(e.Message().find("no key was handed out"), std::string::npos) << e.Message();
-  }
-  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
-  EXPECT_EQ(g->Generator(), "03");
-}
-
-// ------------------------------------------------------------------------------------------
-// Undo
-
-// A commit whose outcome is unknown (the connection went during COMMIT) was in fact stored:
-// the key is skipped, never handed out twice, and an undo counts as done.
-TEST_P(LockModeTest, UndoHandsTheLastValueBack) {
-  auto a = Make("A-##");
-  auto b = Make("A-##");
-  a->Generator();  // 00
-  EXPECT_EQ(a->Generator(), "A-01");
-  EXPECT_EQ(a->Undo(), "A-00");
-  EXPECT_EQ(Rows().front().suffix, "00");
-  EXPECT_EQ(b->Generator(), "A-01");  // drawn again, by anyone
-
-  EXPECT_EQ(a->Undo(), "A-00");  // b drew since: refused, value unchanged
-  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
-  std::vector<std::string> told;
-  b->OnUndoFailed = [&](TObject*, TmString v) { told.push_back(v.str()); };
-  EXPECT_EQ(b->Generator(), "A-02");
-  EXPECT_EQ(b->Undo(), "A-01");
-  // Twice in a row: twice back, where the draw saw the row as b had left it. The store's own
-  // step of a digits-only suffix does not show it, so there only the last key goes back.
-  const std::string back = InTransaction() ? "A-01" : "A-00";
-  EXPECT_EQ(b->Undo(), back);
-  EXPECT_EQ(Rows().front().suffix, back.substr(2));
-
-  told.clear();
-  SetOnlyRow({0, 0, 1, "A-", back.substr(2), GetTimeStamp(), b->Who()});  // held
-  EXPECT_EQ(b->Undo(), back);
-  EXPECT_THAT(told, ElementsAre(back));
-}
-
-TEST_P(LockModeTest, UndoThatCannotStoreStepsForwardAgain) {
-  auto g = Make("##");
-  g->Generator();
-  g->Generator();  // 01
-  store->FailUpdates(kDb, kTable, {1});
-  EXPECT_EQ(g->Undo(), "01");
-  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
-  EXPECT_EQ(Rows().front().suffix, "01");
-  EXPECT_THAT(notices->Texts(), ElementsAre("Can NOT undo!"));
-
-  store->FailLocks(kDb, kTable, {1});  // the edit itself fails: nothing was stepped back
-  EXPECT_EQ(g->Undo(), "01");
-  EXPECT_EQ(g->GenMask().GetMskValue(), "01");
 }
 
 }  // namespace

