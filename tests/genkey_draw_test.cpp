@@ -331,17 +331,14 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   EXPECT_EQ(check.exit_code, 1);
   EXPECT_NE(check.err.find("no unique key on (GenID, Prefix)"), std::string::npos) << check.err;
 
-  for (const char* prefix : {"A", "B", "C"}) {
-    Drawers drawers;
-    for (int i = 0; i < 6; ++i)
-      drawers.Start({"next", "--alias", "Shop", "--mask", std::string(prefix) + "###", "-n", "3"});
-    for (const ProcessResult& r : drawers.End())
-      EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(drawers.keys.size(), 18U) << prefix;
-    EXPECT_TRUE(drawers.Distinct()) << prefix;
-  }
-  // A header and one row per sequence.
-  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 4U);
+  // Processes racing to make the rows of new sequences make one each.
+  Drawers drawers;
+  for (int i = 0; i < 6; ++i)
+    drawers.Start({"next", "--alias", "Shop", "--mask", std::string(1, 'A' + i % 2) + "###"});
+  for (const ProcessResult& r : drawers.End())
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(drawers.Distinct());
+  EXPECT_EQ(Lines(Genkey({"table", "list", "--alias", "Shop"}).out).size(), 3U);  // and a header
 }
 
 // On a terminal a long run shows how far it is, and clears the line at its end.

@@ -89,22 +89,9 @@ class PackageTest : public QObject {
 
     TDataModule form;
     form.SetDesigning(true);
-    auto* g = new TGenerator(&form);
     CountingDesigner designer;
     auto& registry = TDesignRegistry::Global();
-    // On a TGenerator only Mask has an editor of its own, a dialog button; the events get
-    // the default list of handlers, LockMode the list of its values, everything else plain
-    // text.
-    for (const TPropInfo& p : g->Properties()) {
-      const unsigned attributes = registry.PropertyEditor(&designer, *g, p)->GetAttributes();
-      const unsigned expected =
-          p.Name == "Mask" ? unsigned{paDialog}
-          : p.Kind == TTypeKind::tkMethod || p.Kind == TTypeKind::tkEnumeration
-              ? unsigned{paValueList}
-              : 0U;
-      QCOMPARE(attributes, expected);
-    }
-    // A descendant that publishes the names gets the lists.
+    // A descendant that publishes the names as text gets the lists of aliases and tables.
     auto* named = new TNamedGenerator(&form);
     QCOMPARE(
         registry.PropertyEditor(&designer, *named, Prop(*named, "tDataBaseName"))->GetAttributes(),
