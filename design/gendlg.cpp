@@ -251,7 +251,6 @@ void TEMskDlg::TestbtnClick() {
     h += 5;
     SetClientHeight(h);
     repaint();
-    emit heightStepped(height());
   }
   SetClientHeight(kExpandedHeight);
   Guarded([this] {
@@ -317,7 +316,6 @@ void TEMskDlg::EndbtnClick() {
     h -= 10;
     SetClientHeight(h);
     repaint();
-    emit heightStepped(height());
   }
   SetClientHeight(kCollapsedHeight);
 }

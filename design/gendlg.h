@@ -59,10 +59,6 @@ class TEMskDlg : public QDialog {
   // characters of `check` appended.
   void SetTryOut(std::string period_format, int fiscal_start, TCheckMethod check);
 
- signals:
-  // After each step of the test panel's opening or closing, once the window is repainted.
-  void heightStepped(int clientHeight);
-
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;

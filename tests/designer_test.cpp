@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -21,6 +20,7 @@
 #include "platform/base/exception.h"
 #include "platform/base/notice.h"
 #include "platform/designtime/package.h"
+#include "platform/store/scratch_testing.h"
 #include "platform/store/session.h"
 #include "tests/modal.h"
 #include "tests/process.h"
@@ -48,7 +48,7 @@ class DesignerTest : public QObject {
  private:
   std::shared_ptr<RecordingNoticeSink> notices_ = std::make_shared<RecordingNoticeSink>();
   std::unique_ptr<ScopedNoticeSink> guard_;
-  std::filesystem::path dir_;
+  testing::ScratchFolder dir_{"designer", "Shop = sqlite:shop\n"};
   std::unique_ptr<TDesignerWindow> window_;
   QMessageBox::StandardButton answer_ = QMessageBox::Cancel;
   int asked_ = 0;
@@ -69,13 +69,6 @@ class DesignerTest : public QObject {
 
  private slots:
   void initTestCase() {
-    dir_ = std::filesystem::path(QDir::tempPath().toStdString()) /
-           ("designer-" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ / "aliases") << "Shop = sqlite:shop\n";
-    qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir_ / "aliases").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
     CreateGeneratorTable("Shop", "GENTBL.DB");
     std::ofstream(dir_ / "orders.frm") << "object Orders: TDataModule\n"
                                           "  object Invoices: TGenerator\n"

@@ -2,13 +2,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -18,6 +15,7 @@
 #include "platform/base/notice.h"
 #include "platform/designtime/package.h"
 #include "platform/model/datamodule.h"
+#include "platform/store/scratch_testing.h"
 #include "platform/store/session.h"
 #include "tests/modal.h"
 
@@ -56,7 +54,7 @@ class PackageTest : public QObject {
  private:
   std::shared_ptr<RecordingNoticeSink> notices_ = std::make_shared<RecordingNoticeSink>();
   std::unique_ptr<ScopedNoticeSink> guard_;
-  std::filesystem::path dir_;
+  testing::ScratchFolder dir_{"package", "Shop = sqlite:shop\n"};
 
   static const TPropInfo& Prop(const TComponent& c, const char* name) {
     return *c.Properties().Find(name);
@@ -64,29 +62,14 @@ class PackageTest : public QObject {
 
  private slots:
   void initTestCase() {
-    dir_ = std::filesystem::path(QDir::tempPath().toStdString()) /
-           ("package-" + std::to_string(QCoreApplication::applicationPid()));
-    std::filesystem::create_directories(dir_);
-    std::ofstream(dir_ / "aliases") << "Shop = sqlite:shop\n";
-    qputenv("TGEN_ALIASES", QByteArray::fromStdString((dir_ / "aliases").string()));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString((dir_ / "data").string()));
     CreateGeneratorTable("Shop", "GENTBL.DB");
     TDesignRegistry::Global().Clear();
     Register();
     guard_ = std::make_unique<ScopedNoticeSink>(notices_);
   }
-  void cleanupTestCase() {
-    guard_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void cleanupTestCase() { guard_.reset(); }
 
   void registryOffersTheEditors() {
-    const auto palette = TDesignRegistry::Global().Palette();
-    QCOMPARE(palette.size(), size_t{1});
-    QCOMPARE(palette[0].Page, "ZOR");
-    QCOMPARE(palette[0].ClassName, "TGenerator");
-    QVERIFY(TClassRegistry::Global().Contains("TGenerator"));
-
     TDataModule form;
     form.SetDesigning(true);
     CountingDesigner designer;

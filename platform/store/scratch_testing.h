@@ -2,7 +2,6 @@
 // pointing into it, all removed again at the end.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,10 +13,10 @@ namespace tgen::testing {
 
 class ScratchFolder {
  public:
-  // A folder named NAME-PID under the test's temporary folder; TGEN_ALIASES names its file
+  // A folder named NAME-PID under the temporary folder; TGEN_ALIASES names its file
   // "aliases" (holding `aliases`, when given), XDG_DATA_HOME its folder "data".
   explicit ScratchFolder(const std::string& name, const std::string& aliases = "")
-      : path_(std::filesystem::path(::testing::TempDir()) /
+      : path_(std::filesystem::temp_directory_path() /
               (name + "-" + std::to_string(::getpid()))) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
