@@ -269,7 +269,6 @@ TEST_F(GeneratorFormTest, FormsTheComponentRefuses) {
   const std::vector<Case> cases = {
       {"    Tag = 5\n", "Line 3: Property Tag is read-only"},
       {"    Mask = '[A[B]'\n", "Line 3: Error in mask picture at position:2!"},
-      {"    DataBaseName = 7\n", "Line 3: property DataBaseName takes a string"},
       {"    LockMode = lmFast\n",
        "Line 3: 'lmFast' is not a value of TLockMode (lmRowFields, lmTransaction)"},
       {"    LockMode = 'lmTransaction'\n",

@@ -222,33 +222,25 @@ TEST_F(FormStreamTest, DamagedFormsFailNamingTheLine) {
   const std::string head = "object Root: TSampleRoot\n  object A: TSample\n";
   const std::vector<Case> cases = {
       {"", "Line 1: expected 'object'"},
-      {"thing Root: TSampleRoot\nend\n", "Line 1: expected 'object'"},
       {"object Root: TNothing\nend\n", "Line 1: Class TNothing not found"},
       {"object Root: TSampleRoot\n", "Line 2: unexpected end of the form, expected 'end'"},
       {"object Root: TSampleRoot\nend\nend\n", "Line 3: text after the end of the form"},
       {head + "    Colour = 3\n  end\nend\n", "Line 3: Property Colour does not exist in TSample"},
       {head + "    Count = 'three'\n  end\nend\n",
        "Line 3: Property Count takes an integer, not a string"},
-      {head + "    Caption = 12\n  end\nend\n",
-       "Line 3: Property Caption takes a string, not an integer"},
       {head + "    Extra = 12\n  end\nend\n", "Line 3: property Extra takes a string"},
       {head + "    Fixed = 2\n  end\nend\n", "Line 3: Property Fixed is read-only"},
       {head + "    OnPing = Nobody\n  end\nend\n",
        "Line 3: Method Nobody is not published by Root"},
       {head + "    OnPing = RootName\n  end\nend\n",
        "Line 3: Method RootName does not fit OnPing (TPingEvent)"},
-      {head + "    OnPing = 'RootPing'\n  end\nend\n",
-       "Line 3: Property OnPing takes an identifier, not a string"},
       {head + "    Caption = 'open\n  end\nend\n", "Line 3: unterminated string"},
-      {head + "    Caption = #256\n  end\nend\n", "Line 3: invalid character code in string"},
       {head + "    Caption = 'a' +\n  end\nend\n", "Line 4: expected a string after '+'"},
       {head + "    Count = 99999999999\n  end\nend\n", "Line 3: integer out of range"},
-      {head + "    Count 3\n  end\nend\n", "Line 3: expected '='"},
       {head + "    Count = ;\n  end\nend\n", "Line 3: unexpected character ';'"},
       {head + "    Caption = 'refuse'\n  end\nend\n", "Line 3: Caption refused"},
       {head + "  end\n  object A: TSample\n  end\nend\n",
        "Line 4: A component named A already exists"},
-      {"object 9: TSample\nend\n", "Line 1: expected a class name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
