@@ -86,63 +86,153 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-// Reads CSV records (RFC 4180, LF or CRLF line ends) one at a time.
+// Reads CSV records (RFC 4180, LF or CRLF line ends) one at a time, a line at a time, each
+// line through `decode` first where given; a UTF-8 byte-order mark before the first is skipped.
 class CsvReader {
  public:
-  explicit CsvReader(std::istream& in)
-      : text_(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) {}
+  CsvReader(std::istream& in,
+            const std::function<std::string(std::string_view, std::size_t)>& decode)
+      : in_(in), decode_(decode) {}
 
   // The next record, or nothing at the end; ETransferError for bad quoting.
   std::optional<std::vector<std::string>> Next() {
-    if (pos_ >= text_.size()) return std::nullopt;
+    if (!ReadLine()) return std::nullopt;
     ++record_;
     std::vector<std::string> fields(1);
     bool quoted = false;  // inside a quoted field
     bool was_quoted = false;
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_++];
-      if (quoted) {
-        if (c != '"') {
-          fields.back() += c;
-        } else if (pos_ < text_.size() && text_[pos_] == '"') {
-          fields.back() += '"';
-          ++pos_;
+    for (;;) {
+      for (std::size_t i = 0; i < line_.size(); ++i) {
+        const char c = line_[i];
+        if (quoted) {
+          if (c != '"') {
+            fields.back() += c;
+          } else if (i + 1 < line_.size() && line_[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+          } else {
+            quoted = false;
+          }
+        } else if (c == ',') {
+          fields.emplace_back();
+          was_quoted = false;
+        } else if (c == '\r' && i + 1 == line_.size()) {
+          break;  // a CRLF line end
+        } else if (c == '"') {
+          if (!fields.back().empty() || was_quoted) throw Bad("a quote inside an unquoted field");
+          quoted = was_quoted = true;
+        } else if (was_quoted) {
+          throw Bad("text after the closing quote of a field");
         } else {
-          quoted = false;
+          fields.back() += c;
         }
-        continue;
       }
-      if (c == ',') {
-        fields.emplace_back();
-        was_quoted = false;
-      } else if (c == '\n' || (c == '\r' && pos_ < text_.size() && text_[pos_] == '\n')) {
-        if (c == '\r') ++pos_;
-        return fields;
-      } else if (c == '"') {
-        if (!fields.back().empty() || was_quoted) throw Bad("a quote inside an unquoted field");
-        quoted = was_quoted = true;
-      } else if (was_quoted) {
-        throw Bad("text after the closing quote of a field");
-      } else {
-        fields.back() += c;
-      }
+      if (!quoted) return fields;
+      fields.back() += '\n';  // a line end inside a quoted field is part of it
+      if (!ReadLine()) throw Bad("a quoted field that is never closed");
     }
-    if (quoted) throw Bad("a quoted field that is never closed");
-    return fields;
   }
   [[nodiscard]] std::size_t Record() const { return record_; }
 
  private:
+  bool ReadLine() {
+    if (!std::getline(in_, line_)) return false;
+    if (++lines_ == 1 && line_.rfind("\xEF\xBB\xBF", 0) == 0) line_.erase(0, 3);
+    if (decode_) line_ = decode_(line_, lines_);
+    return true;
+  }
   [[nodiscard]] ETransferError Bad(const std::string& what) const {
     return ETransferError(
         (record_ <= 1 ? std::string("header") : "row " + std::to_string(record_ - 1)) + ": " +
         what);
   }
 
-  std::string text_;
-  std::size_t pos_ = 0;
+  std::istream& in_;
+  const std::function<std::string(std::string_view, std::size_t)>& decode_;
+  std::string line_;
+  std::size_t lines_ = 0;
   std::size_t record_ = 0;
 };
+
+// Keys with a value and a row number each, packed into one text and sorted once: a million
+// sequences in a few bytes each, where a map would hold a million nodes.
+class TPackedIndex {
+ public:
+  void Add(std::string_view key, std::string_view value, std::size_t row) {
+    entries_.push_back({text_.size(), static_cast<std::uint16_t>(key.size()),
+                        static_cast<std::uint16_t>(value.size()), static_cast<std::uint32_t>(row)});
+    text_ += key;
+    text_ += value;
+  }
+  // Sorts by key; the rows of one key stay in the order they were added.
+  void Sort() {
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [this](const Entry& a, const Entry& b) { return Key(a) < Key(b); });
+  }
+  // The value and row of `key`, once sorted.
+  [[nodiscard]] std::optional<std::pair<std::string_view, std::size_t>> Find(
+      std::string_view key) const {
+    const auto found =
+        std::lower_bound(entries_.begin(), entries_.end(), key,
+                         [this](const Entry& e, std::string_view k) { return Key(e) < k; });
+    if (found == entries_.end() || Key(*found) != key) return std::nullopt;
+    return std::pair(Value(*found), std::size_t{found->row});
+  }
+  // Of the keys added twice, once sorted: the one whose second row comes first, as that row
+  // and the first.
+  [[nodiscard]] std::optional<std::pair<std::size_t, std::size_t>> FirstRepeat() const {
+    std::optional<std::pair<std::size_t, std::size_t>> first;
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+      const Entry& a = entries_[i - 1];
+      const Entry& b = entries_[i];
+      if (Key(a) == Key(b) && (!first || b.row < first->first)) first = {b.row, a.row};
+    }
+    return first;
+  }
+
+ private:
+  struct Entry {
+    std::size_t at;
+    std::uint16_t key;
+    std::uint16_t value;
+    std::uint32_t row;
+  };
+  [[nodiscard]] std::string_view Key(const Entry& e) const {
+    return std::string_view(text_).substr(e.at, e.key);
+  }
+  [[nodiscard]] std::string_view Value(const Entry& e) const {
+    return std::string_view(text_).substr(e.at + e.key, e.value);
+  }
+  std::string text_;
+  std::vector<Entry> entries_;
+};
+
+// A sequence as one text: GenID and Prefix.
+std::string SequenceKey(const TSequenceRow& r) {
+  return std::to_string(r.GenID) + '\x1f' + r.Prefix;
+}
+
+// A row held in a file comes in free: its holder is no client of the table it goes to. Whether
+// it was held.
+bool MakeFree(TSequenceRow& r) {
+  const bool held = r.State != rowlock::kFree;
+  r.State = rowlock::kFree;
+  r.Try = 0;
+  return held;
+}
+
+// Mixes every field of `r` into `digest` (FNV-1a), to tell two readings of a file apart.
+std::uint64_t Digest(std::uint64_t digest, const TSequenceRow& r) {
+  const auto mix = [&digest](std::string_view text) {
+    for (const char c : text)
+      digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    digest = (digest ^ 0x1fU) * 1099511628211ULL;
+  };
+  for (const TRowField& f : RowFields())
+    mix(f.Number != nullptr ? std::to_string(r.*f.Number) : r.*f.Text);
+  return digest;
+}
+constexpr std::uint64_t kDigestStart = 14695981039346656037ULL;
 
 // Converts text between character sets; ETransferError naming `what` when a character has no
 // place in the other set.
@@ -326,8 +416,17 @@ void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows) {
   writer->End();
 }
 
-std::vector<TSequenceRow> ReadCsv(std::istream& in) {
-  CsvReader reader(in);
+TRowSource RowsSource(std::vector<TSequenceRow> rows) {
+  return [rows = std::make_shared<const std::vector<TSequenceRow>>(std::move(rows))](
+             const std::function<void(TSequenceRow&)>& visit) {
+    for (TSequenceRow r : *rows)
+      visit(r);
+  };
+}
+
+void ForEachCsvRow(std::istream& in, const std::function<void(TSequenceRow&)>& visit,
+                   const std::function<std::string(std::string_view, std::size_t)>& decode) {
+  CsvReader reader(in, decode);
   const std::optional<std::vector<std::string>> header = reader.Next();
   if (!header) throw ETransferError("the file is empty: no header line");
   std::vector<std::string_view> columns;
@@ -343,66 +442,156 @@ std::vector<TSequenceRow> ReadCsv(std::istream& in) {
     if (Required(c) && std::find(columns.begin(), columns.end(), c) == columns.end())
       throw ETransferError("header: the column " + std::string(c) + " is missing");
   }
-  std::vector<TSequenceRow> rows;
+  std::size_t rows = 0;
   while (std::optional<std::vector<std::string>> fields = reader.Next()) {
     if (fields->size() == 1 && fields->front().empty()) continue;  // an empty line
     TSequenceRow row;
-    row.Source = rows.size() + 1;
+    row.Source = ++rows;
     if (fields->size() != columns.size()) {
       throw ETransferError(Where(row) + ": " + std::to_string(fields->size()) +
                            " fields where the header names " + std::to_string(columns.size()));
     }
     for (std::size_t i = 0; i < columns.size(); ++i)
       SetField(row, columns[i], (*fields)[i]);
-    rows.push_back(std::move(row));
+    CheckSequenceRow(row);
+    visit(row);
   }
+}
+
+std::vector<TSequenceRow> ReadCsv(std::istream& in) {
+  std::vector<TSequenceRow> rows;
+  ForEachCsvRow(in, [&rows](TSequenceRow& r) { rows.push_back(std::move(r)); });
   CheckSequenceRows(rows);
   return rows;
 }
 
-void CheckSequenceRows(const std::vector<TSequenceRow>& rows) {
-  std::map<std::pair<std::int64_t, std::string>, std::size_t> seen;
-  for (const TSequenceRow& r : rows) {
-    for (const TFieldDef& def : GeneratorFields()) {
-      if (def.DataType != TFieldType::ftString) continue;
-      const std::string& text = r.*RowField(def.Name).Text;
-      const auto width = static_cast<std::size_t>(def.DataSize - 1);  // less the terminator
-      if (text.size() > width) {
-        throw ETransferError(Where(r) + ": " + def.Name + " '" + text + "' is longer than the " +
-                             std::to_string(width) + " characters a generator table holds");
-      }
-    }
-    const auto [it, added] = seen.emplace(std::pair{r.GenID, r.Prefix}, r.Source);
-    if (!added) {
-      throw ETransferError(Where(r) + ": the sequence of GenID " + std::to_string(r.GenID) +
-                           " and prefix '" + r.Prefix + "' is in row " +
-                           std::to_string(it->second) + " already");
+void CheckSequenceRow(const TSequenceRow& r) {
+  for (const TFieldDef& def : GeneratorFields()) {
+    if (def.DataType != TFieldType::ftString) continue;
+    const std::string& text = r.*RowField(def.Name).Text;
+    const auto width = static_cast<std::size_t>(def.DataSize - 1);  // less the terminator
+    if (text.size() > width) {
+      throw ETransferError(Where(r) + ": " + def.Name + " '" + text + "' is longer than the " +
+                           std::to_string(width) + " characters a generator table holds");
     }
   }
 }
 
-TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
-  CheckSequenceRows(rows);
-  std::map<std::pair<std::int64_t, std::string>, TSequenceRow> stored;
-  for (TSequenceRow& r : ReadSequenceRows(table))
-    stored.emplace(std::pair{r.GenID, r.Prefix}, std::move(r));
+namespace {
+
+[[noreturn]] void ThrowRepeat(std::size_t row, std::size_t first, std::string_view key) {
+  const std::size_t apart = key.find('\x1f');
+  throw ETransferError("row " + std::to_string(row) + ": the sequence of GenID " +
+                       std::string(key.substr(0, apart)) + " and prefix '" +
+                       std::string(key.substr(apart + 1)) + "' is in row " + std::to_string(first) +
+                       " already");
+}
+
+// The plan of `rows` against the table's sequences `stored` (their keys and suffixes); the
+// conflicts' stored rows hold only GenID, Prefix and Suffix.
+TImportPlan Plan(const TPackedIndex& stored, TRowSource rows) {
   TImportPlan plan;
-  for (TSequenceRow& r : rows) {
-    if (r.State != rowlock::kFree || r.Try != 0) {  // rows come in free
-      plan.Freed += r.State != rowlock::kFree ? 1 : 0;
-      r.State = rowlock::kFree;
-      r.Try = 0;
-    }
-    const auto found = stored.find({r.GenID, r.Prefix});
-    if (found == stored.end()) {
-      plan.Add.push_back(std::move(r));
-    } else if (found->second.Suffix == r.Suffix) {
+  plan.Digest = kDigestStart;
+  TPackedIndex seen;  // the file's sequences
+  rows([&](TSequenceRow& r) {
+    CheckSequenceRow(r);
+    plan.Digest = Digest(plan.Digest, r);
+    ++plan.Read;
+    plan.Freed += MakeFree(r) ? 1 : 0;
+    const std::string key = SequenceKey(r);
+    seen.Add(key, {}, r.Source);
+    const auto found = stored.Find(key);
+    plan.Adds.push_back(!found);
+    if (!found) {
+      ++plan.Added;
+    } else if (found->first == r.Suffix) {
       ++plan.Same;
     } else {
-      plan.Conflicts.push_back({found->second, std::move(r)});
+      TSequenceRow was;
+      was.GenID = r.GenID;
+      was.Prefix = r.Prefix;
+      was.Suffix = found->first;
+      was.Source = found->second;
+      plan.Conflicts.push_back({std::move(was), std::move(r)});
     }
+  });
+  seen.Sort();
+  if (const auto repeat = seen.FirstRepeat()) {
+    std::string key;
+    std::size_t row = 0;
+    rows([&](TSequenceRow& r) {
+      if (++row == repeat->first) key = SequenceKey(r);
+    });
+    ThrowRepeat(repeat->first, repeat->second, key);
   }
+  plan.Rows = std::move(rows);
   return plan;
+}
+
+}  // namespace
+
+void CheckSequenceRows(const std::vector<TSequenceRow>& rows) {
+  TPackedIndex seen;
+  for (const TSequenceRow& r : rows) {
+    CheckSequenceRow(r);
+    seen.Add(SequenceKey(r), {}, r.Source);
+  }
+  seen.Sort();
+  if (const auto repeat = seen.FirstRepeat()) {
+    const auto later = std::find_if(
+        rows.begin(), rows.end(), [&](const TSequenceRow& r) { return r.Source == repeat->first; });
+    ThrowRepeat(repeat->first, repeat->second, SequenceKey(*later));
+  }
+}
+
+TImportPlan PlanImport(TRowSource rows) {
+  TPackedIndex none;
+  return Plan(none, std::move(rows));
+}
+
+TImportPlan PlanImport(TTable& table, TRowSource rows) {
+  TPackedIndex stored;
+  ForEachSequenceRow(
+      table, [&stored](const TSequenceRow& r) { stored.Add(SequenceKey(r), r.Suffix, r.Source); });
+  stored.Sort();
+  TImportPlan plan = Plan(stored, std::move(rows));
+  if (plan.Conflicts.empty()) return plan;
+  // The table's rows of the conflicts, whole, for the replacement to compare with.
+  std::map<std::size_t, TSequenceRow*> wanted;  // by their place in the table
+  for (TImportPlan::TConflict& c : plan.Conflicts)
+    wanted[c.Stored.Source] = &c.Stored;
+  ForEachSequenceRow(table, [&wanted](const TSequenceRow& r) {
+    const auto found = wanted.find(r.Source);
+    if (found != wanted.end() && SequenceKey(*found->second) == SequenceKey(r)) *found->second = r;
+  });
+  return plan;
+}
+
+namespace {
+
+// Reads the plan's rows again, checks that they are those it read, and hands each it adds to
+// `visit`, free.
+void ReadAgain(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit) {
+  std::uint64_t digest = kDigestStart;
+  std::size_t read = 0;
+  plan.Rows([&](TSequenceRow& r) {
+    digest = Digest(digest, r);
+    const std::size_t i = read++;
+    if (i >= plan.Adds.size() || !plan.Adds[i]) return;
+    MakeFree(r);
+    visit(r);
+  });
+  if (read != plan.Read || digest != plan.Digest) {
+    throw ETransferError(
+        "the file changed after the import was planned; nothing was written (run the import "
+        "again to plan it anew)");
+  }
+}
+
+}  // namespace
+
+void ForEachAdded(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit) {
+  ReadAgain(plan, visit);
 }
 
 std::string ReplaceProblem(const TImportPlan::TConflict& c, const TImportOptions& options) {
@@ -433,27 +622,30 @@ void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& o
     throw ETransferError("nothing was written; refused:" + refused +
                          "\n(--mask tells the order of suffixes; --backwards allows a move back)");
   }
+  std::vector<std::size_t> index;  // of each of RowFields() in the table
+  for (const TRowField& f : RowFields())
+    index.push_back(table.FieldByName(f.Name).Index());
   const auto record = [&](const TSequenceRow& r) {
     TRecord values(static_cast<std::size_t>(table.FieldCount()));
-    for (const TRowField& f : RowFields()) {
-      const std::size_t i = table.FieldByName(f.Name).Index();
+    for (std::size_t i = 0; i < RowFields().size(); ++i) {
+      const TRowField& f = RowFields()[i];
       if (f.Number != nullptr) {
-        values[i] = static_cast<double>(r.*f.Number);
+        values[index[i]] = static_cast<double>(r.*f.Number);
       } else {
-        values[i] = r.*f.Text;
+        values[index[i]] = r.*f.Text;
       }
     }
     return values;
   };
-  std::vector<TRecord> add;
   std::vector<TRecord> overwrite;
   std::vector<TRecord> planned;
-  for (const TSequenceRow& r : plan.Add)
-    add.push_back(record(r));
   for (const TImportPlan::TConflict& c : plan.Conflicts) {
     overwrite.push_back(record(c.Imported));
     planned.push_back(record(c.Stored));
   }
+  const TRecordSource add = [&](const std::function<void(const TRecord&)>& write) {
+    ReadAgain(plan, [&](const TSequenceRow& r) { write(record(r)); });
+  };
   try {
     // A row is replaced only while it holds what the plan read: a client that drew since
     // moved it on, and the file's suffix may now lie behind keys handed out.

@@ -1,6 +1,7 @@
 // Moving sequences in and out of generator tables: a table's rows written to a file, and the
-// rows of a file read whole, checked, compared with a table's and written into it in one commit.
-// Texts travel as the bytes the table holds (Windows-1251 keys stay single bytes).
+// rows of a file checked, compared with a table's and written into it in one commit. Files of
+// any size go out and come in a row at a time. Texts travel as the bytes the table holds
+// (Windows-1251 keys stay single bytes).
 #pragma once
 
 #include <array>
@@ -75,11 +76,23 @@ class TRowWriter {
 std::unique_ptr<TRowWriter> CsvWriter(std::ostream& out);  // writes the header at once
 std::unique_ptr<TRowWriter> JsonWriter(std::ostream& out);
 
+// The rows of a file, read as often as an import needs them: once to check and plan, once to
+// write. Each call hands every row to `visit` in the file's order (Source counting from 1), or
+// throws ETransferError for the first it cannot read.
+using TRowSource = std::function<void(const std::function<void(TSequenceRow&)>& visit)>;
+// Rows read already, as a source.
+TRowSource RowsSource(std::vector<TSequenceRow> rows);
+
 // CSV with a header line naming the seven fields (GenID, Prefix, Suffix, State, Who, Try,
 // Time), quoted as RFC 4180 says where a field needs it, lines ended by CRLF.
 void WriteCsv(std::ostream& out, const std::vector<TSequenceRow>& rows);
-// Reads a whole CSV file as WriteCsv writes it (the columns in any order, LF or CRLF) and
-// checks every row (CheckSequenceRows); ETransferError for the first problem.
+// Reads CSV as WriteCsv writes it (the columns in any order, LF or CRLF, a UTF-8 byte-order
+// mark skipped) a line at a time, each line first through `decode` where given (its text and
+// number), and hands each row to `visit` once it is read and checked (CheckSequenceRow);
+// ETransferError for the first problem.
+void ForEachCsvRow(std::istream& in, const std::function<void(TSequenceRow&)>& visit,
+                   const std::function<std::string(std::string_view, std::size_t)>& decode = {});
+// The same, all rows at once, every row checked (CheckSequenceRows).
 std::vector<TSequenceRow> ReadCsv(std::istream& in);
 
 // JSON: an array of objects with the seven fields, numbers as numbers and texts converted from
@@ -91,26 +104,40 @@ void WriteJson(std::ostream& out, const std::vector<TSequenceRow>& rows);
 // offset of a syntax error.
 std::vector<TSequenceRow> ReadJson(std::istream& in);
 
-// Refuses rows that no generator table can hold: a Prefix or Suffix longer than 20 characters,
-// a Time or Who longer than 17, or two rows of one sequence (GenID and Prefix).
+// Refuses a row that no generator table can hold: a Prefix or Suffix longer than 20
+// characters, a Time or Who longer than 17.
+void CheckSequenceRow(const TSequenceRow& row);
+// Refuses each such row, and two rows of one sequence (GenID and Prefix).
 void CheckSequenceRows(const std::vector<TSequenceRow>& rows);
 
-// What an import would do to a table.
+// What an import would do to a table. It holds the sequences of the file and of the table in
+// a few bytes each while it is made, and of the file's rows only those that conflict.
 struct TImportPlan {
   struct TConflict {
     TSequenceRow Stored;    // the table's row of the sequence
     TSequenceRow Imported;  // and the file's
   };
-  std::vector<TSequenceRow> Add;  // sequences the table does not have
+  TRowSource Rows;         // the file's rows, read again to be written
+  std::size_t Read = 0;    // rows in the file
+  std::vector<bool> Adds;  // by row of the file: whether it adds a sequence the table lacks
+  std::size_t Added = 0;   // how many do
   std::vector<TConflict> Conflicts;
   int Same = 0;   // sequences the table holds at the file's suffix already: nothing to do
   int Freed = 0;  // rows marked held in the file, which come in free (State 0, Try 0)
+  std::uint64_t Digest = 0;  // of the rows as read, to tell that the file stayed the same
 };
 
-// Compares `rows` with the open generator table `table`: sequences it lacks are added, those it
-// holds at another suffix are conflicts. A row held in the file comes in free: its holder is no
-// client of `table`.
-TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows);
+// Reads `rows` once, checking each (CheckSequenceRow, and no sequence twice), and compares them
+// with the open generator table `table`: sequences it lacks are added, those it holds at
+// another suffix are conflicts. A row held in the file comes in free: its holder is no client
+// of `table`. Without a table, every sequence is added.
+TImportPlan PlanImport(TTable& table, TRowSource rows);
+TImportPlan PlanImport(TRowSource rows);
+inline TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
+  return PlanImport(table, RowsSource(std::move(rows)));
+}
+// The rows that `plan` adds, read again, as they would be written.
+void ForEachAdded(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit);
 // How an import treats the sequences a table has already.
 struct TImportOptions {
   bool Replace = false;  // the file's rows overwrite the table's
@@ -126,11 +153,12 @@ struct TImportOptions {
 // or its order against the table's cannot be told. Empty when it may.
 std::string ReplaceProblem(const TImportPlan::TConflict& c, const TImportOptions& options);
 
-// Writes the plan into `table` in one commit, all or nothing: the new rows and, with Replace,
-// the imported rows over the conflicting ones. Refused (ETransferError), with nothing written,
-// when there are conflicts without Replace, when ReplaceProblem refuses a row, or when a row
-// to replace no longer holds what the plan read (a client drew meanwhile): the message lists
-// each such row.
+// Writes the plan into `table` in one commit, all or nothing: the new rows, read again from the
+// file as they are written, and, with Replace, the imported rows over the conflicting ones.
+// Refused (ETransferError), with nothing written, when there are conflicts without Replace,
+// when ReplaceProblem refuses a row, when a row to replace no longer holds what the plan read
+// (a client drew meanwhile; the message lists each such row), or when the file's rows are not
+// those the plan read.
 void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& options);
 
 }  // namespace tgen

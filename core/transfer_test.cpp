@@ -120,10 +120,12 @@ TEST_F(ImportTest, NewSequencesComeInHeldOnesFreeAndConflictsOnlyWithReplace) {
   const std::vector<TSequenceRow> file =
       FromCsv(std::string(kHeader) + "0,A,0042,0,,0,\r\n1,B,0007,1,2026,4,x\r\n");
   const TImportPlan plan = PlanImport(table, file);
-  ASSERT_EQ(plan.Add.size(), 1U);
-  EXPECT_EQ(plan.Add[0].Prefix, "B");
-  EXPECT_EQ(plan.Add[0].State, 0);  // held in the file: free here
-  EXPECT_EQ(plan.Add[0].Try, 0);
+  std::vector<TSequenceRow> added;
+  ForEachAdded(plan, [&added](const TSequenceRow& r) { added.push_back(r); });
+  ASSERT_EQ(added.size(), 1U);
+  EXPECT_EQ(added[0].Prefix, "B");
+  EXPECT_EQ(added[0].State, 0);  // held in the file: free here
+  EXPECT_EQ(added[0].Try, 0);
   EXPECT_EQ(plan.Freed, 1);
   ASSERT_EQ(plan.Conflicts.size(), 1U);
   EXPECT_EQ(plan.Conflicts[0].Stored.Suffix, "0010");
@@ -144,12 +146,20 @@ TEST_F(ImportTest, NewSequencesComeInHeldOnesFreeAndConflictsOnlyWithReplace) {
   EXPECT_EQ(after[1].State, 0);
 }
 
-TEST_F(ImportTest, ARowAddedMeanwhileRefusesTheWholeImport) {
+// The file is read twice, to plan and to write: a row added to the table meanwhile, or a file
+// that changed meanwhile, refuses the whole import.
+TEST_F(ImportTest, WhatChangedSinceThePlanRefusesTheWholeImport) {
   const TImportPlan plan =
       PlanImport(table, FromCsv(std::string(kHeader) + "0,A,1,0,,0,\r\n0,B,1,0,,0,\r\n"));
-  // Another client makes sequence B between the look and the write.
   ApplyImport(table, PlanImport(table, FromCsv(std::string(kHeader) + "0,B,5,0,,0,\r\n")), {});
   EXPECT_THROW(ApplyImport(table, plan, {}), EKeyViolation);
+  std::string text = std::string(kHeader) + "0,C,1,0,,0,\r\n";
+  const TImportPlan changing = PlanImport(table, [&text](const auto& visit) {
+    std::istringstream in(text);
+    ForEachCsvRow(in, visit);
+  });
+  text += "0,D,1,0,,0,\r\n";
+  EXPECT_THROW(ApplyImport(table, changing, {}), ETransferError);
   const std::vector<TSequenceRow> after = Stored();
   ASSERT_EQ(after.size(), 1U);
   EXPECT_EQ(after[0].Suffix, "5");

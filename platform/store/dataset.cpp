@@ -240,15 +240,7 @@ void TTable::TakeForEdit(const std::function<TRecord(TRowId)>& lock) {
 
 bool TTable::HasUniqueKeyWithin(std::string_view fieldNames) {
   CheckActive();
-  const std::vector<std::size_t> allowed = FieldIndexes(fieldNames);
-  for (const std::vector<std::size_t>& key : driver_->UniqueKeys()) {
-    if (std::all_of(key.begin(), key.end(), [&](std::size_t f) {
-          return std::find(allowed.begin(), allowed.end(), f) != allowed.end();
-        })) {
-      return true;
-    }
-  }
-  return false;
+  return DeclaresUniqueWithin(driver_->UniqueKeys(), FieldIndexes(fieldNames));
 }
 
 std::vector<TRecord> TTable::ReadAll() {
@@ -265,6 +257,17 @@ void TTable::ForEachRow(const std::function<void(const TRecord&)>& visit) {
 }
 
 void TTable::WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
+                       const std::vector<TRecord>& replace) {
+  WriteRows(
+      keyFields,
+      [&add](const std::function<void(const TRecord&)>& write) {
+        for (const TRecord& r : add)
+          write(r);
+      },
+      replace);
+}
+
+void TTable::WriteRows(std::string_view keyFields, const TRecordSource& add,
                        const std::vector<TRecord>& replace, std::string_view compareFields,
                        const std::vector<TRecord>& expected) {
   CheckActive();

@@ -149,9 +149,11 @@ class TTable : public TComponent {
   // With `compareFields` ("Suffix;Time"), a row is overwritten only while those fields still
   // hold the values of the row of `expected` at the same place; else ERowsChanged and nothing
   // is written.
-  void WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
+  void WriteRows(std::string_view keyFields, const TRecordSource& add,
                  const std::vector<TRecord>& replace, std::string_view compareFields = {},
                  const std::vector<TRecord>& expected = {});
+  void WriteRows(std::string_view keyFields, const std::vector<TRecord>& add,
+                 const std::vector<TRecord>& replace);
 
  private:
   friend class TField;

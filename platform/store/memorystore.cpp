@@ -144,9 +144,11 @@ class MemoryCursor final : public TTableDriver {
     return rows;
   }
 
-  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+  void WriteRows(const std::vector<std::size_t>& key, const TRecordSource& source,
                  const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
                  const std::vector<TRecord>& expected) override {
+    std::vector<TRecord> add;  // a store in memory holds them anyway
+    source([&add](const TRecord& r) { add.push_back(r); });
     const std::lock_guard lock(store_->mutex_);
     const auto same = [](const std::vector<std::size_t>& fields, const TRecord& a,
                          const TRecord& b) {

@@ -114,6 +114,45 @@ void Connection::ExecRows(const std::string& sql, const std::string& what,
   if (thrown) std::rethrow_exception(thrown);
 }
 
+void Connection::CopyIn(
+    const std::string& sql, const std::string& what,
+    const std::function<void(const std::function<void(std::string_view)>&)>& feed) {
+  Start();
+  PGconn* c = conn_.get();
+  Result started = PQsendQuery(c, sql.c_str()) == 1 ? Next() : nullptr;
+  if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
+    while (Result rest = Next()) {
+    }
+    Throw(started.get(), what);
+  }
+  constexpr std::size_t kMessage = 1 << 18;
+  std::string buffer;
+  buffer.reserve(kMessage + 256);
+  bool sent = true;
+  const auto send = [&] {
+    sent = sent && PQputCopyData(c, buffer.data(), static_cast<int>(buffer.size())) == 1;
+    buffer.clear();
+  };
+  std::exception_ptr thrown;
+  try {
+    feed([&](std::string_view line) {
+      buffer += line;
+      if (buffer.size() >= kMessage) send();
+    });
+    send();
+  } catch (...) {
+    thrown = std::current_exception();
+  }
+  sent = PQputCopyEnd(c, thrown || !sent ? "abandoned by the client" : nullptr) == 1 && sent;
+  deadline_ = std::chrono::steady_clock::now() + limit_;  // for the server's last word
+  Result failure;
+  for (Result r = Next(); r; r = Next()) {
+    if (!Succeeded(r.get()) && !failure) failure = std::move(r);
+  }
+  if (thrown) std::rethrow_exception(thrown);
+  if (failure || !sent) Throw(failure.get(), what);
+}
+
 std::vector<Result> Connection::Pipeline(const std::vector<Statement>& statements,
                                          const std::string& what, bool commits) {
   Start();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,13 @@ class Connection {
   // query, or an exception from `row`, is thrown once the connection has taken the rest.
   void ExecRows(const std::string& sql, const std::string& what,
                 const std::function<void(const PGresult*, int)>& row);
+
+  // Runs `sql`, a COPY ... FROM STDIN: `feed` hands its data, a line per row in COPY's text
+  // format, to the function it is given, and the lines go to the server in large messages. A
+  // failure of the server, or an exception from `feed`, ends the COPY with nothing of it kept,
+  // and is thrown.
+  void CopyIn(const std::string& sql, const std::string& what,
+              const std::function<void(const std::function<void(std::string_view)>&)>& feed);
 
   struct Statement {
     std::string sql;

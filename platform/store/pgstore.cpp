@@ -29,6 +29,39 @@ std::optional<std::string> Param(const TFieldValue& v) {
   return std::nullopt;
 }
 
+// The first `columns` values of `r` as a line of COPY's text format: the fields apart by tabs,
+// \N for null (and for a value `r` lacks), and backslash, tab and line ends written as escapes.
+void CopyLine(const TRecord& r, std::size_t columns, std::string& line) {
+  line.clear();
+  for (std::size_t f = 0; f < columns; ++f) {
+    if (f > 0) line += '\t';
+    const std::optional<std::string> text = f < r.size() ? Param(r[f]) : std::nullopt;
+    if (!text) {
+      line += "\\N";
+      continue;
+    }
+    for (const char c : *text) {
+      switch (c) {
+        case '\\':
+          line += "\\\\";
+          break;
+        case '\t':
+          line += "\\t";
+          break;
+        case '\n':
+          line += "\\n";
+          break;
+        case '\r':
+          line += "\\r";
+          break;
+        default:
+          line += c;
+      }
+    }
+  }
+  line += '\n';
+}
+
 TFieldValue Value(const PGresult* r, int row, int col, TFieldType type) {
   if (PQgetisnull(r, row, col) == 1) return std::monostate{};
   std::string text(PQgetvalue(r, row, col), static_cast<std::size_t>(PQgetlength(r, row, col)));
@@ -227,7 +260,7 @@ class PgTable final : public TTableDriver {
     }
   }
 
-  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+  void WriteRows(const std::vector<std::size_t>& key, const TRecordSource& add,
                  const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
                  const std::vector<TRecord>& expected) override {
     const std::string what = "Cannot write the rows of table " + table_;
@@ -259,7 +292,20 @@ class PgTable final : public TTableDriver {
       }
       if (!changed.empty())
         throw ERowsChanged(what + ": rows to overwrite changed since they were read", changed);
-      for (const TRecord& r : add) {
+      if (DeclaresUniqueWithin(UniqueKeys(), key)) {
+        // The server refuses a second row of a key itself: the rows go in as one stream.
+        conn_.CopyIn("COPY " + sql_table_ + " (" + columns_ + ") FROM STDIN", what,
+                     [&](const std::function<void(std::string_view)>& send) {
+                       std::string line;
+                       add([&](const TRecord& r) {
+                         CopyLine(r, defs_.size(), line);
+                         send(line);
+                       });
+                     });
+        conn_.Commit(what);
+        return;
+      }
+      add([&](const TRecord& r) {
         TRecord key_values;
         for (const std::size_t f : key)
           key_values.push_back(r.at(f));
@@ -272,7 +318,7 @@ class PgTable final : public TTableDriver {
         for (std::size_t f = 0; f < defs_.size(); ++f)
           params.push_back(f < r.size() ? Param(r[f]) : std::nullopt);
         conn_.Exec(InsertSql(sql_table_, defs_, all, kStyle), params, what);
-      }
+      });
       conn_.Commit(what);
     } catch (...) {
       conn_.Rollback();

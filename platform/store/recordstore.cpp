@@ -51,6 +51,15 @@ TConditional TTableDriver::IncrementIf(TRowId row, std::size_t field, std::int64
   return {true, Update(row, stepped)};
 }
 
+bool DeclaresUniqueWithin(const std::vector<std::vector<std::size_t>>& keys,
+                          const std::vector<std::size_t>& fields) {
+  return std::any_of(keys.begin(), keys.end(), [&](const std::vector<std::size_t>& key) {
+    return std::all_of(key.begin(), key.end(), [&](std::size_t f) {
+      return std::find(fields.begin(), fields.end(), f) != fields.end();
+    });
+  });
+}
+
 void CheckTableName(std::string_view table) {
   const bool bad = table.empty() || table == "." || table == ".." ||
                    table.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos;

@@ -33,6 +33,9 @@ struct TFieldDef {
 // A stored value: null, a number or a text.
 using TFieldValue = std::variant<std::monostate, double, std::string>;
 using TRecord = std::vector<TFieldValue>;  // one value per field, in the order of the defs
+// Rows handed one at a time to the function it is given, in order: rows to write, read only as
+// they are written, so that a million of them need not be held at once.
+using TRecordSource = std::function<void(const std::function<void(const TRecord&)>&)>;
 using TRowId = std::int64_t;
 
 struct TLocated {
@@ -95,14 +98,14 @@ class TTableDriver {
   // once cannot both pass, whether or not the table declares that key unique) or in a key
   // the table declares unique.
   virtual TLocated Insert(const TRecord& values, const std::vector<std::size_t>& key) = 0;
-  // In one durable commit, all or none: adds the rows `add` (EKeyViolation when a row holds an
-  // added row's values in the fields `key`), and overwrites the rows whose fields `key` hold
-  // those of each row of `replace` (EDatabaseError when one is gone). When `compare` names
-  // fields, a row is overwritten only while those fields still hold the values of the row of
-  // `expected` at the same place: otherwise ERowsChanged, listing every such row, and nothing
-  // is written. For moving many rows in at once (an import); a process killed on the way leaves
-  // the table as it was.
-  virtual void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+  // In one durable commit, all or none: overwrites the rows whose fields `key` hold those of
+  // each row of `replace` (EDatabaseError when one is gone), then adds the rows of `add`
+  // (EKeyViolation when a row holds an added row's values in the fields `key`); an exception
+  // from `add` writes nothing either. When `compare` names fields, a row is overwritten only
+  // while those fields still hold the values of the row of `expected` at the same place:
+  // otherwise ERowsChanged, listing every such row, and nothing is written. For moving many
+  // rows in at once (an import); a process killed on the way leaves the table as it was.
+  virtual void WriteRows(const std::vector<std::size_t>& key, const TRecordSource& add,
                          const std::vector<TRecord>& replace,
                          const std::vector<std::size_t>& compare,
                          const std::vector<TRecord>& expected) = 0;
@@ -196,6 +199,11 @@ class TStoreDriver {
 // Refuses table names that could reach outside their alias: empty, "." or "..", or holding
 // "/", "\" or a zero byte.
 void CheckTableName(std::string_view table);
+
+// Whether one of the unique keys `keys` lies within the fields `fields`, so that the store
+// itself keeps two rows from holding the same values there.
+bool DeclaresUniqueWithin(const std::vector<std::vector<std::size_t>>& keys,
+                          const std::vector<std::size_t>& fields);
 
 // The reading of a store's declared column type: VARCHAR(n)/CHAR(n)/... as ftString of
 // DataSize n + 1, DOUBLE/REAL/FLOAT/NUMERIC as ftFloat, INTEGER as ftInteger, TEXT as ftMemo.

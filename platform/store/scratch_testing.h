@@ -16,8 +16,7 @@ class ScratchFolder {
   // A folder named NAME-PID under the temporary folder; TGEN_ALIASES names its file
   // "aliases" (holding `aliases`, when given), XDG_DATA_HOME its folder "data".
   explicit ScratchFolder(const std::string& name, const std::string& aliases = "")
-      : path_(std::filesystem::temp_directory_path() /
-              (name + "-" + std::to_string(::getpid()))) {
+      : path_(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()))) {
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
     setenv("TGEN_ALIASES", (path_ / "aliases").c_str(), 1);

@@ -274,7 +274,7 @@ class SqliteTable final : public TTableDriver {
       visit(row.Values);
   }
 
-  void WriteRows(const std::vector<std::size_t>& key, const std::vector<TRecord>& add,
+  void WriteRows(const std::vector<std::size_t>& key, const TRecordSource& add,
                  const std::vector<TRecord>& replace, const std::vector<std::size_t>& compare,
                  const std::vector<TRecord>& expected) override {
     const std::string what = "Cannot write the rows of table " + conn_.Label();
@@ -308,17 +308,21 @@ class SqliteTable final : public TTableDriver {
       if (!changed.empty())
         throw ERowsChanged(what + ": rows to overwrite changed since they were read", changed);
       Stmt insert = conn_.Prepare(InsertSql(sql_table_, defs_, all, kStyle));
-      for (const TRecord& r : add) {
-        TRecord key_values;
-        for (const std::size_t f : key)
-          key_values.push_back(r.at(f));
-        if (Locate(key, key_values)) throw EKeyViolation(what + ": key violation");
+      // A key the table declares unique refuses a second row itself; else each is looked for.
+      const bool declared = DeclaresUniqueWithin(UniqueKeys(), key);
+      add([&](const TRecord& r) {
+        if (!declared) {
+          TRecord key_values;
+          for (const std::size_t f : key)
+            key_values.push_back(r.at(f));
+          if (Locate(key, key_values)) throw EKeyViolation(what + ": key violation");
+        }
         sqlite3_reset(insert.get());
         for (std::size_t f = 0; f < defs_.size(); ++f)
           Bind(conn_, insert.get(), static_cast<int>(f + 1), f < r.size() ? r[f] : TFieldValue{});
         const int rc = sqlite3_step(insert.get());
         if (rc != SQLITE_DONE) Fail(conn_.Get(), rc, what);
-      }
+      });
       conn_.Commit(what);
     } catch (...) {
       conn_.Rollback();

@@ -251,17 +251,39 @@ std::string TableText(std::istream& file, const std::string& encoding) {
   std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   if (encoding != "utf-8") return text;
+  TCharsetConverter convert("UTF-8", kTableCharset);
   std::string converted;
   converted.reserve(text.size());
   std::size_t line = 1;
   for (std::size_t at = 0; at < text.size(); ++line) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
-    converted += ConvertText(std::string_view(text).substr(at, end - at), "UTF-8", kTableCharset,
-                             "line " + std::to_string(line));
+    converted += convert.Convert(std::string_view(text).substr(at, end - at),
+                                 "line " + std::to_string(line));
     if (end < text.size()) converted += '\n';
     at = end + 1;
   }
   return converted;
+}
+
+// The rows of the file to import, read again for each pass over them: a CSV file a line at a
+// time, JSON and Paradox files whole.
+TRowSource ImportRows(const TableOptions& o) {
+  if (o.format == "paradox") return RowsSource(Paradox().Read(o.file));
+  if (o.format == "json") {
+    std::ifstream file(o.file, std::ios::binary);
+    std::istringstream text(TableText(file, "utf-8"));
+    return RowsSource(ReadJson(text));
+  }
+  return [file = o.file,
+          utf8 = o.encoding == "utf-8"](const std::function<void(TSequenceRow&)>& visit) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw Exception("cannot read " + file + ": " + std::strerror(errno));
+    std::optional<TCharsetConverter> convert;
+    if (utf8) convert.emplace("UTF-8", kTableCharset);
+    ForEachCsvRow(in, visit, [&convert](std::string_view line, std::size_t number) {
+      return convert ? convert->Convert(line, "line " + std::to_string(number)) : std::string(line);
+    });
+  };
 }
 
 int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
@@ -270,28 +292,30 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
     err << "genkey: cannot read " << o.file << ": " << std::strerror(errno) << '\n';
     return kFailure;
   }
-  std::vector<TSequenceRow> rows;
-  try {
-    if (o.format == "paradox") {
-      rows = Paradox().Read(o.file);
-    } else {
-      std::istringstream text(TableText(file, o.format == "json" ? "utf-8" : o.encoding));
-      rows = o.format == "json" ? ReadJson(text) : ReadCsv(text);
-    }
-  } catch (const Exception& e) {
-    err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
-    return kFailure;
-  }
   const std::vector<std::string> names = TSession::Default().GetTableNames(o.store.alias);
-  if (std::find(names.begin(), names.end(), o.store.table) == names.end()) {
+  const bool missing = std::find(names.begin(), names.end(), o.store.table) == names.end();
+  // Reads the file once, checking every row and comparing it with the table's (an empty one
+  // yet to be made); a file that cannot be taken whole is told as such.
+  const auto plan_with = [&](TTable* table) -> std::optional<TImportPlan> {
+    try {
+      return table != nullptr ? PlanImport(*table, ImportRows(o)) : PlanImport(ImportRows(o));
+    } catch (const ETransferError& e) {
+      err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
+    } catch (const EConvertError& e) {
+      err << "genkey: " << o.file << ": " << e.what() << "; nothing was imported\n";
+    }
+    return std::nullopt;
+  };
+  std::optional<TImportPlan> planned;
+  if (missing) {  // planned against the empty table it would be, before it is made
+    planned = plan_with(nullptr);
+    if (!planned) return kFailure;
     if (o.dry_run) {
       out << "would create generator table " << o.store.table << '\n';
-      for (const TSequenceRow& r : rows)
-        out << "would add " << Describe(r) << '\n';
-      return kOk;
+    } else {
+      CreateGeneratorTable(o.store.alias, o.store.table);
+      out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
     }
-    CreateGeneratorTable(o.store.alias, o.store.table);
-    out << "created generator table " << o.store.table << " in alias " << o.store.alias << '\n';
   }
   TGenMask order;
   TImportOptions options{o.replace, o.backwards, nullptr};
@@ -304,13 +328,15 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
     }
     options.Order = &order;
   }
-  const std::unique_ptr<TTable> table = OpenTable(o.store);
-  const TImportPlan plan = PlanImport(*table, rows);
+  const std::unique_ptr<TTable> table = missing && o.dry_run ? nullptr : OpenTable(o.store);
+  if (!missing) planned = plan_with(table.get());
+  if (!planned) return kFailure;
+  const TImportPlan& plan = *planned;
   int problems = 0;
   const std::string would = o.dry_run ? "would " : "";
-  for (const TSequenceRow& r : plan.Add) {
-    if (o.dry_run) out << would << "add " << Describe(r) << '\n';
-  }
+  if (o.dry_run)
+    ForEachAdded(plan,
+                 [&](const TSequenceRow& r) { out << would << "add " << Describe(r) << '\n'; });
   for (const TImportPlan::TConflict& c : plan.Conflicts) {
     const std::string why = o.replace ? ReplaceProblem(c, options) : "";
     problems += !o.replace || !why.empty() ? 1 : 0;
@@ -339,7 +365,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   }
   for (const TImportPlan::TConflict& c : plan.Conflicts)
     out << "replaced " << Describe(c.Stored) << " -> '" << c.Imported.Suffix << "'\n";
-  out << "imported " << rows.size() << " row(s): " << plan.Add.size() << " added, "
+  out << "imported " << plan.Read << " row(s): " << plan.Added << " added, "
       << plan.Conflicts.size() << " replaced";
   if (plan.Same > 0) out << ", " << plan.Same << " in the table as they are";
   if (plan.Freed > 0) out << "; " << plan.Freed << " held in the file came in free";
