@@ -85,35 +85,6 @@ Result Connection::Exec(const std::string& sql,
   Throw(r.get(), what);
 }
 
-void Connection::ExecRows(const std::string& sql, const std::string& what,
-                          const std::function<void(const PGresult*, int)>& row) {
-  Start();
-  PGconn* c = conn_.get();
-  if (PQsendQueryParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1) {
-    const Result r = Next();
-    Throw(r.get(), what);
-  }
-  PQsetSingleRowMode(c);  // when it cannot be set, the rows come in one result: handled alike
-  Result failure;
-  std::exception_ptr thrown;
-  for (Result r = Next(); r; r = Next()) {  // up to the end, whatever happens on the way
-    const ExecStatusType status = PQresultStatus(r.get());
-    if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
-      for (int i = 0; i < PQntuples(r.get()) && !failure && !thrown; ++i) {
-        try {
-          row(r.get(), i);
-        } catch (...) {
-          thrown = std::current_exception();
-        }
-      }
-    } else if (!failure) {
-      failure = std::move(r);
-    }
-  }
-  if (failure) Throw(failure.get(), what);
-  if (thrown) std::rethrow_exception(thrown);
-}
-
 void Connection::CopyIn(
     const std::string& sql, const std::string& what,
     const std::function<void(const std::function<void(std::string_view)>&)>& feed) {
@@ -151,6 +122,38 @@ void Connection::CopyIn(
   }
   if (thrown) std::rethrow_exception(thrown);
   if (failure || !sent) Throw(failure.get(), what);
+}
+
+void Connection::CopyOut(const std::string& sql, const std::string& what,
+                         const std::function<void(std::string_view)>& line) {
+  Start();
+  PGconn* c = conn_.get();
+  Result started = PQsendQuery(c, sql.c_str()) == 1 ? Next() : nullptr;
+  if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+    while (Result rest = Next()) {
+    }
+    Throw(started.get(), what);
+  }
+  std::exception_ptr thrown;
+  for (;;) {
+    char* data = nullptr;
+    const int n = PQgetCopyData(c, &data, 0);  // waits for the next line; below 0 at the end
+    if (n < 0) break;
+    if (!thrown) {
+      try {
+        line(std::string_view(data, static_cast<std::size_t>(n)));
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+    }
+    PQfreemem(data);
+  }
+  Result failure;
+  for (Result r = Next(); r; r = Next()) {
+    if (!Succeeded(r.get()) && !failure) failure = std::move(r);
+  }
+  if (failure) Throw(failure.get(), what);
+  if (thrown) std::rethrow_exception(thrown);
 }
 
 std::vector<Result> Connection::Pipeline(const std::vector<Statement>& statements,

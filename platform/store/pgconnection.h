@@ -78,19 +78,18 @@ class Connection {
   Result Exec(const std::string& sql, const std::vector<std::optional<std::string>>& params,
               const std::string& what, bool commits = false);
 
-  // Runs a query without parameters and hands each row of its result to `row` (the result and
-  // the row's index in it) as it arrives (libpq's single-row mode), so that a large result is
-  // never held whole. A failure of the
-  // query, or an exception from `row`, is thrown once the connection has taken the rest.
-  void ExecRows(const std::string& sql, const std::string& what,
-                const std::function<void(const PGresult*, int)>& row);
-
   // Runs `sql`, a COPY ... FROM STDIN: `feed` hands its data, a line per row in COPY's text
   // format, to the function it is given, and the lines go to the server in large messages. A
   // failure of the server, or an exception from `feed`, ends the COPY with nothing of it kept,
   // and is thrown.
   void CopyIn(const std::string& sql, const std::string& what,
               const std::function<void(const std::function<void(std::string_view)>&)>& feed);
+
+  // Runs `sql`, a COPY ... TO STDOUT, and hands each line of its data (a row in COPY's text
+  // format, with its line end) to `line` as it arrives. A failure of the server is thrown; an
+  // exception from `line` is thrown once the rest of the data has been taken.
+  void CopyOut(const std::string& sql, const std::string& what,
+               const std::function<void(std::string_view)>& line);
 
   struct Statement {
     std::string sql;

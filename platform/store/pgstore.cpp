@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -62,9 +63,9 @@ void CopyLine(const TRecord& r, std::size_t columns, std::string& line) {
   line += '\n';
 }
 
-TFieldValue Value(const PGresult* r, int row, int col, TFieldType type) {
-  if (PQgetisnull(r, row, col) == 1) return std::monostate{};
-  std::string text(PQgetvalue(r, row, col), static_cast<std::size_t>(PQgetlength(r, row, col)));
+// A column's text as the value of a field of type `type`: a number for a numeric field (the
+// text itself where it reads as none), else the text.
+TFieldValue Value(std::string text, TFieldType type) {
   if (type == TFieldType::ftFloat || type == TFieldType::ftInteger) {
     try {
       return std::stod(text);
@@ -73,6 +74,59 @@ TFieldValue Value(const PGresult* r, int row, int col, TFieldType type) {
     }
   }
   return text;
+}
+
+TFieldValue Value(const PGresult* r, int row, int col, TFieldType type) {
+  if (PQgetisnull(r, row, col) == 1) return std::monostate{};
+  return Value(
+      std::string(PQgetvalue(r, row, col), static_cast<std::size_t>(PQgetlength(r, row, col))),
+      type);
+}
+
+// Reads a line of COPY's text format (as CopyLine writes it, and octal or hexadecimal byte
+// escapes besides) into `record`, a value per field of `defs`.
+void ReadCopyLine(std::string_view line, const std::vector<TFieldDef>& defs, TRecord& record) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  record.assign(defs.size(), std::monostate{});
+  std::size_t field = 0;
+  std::string text;
+  for (std::size_t at = 0; at <= line.size() && field < defs.size(); ++field) {
+    const std::size_t end = std::min(line.find('\t', at), line.size());
+    const std::string_view raw = line.substr(at, end - at);
+    at = end + 1;
+    if (raw == "\\N") continue;
+    text.clear();
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] != '\\' || i + 1 == raw.size()) {
+        text += raw[i];
+        continue;
+      }
+      const char c = raw[++i];
+      // \ddd (octal) and \xhh: a byte by its code.
+      const bool octal = c >= '0' && c <= '7';
+      const bool hex = c == 'x' && i + 1 < raw.size() &&
+                       std::isxdigit(static_cast<unsigned char>(raw[i + 1])) != 0;
+      if (octal || hex) {
+        const int base = octal ? 8 : 16;
+        const std::size_t first = octal ? i : i + 1;
+        std::size_t last = first;
+        while (last < raw.size() && last - first < (octal ? 3U : 2U) &&
+               std::isxdigit(static_cast<unsigned char>(raw[last])) != 0 &&
+               (!octal || raw[last] <= '7')) {
+          ++last;
+        }
+        text += static_cast<char>(
+            std::stoi(std::string(raw.substr(first, last - first)), nullptr, base));
+        i = last - 1;
+        continue;
+      }
+      constexpr std::string_view kFrom = "btnvfr";
+      constexpr std::string_view kTo = "\b\t\n\v\f\r";
+      const std::size_t k = kFrom.find(c);
+      text += k == std::string_view::npos ? c : kTo[k];
+    }
+    record[field] = Value(text, defs[field].DataType);
+  }
 }
 
 TFieldDef DefFromCatalog(std::string name, const std::string& type, const char* length) {
@@ -350,8 +404,13 @@ class PgTable final : public TTableDriver {
   }
 
   void ForEachRow(const std::function<void(const TRecord&)>& visit) override {
-    conn_.ExecRows(select_ + " ORDER BY 1, 2", "Cannot read table " + table_,
-                   [&](const PGresult* r, int row) { visit(Row(r, row)); });
+    // COPY's stream: no result to make per row, as row by row queries need.
+    TRecord record;
+    conn_.CopyOut("COPY (" + select_ + " ORDER BY 1, 2) TO STDOUT", "Cannot read table " + table_,
+                  [&](std::string_view line) {
+                    ReadCopyLine(line, defs_, record);
+                    visit(record);
+                  });
   }
 
   std::vector<TLocated> ReadAll() override {
