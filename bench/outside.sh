@@ -5,10 +5,14 @@
 # sqlite3 update. Prints keys per second (or milliseconds) and genkey's ratio to the baseline,
 # the median of ROUNDS rounds; every genkey run is checked for keys handed out twice.
 #
-# Usage: scripts/with-postgres.sh bench/outside.sh GENKEY [KEYS] [ROUNDS]
+# With ROWS, it also moves a table of ROWS sequences out and in: genkey table export and import
+# against the sqlite3 shell's CSV output and .import, and psql's \copy, on fresh tables each
+# round (seconds, and the peak memory of the last round).
+#
+# Usage: scripts/with-postgres.sh bench/outside.sh GENKEY [KEYS] [ROUNDS] [ROWS]
 # (without TGEN_PG_URI the PostgreSQL rows are left out).
 set -euo pipefail
-genkey=$1 keys=${2:-2000} rounds=${3:-3}
+genkey=$1 keys=${2:-2000} rounds=${3:-3} rows=${4:-0}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TGEN_ALIASES="$work/aliases" LC_ALL=C
@@ -82,7 +86,7 @@ process_ms() {
 
 row() {  # what, genkey's figure, the baseline's, unit (higher or lower is better)
   awk -v what="$1" -v a="$2" -v b="$3" -v unit="$4" 'BEGIN {
-    ratio = unit == "ms" ? b / a : a / b
+    ratio = unit == "ms" || unit == "s" ? b / a : a / b
     printf "| %-52s | %10s | %10s | %-6s | %5.2f |\n", what, a, b, unit, ratio }'
 }
 
@@ -123,4 +127,54 @@ sqlite3 "$work/one.db" 'PRAGMA journal_mode=WAL; CREATE TABLE ctr (id INTEGER PR
 measure "one key, SQLite, whole process, vs one sqlite3 update" "ms" \
   process_ms "$genkey" next --alias Lite --mask 'ONE-#####' -- \
   process_ms sqlite3 "$work/one.db" 'PRAGMA synchronous=FULL; UPDATE ctr SET v = v + 1 WHERE id = 1 RETURNING v;'
-echo "ratio: genkey's speed over the baseline's (for ms, the baseline's time over genkey's); 1 is as fast"
+
+# Bulk transfer: a table of $rows sequences, as genkey writes its rows.
+seconds() {  # LABEL COMMAND...: its wall time in seconds; its peak memory (MB) into $work/peak-LABEL
+  local label=$1 s kb
+  shift
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1
+  read -r s kb <"$work/time"
+  echo $((kb / 1024)) >"$work/peak-$label"
+  echo "$s"
+}
+fresh_lite() {  # a new, empty generator table IN.DB on Lite
+  rm -f "$work/lite/IN.DB"*
+  "$genkey" table create --alias Lite --table IN.DB >/dev/null
+}
+fresh_pg() {
+  psql -q "$TGEN_PG_URI" -c 'DROP TABLE IF EXISTS "IN.DB"' >/dev/null 2>&1
+  "$genkey" table create --alias Pg --table IN.DB >/dev/null
+}
+columns='"GenID","Prefix","Suffix","State","Who","Try","Time"'
+import_genkey() { "fresh_$1" && seconds "$1-import-a" "$genkey" table import --alias "$2" --table IN.DB --format csv "$work/big.csv"; }
+import_lite() { fresh_lite && seconds lite-import-b sqlite3 "$work/lite/IN.DB" -cmd '.mode csv' ".import --skip 1 $work/big.csv IN.DB"; }
+import_pg() { fresh_pg && seconds pg-import-b psql -q "$TGEN_PG_URI" -c "\\copy \"IN.DB\" ($columns) FROM '$work/big.csv' WITH (FORMAT csv, HEADER true)"; }
+if [ "$rows" -gt 0 ]; then
+  "$genkey" table create --alias Lite --table BIG.DB >/dev/null
+  sqlite3 "$work/lite/BIG.DB" "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < $rows)
+    INSERT INTO \"BIG.DB\" SELECT i % 1000, 'P' || i, '0042', '20261207101010001', 0, 0,
+    '20261207101010000' FROM c"
+  "$genkey" table export --alias Lite --table BIG.DB --format csv >"$work/big.csv"
+  measure "export $rows rows, SQLite, vs sqlite3 -csv" "s" \
+    seconds lite-export-a "$genkey" table export --alias Lite --table BIG.DB --format csv -- \
+    seconds lite-export-b sqlite3 -csv -header "$work/lite/BIG.DB" "SELECT $columns FROM \"BIG.DB\""
+  measure "import $rows rows, SQLite, vs sqlite3 .import" "s" \
+    import_genkey lite Lite -- import_lite
+  if [ -n "${TGEN_PG_URI:-}" ]; then
+    "$genkey" table create --alias Pg --table BIG.DB >/dev/null
+    psql -q "$TGEN_PG_URI" -c "\\copy \"BIG.DB\" ($columns) FROM '$work/big.csv' WITH (FORMAT csv, HEADER true)"
+    measure "export $rows rows, PostgreSQL, vs psql \\copy" "s" \
+      seconds pg-export-a "$genkey" table export --alias Pg --table BIG.DB --format csv -- \
+      seconds pg-export-b psql -q "$TGEN_PG_URI" -c "\\copy \"BIG.DB\" TO STDOUT WITH (FORMAT csv, HEADER true)"
+    measure "import $rows rows, PostgreSQL, vs psql \\copy" "s" \
+      import_genkey pg Pg -- import_pg
+  fi
+  echo
+  echo "peak memory of the last round, MB (genkey / baseline):"
+  for what in lite-export lite-import pg-export pg-import; do
+    if [ -f "$work/peak-$what-a" ]; then
+      echo "  $what: $(cat "$work/peak-$what-a") / $(cat "$work/peak-$what-b")"
+    fi
+  done
+fi
+echo "ratio: genkey's speed over the baseline's (for ms and s, the baseline's time over genkey's); 1 is as fast"

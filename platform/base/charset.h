@@ -41,6 +41,7 @@ class TCharsetConverter {
   std::string from_;
   std::string to_;
   std::shared_ptr<void> cd_;  // the iconv descriptor
+  bool keeps_ascii_ = true;   // both charsets write ASCII as ASCII
 };
 
 // `text` converted from `from` to `to`, as TCharsetConverter::Convert does.
