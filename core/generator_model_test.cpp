@@ -80,7 +80,7 @@ struct Step {
 
 void showValue(const Step& s, std::ostream& os) {
   static const char* const names[] = {"next",   "batch", "undo",  "prefix", "renew",
-                                      "import", "hold",  "clock", "fault", "inside"};
+                                      "import", "hold",  "clock", "fault",  "inside"};
   os << names[static_cast<int>(s.kind)] << "(client " << s.client << ", " << s.n << ")";
 }
 
@@ -320,7 +320,7 @@ class Run {
     // the model does not tell which key from which, and checks them only against each other.
     const std::string sequence = Sequence(*c.g);
     if (!cached || reserving) left_held_.erase(sequence);  // taken, and given back
-    const bool alone = draws_inside_ == inside_before;       // nobody drew inside this draw
+    const bool alone = draws_inside_ == inside_before;     // nobody drew inside this draw
     if (!faulty_ && alone && all_restarts_ == restarts_before && (!cached || reserving))
       CheckFollow(rows_before, sequence, keys, !cached);
     // A cache's keys belong to the round in which they were reserved.
@@ -575,7 +575,7 @@ class Run {
   std::map<std::string, std::vector<Held>> held_;  // by sequence and key
   std::map<std::string, int> restarts_;
   int all_restarts_ = 0;
-  int draws_inside_ = 0;  // draws made inside another client's draw
+  int draws_inside_ = 0;             // draws made inside another client's draw
   bool faulty_ = false;              // a fault was to come when the step began
   std::set<std::string> left_held_;  // sequences whose rows a fault may have left held
 };

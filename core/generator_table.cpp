@@ -510,16 +510,20 @@ bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
 
 TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, bool optimistic) {
   const TEditGuard edit(*FTable);  // however the step ends, the row is not left in edit
-  if (FGenMask->DecimalSuffix()) {
-    // A counting part of digits only steps as a counter does: the store steps it itself, and
-    // holds the row no longer than its own update, however busy the sequence. At the end of
-    // the sequence, on a row marked held, or on a suffix of another shape it leaves the row
-    // alone, and the general way below takes over from the row as it is now.
+  if (const std::optional<TAlphabets> alphabets = FGenMask->SuffixAlphabets()) {
+    // A counting part of plain counters (digits, letters, sets in order) steps as a counter
+    // does: the store steps it itself, and holds the row no longer than its own update,
+    // however busy the sequence. At the end of the sequence, on a row marked held, or on a
+    // suffix of another shape it leaves the row alone, and the general way below takes over
+    // from the row as it is now.
     const TmString& end = FGenMask->EndValue();
-    const std::string last =
-        !end.empty() ? end.str() : std::string(FGenMask->GetSuffix().size(), '9');
+    std::string last = end.str();
+    if (end.empty()) {
+      for (const std::string& alphabet : *alphabets)
+        last += alphabet.back();
+    }
     // The highest suffix from which the whole batch still fits before the end.
-    const std::optional<std::string> limit = AddDecimal(last, -batch_size_);
+    const std::optional<std::string> limit = AddInAlphabets(last, -batch_size_, *alphabets);
     const std::string stamp = GetTimeStamp();
     if (step_values_.empty()) {
       // State must be 0 already: it is required, not set.
@@ -528,7 +532,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     }
     std::get<std::string>(step_values_[1].second) = stamp;
     const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
-      return FTable->IncrementIf(genfield::Suffix, batch_size_, *limit, step_required_,
+      return FTable->IncrementIf(genfield::Suffix, batch_size_, *limit, *alphabets, step_required_,
                                  step_values_, wait);
     });
     if (!stepped) return TStep::kFailed;
@@ -536,7 +540,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
       after_own_write_ = false;  // the store stepped the row unseen
       // The engine walks the same steps from the suffix before, for the keys.
       FSuffix = FTable->FieldByName(genfield::Suffix).AsString();
-      FTblSuffix = AddDecimal(FSuffix.view(), -batch_size_).value_or("");
+      FTblSuffix = AddInAlphabets(FSuffix.view(), -batch_size_, *alphabets).value_or("");
       FGenMask->SetSuffix(FTblSuffix);
       StepBatch();
       last_stamp_ = stamp;

@@ -227,15 +227,30 @@ TmString TGenMask::Collect(Keep keep) const {
   return text;
 }
 
-bool TGenMask::DecimalSuffix() const {
-  bool any = false;
+std::optional<TAlphabets> TGenMask::SuffixAlphabets() const {
+  static const std::string kDigits = "0123456789";
+  static const std::string kCapitals = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  TAlphabets alphabets;
   for (int k = 0; k < count_; ++k) {
     const TMskElement& e = elements_[static_cast<std::size_t>(k)];
     if (!e.IsSuffix()) continue;
-    if (e.Kind != tType::INC || e.IncKind != incType::INCNUM) return false;
-    any = true;
+    if (e.Kind == tType::ENUMS) {
+      const bool ascending = std::adjacent_find(e.Chars.begin(), e.Chars.end(), [](char a, char b) {
+                               return a >= b;
+                             }) == e.Chars.end();
+      const bool ascii = std::all_of(e.Chars.begin(), e.Chars.end(), [](char c) {
+        return c > ' ' && static_cast<unsigned char>(c) < 0x7F;
+      });
+      if (!ascending || !ascii) return std::nullopt;
+      alphabets.emplace_back(e.Chars.begin(), e.Chars.end());
+    } else {
+      alphabets.push_back(e.IncKind == incType::INCNUM    ? kDigits
+                          : e.IncKind == incType::INCCHAR ? kCapitals
+                                                          : kDigits + kCapitals);
+    }
   }
-  return any;
+  if (alphabets.empty()) return std::nullopt;
+  return alphabets;
 }
 
 TmString TGenMask::GetSTAT() const {

@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/convert.h"
 #include "platform/base/tmstring.h"
 #include "platform/model/method.h"
 #include "platform/model/object.h"
@@ -91,9 +92,12 @@ class TGenMask : public TObject {
   // nothing.
   [[nodiscard]] bool Fits(const TmString& S) const;
 
-  // True when the counting part is digits only ('#' places, no sets): its values are then
-  // fixed-width decimal numbers that step as a counter does.
-  [[nodiscard]] bool DecimalSuffix() const;
+  // The characters each counting place steps through, in order, when every place counts as a
+  // plain counter whose characters sort as they count: digits, '&' over the digits and the
+  // capitals A-Z, '$' over A-Z, a set of ASCII members in ascending order. A suffix of those
+  // characters then steps as a number in those places (AddInAlphabets), and compares as its
+  // text, so that a store can step it itself. Nothing for any other counting part.
+  [[nodiscard]] std::optional<TAlphabets> SuffixAlphabets() const;
   // Why a generator must not draw from this mask, whose keys would then repeat: a set that
   // holds a member twice, or keys longer than a TmString holds. Empty when none.
   [[nodiscard]] std::string DrawProblem() const;

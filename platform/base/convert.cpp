@@ -34,33 +34,43 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-std::optional<std::string> AddDecimal(std::string_view digits, std::int64_t n) {
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
-    return std::nullopt;
-  }
-  // Digit by digit from the right, so that widths beyond 64-bit numbers work too.
-  std::string result(digits);
+TAlphabets DecimalAlphabets(std::size_t width) {
+  return TAlphabets(width, "0123456789");
+}
+
+std::optional<std::string> AddInAlphabets(std::string_view text, std::int64_t n,
+                                          const TAlphabets& alphabets) {
+  if (text.empty() || text.size() != alphabets.size()) return std::nullopt;
+  std::string result(text);
   const int sign = n < 0 ? -1 : 1;
-  // The magnitude of n, as decimal digits (the most negative value has no positive twin).
-  std::string amount = std::to_string(n);
-  if (sign < 0) amount.erase(0, 1);
-  int carry = 0;
-  auto a = amount.rbegin();
-  for (auto it = result.rbegin(); it != result.rend(); ++it) {
-    const int add = a != amount.rend() ? *a++ - '0' : 0;
-    int digit = *it - '0' + sign * (add + carry);
+  // The magnitude of n, taken apart place by place from the right (the most negative n has no
+  // positive twin among signed numbers).
+  std::uint64_t amount = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+  std::int64_t carry = 0;
+  for (std::size_t i = result.size(); i-- > 0;) {
+    const std::string& alphabet = alphabets[i];
+    const std::size_t at = alphabet.find(result[i]);
+    if (at == std::string::npos) return std::nullopt;
+    const auto radix = static_cast<std::int64_t>(alphabet.size());
+    const auto add = static_cast<std::int64_t>(amount % static_cast<std::uint64_t>(radix));
+    amount /= static_cast<std::uint64_t>(radix);
+    std::int64_t place = static_cast<std::int64_t>(at) + sign * (add + carry);
     carry = 0;
-    if (digit > 9) {
-      digit -= 10;
+    if (place >= radix) {
+      place -= radix;
       carry = 1;
-    } else if (digit < 0) {
-      digit += 10;
+    } else if (place < 0) {
+      place += radix;
       carry = 1;
     }
-    *it = static_cast<char>('0' + digit);
+    result[i] = alphabet[static_cast<std::size_t>(place)];
   }
-  if (carry != 0 || a != amount.rend()) return std::nullopt;  // past the width, or below zero
+  if (carry != 0 || amount != 0) return std::nullopt;  // past the width, or below the first
   return result;
+}
+
+std::optional<std::string> AddDecimal(std::string_view digits, std::int64_t n) {
+  return AddInAlphabets(digits, n, DecimalAlphabets(digits.size()));
 }
 
 }  // namespace tgen

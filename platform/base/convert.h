@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/exception.h"
 
@@ -22,9 +23,18 @@ std::string FormatNumber(double number);
 // `text` without the blanks (spaces, tabs, line ends) at either end.
 std::string Trim(std::string_view text);
 
-// The decimal text `n` above `digits` (below, for a negative `n`), of the same width ("0099",
-// 1 -> "0100"); nothing when `digits` is empty or holds anything but the digits 0-9, or when
-// the result would not fit the width or be negative.
+// The places of a counter, each with the characters it counts through, in order.
+using TAlphabets = std::vector<std::string>;
+// The alphabets of `width` decimal places.
+TAlphabets DecimalAlphabets(std::size_t width);
+
+// The text `n` steps above `text` (below, for a negative `n`), each place counting through its
+// alphabet and carrying into the place before it ("0Z", 1 -> "10" in 0-9A-Z); nothing when
+// `text` is empty, has another number of places, holds a character its place's alphabet lacks,
+// or when the result would not fit the width or go below the first value.
+std::optional<std::string> AddInAlphabets(std::string_view text, std::int64_t n,
+                                          const TAlphabets& alphabets);
+// The same for decimal text, of the same width ("0099", 1 -> "0100").
 std::optional<std::string> AddDecimal(std::string_view digits, std::int64_t n);
 
 }  // namespace tgen

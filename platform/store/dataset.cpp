@@ -338,8 +338,8 @@ bool TTable::PostIfUnchanged(std::string_view compareFields, std::chrono::millis
 }
 
 bool TTable::IncrementIf(std::string_view field, std::int64_t step, const std::string& limit,
-                         const TNamedValues& required, const TNamedValues& values,
-                         std::chrono::milliseconds wait) {
+                         const TAlphabets& alphabets, const TNamedValues& required,
+                         const TNamedValues& values, std::chrono::milliseconds wait) {
   CheckActive();
   if (!row_) throw EDatabaseError("Cannot post: table " + table_name_ + " has no current row");
   if (state_ != TDataSetState::dsBrowse) {
@@ -356,9 +356,9 @@ bool TTable::IncrementIf(std::string_view field, std::int64_t step, const std::s
   };
   split(required, increment_.required, increment_.expected);
   split(values, increment_.set, increment_.values);
-  TConditional outcome =
-      driver_->IncrementIf(*row_, FieldByName(field).Index(), step, limit, increment_.required,
-                           increment_.expected, increment_.set, increment_.values, wait);
+  TConditional outcome = driver_->IncrementIf(*row_, FieldByName(field).Index(), step, limit,
+                                              alphabets, increment_.required, increment_.expected,
+                                              increment_.set, increment_.values, wait);
   current_ = std::move(outcome.Current);
   return outcome.Stored;
 }

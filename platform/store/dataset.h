@@ -122,15 +122,16 @@ class TTable : public TComponent {
   // fetched afresh and the table is in browse mode. ELockTimeout, ECommitUnknown and
   // EDatabaseError leave it in browse mode too.
   bool PostIfUnchanged(std::string_view compareFields, std::chrono::milliseconds wait);
-  // Has the store add `step` to the decimal text of `field`, keeping its width, in one durable
-  // commit, when it is all digits not above `limit` and the `required` fields hold their
-  // values; sets `values` beside it. Waits up to `wait` for another client's edit of the
+  // Has the store add `step` to the text of `field`, each place counting through its alphabet,
+  // in one durable commit, when every character is in its place's alphabet, the text is not
+  // above `limit` and the `required` fields hold their values (TTableDriver::IncrementIf);
+  // sets `values` beside it. Waits up to `wait` for another client's edit of the
   // row. Returns whether it stored; either way the current row is fetched afresh. Browse mode
   // only; fails as PostIfUnchanged.
   using TNamedValues = std::vector<std::pair<std::string_view, TFieldValue>>;
   bool IncrementIf(std::string_view field, std::int64_t step, const std::string& limit,
-                   const TNamedValues& required, const TNamedValues& values,
-                   std::chrono::milliseconds wait);
+                   const TAlphabets& alphabets, const TNamedValues& required,
+                   const TNamedValues& values, std::chrono::milliseconds wait);
   // How long a call may wait for other clients or the server before it fails (see
   // TTableDriver::SetWaitLimit); only while open.
   void SetWaitLimit(std::chrono::milliseconds limit);

@@ -30,6 +30,57 @@ std::optional<std::string> Param(const TFieldValue& v) {
   return std::nullopt;
 }
 
+// The decimal number `decimal` times `k`.
+std::string TimesSmall(const std::string& decimal, std::size_t k) {
+  std::string product;
+  std::size_t carry = 0;
+  for (auto digit = decimal.rbegin(); digit != decimal.rend(); ++digit) {
+    carry += static_cast<std::size_t>(*digit - '0') * k;
+    product.insert(product.begin(), static_cast<char>('0' + carry % 10));
+    carry /= 10;
+  }
+  for (; carry > 0; carry /= 10)
+    product.insert(product.begin(), static_cast<char>('0' + carry % 10));
+  return product;
+}
+
+// How the server steps the text of `column`, each place counting through its alphabet (bound
+// as parameters $3, $4, ...): the text read as a number (each place's position in its alphabet
+// times its weight, the product of the sizes of the places after it), that number and $2
+// added, and written back place by place. In 64-bit integers where every value fits, else in
+// numeric.
+struct TAlphabetSql {
+  std::string next;  // the stepped text
+  std::string fits;  // whether each character is in its place's alphabet
+};
+TAlphabetSql AlphabetSql(const std::string& column, const TAlphabets& alphabets) {
+  std::vector<std::string> weights(alphabets.size());
+  std::string weight = "1";
+  for (std::size_t i = alphabets.size(); i-- > 0;) {
+    weights[i] = weight;
+    weight = TimesSmall(weight, alphabets[i].size());
+  }
+  const bool small = weight.size() < 19;  // every value below 10^18
+  const std::string type = small ? "bigint" : "numeric";
+  TAlphabetSql sql;
+  sql.fits = "char_length(" + column + ") = $1::int";
+  std::string value;
+  std::string text;
+  for (std::size_t i = 0; i < alphabets.size(); ++i) {
+    const std::string alphabet = "$" + std::to_string(i + 3) + "::text";
+    const std::string place = "substr(" + column + ", " + std::to_string(i + 1) + ", 1)";
+    sql.fits += " AND strpos(" + alphabet + ", " + place + ") > 0";
+    value += (i == 0 ? "" : " + ") +
+             ("(strpos(" + alphabet + ", " + place + ") - 1)::" + type + " * " + weights[i]);
+    const std::string size = std::to_string(alphabets[i].size());
+    const std::string digit = small ? "v / " + weights[i] + " % " + size
+                                    : "mod(div(v, " + weights[i] + "), " + size + ")";
+    text += (i == 0 ? "" : " || ") + ("substr(" + alphabet + ", (" + digit + ")::int + 1, 1)");
+  }
+  sql.next = "(SELECT " + text + " FROM (SELECT " + value + " + $2::" + type + " AS v) x)";
+  return sql;
+}
+
 // The first `columns` values of `r` as a line of COPY's text format: the fields apart by tabs,
 // \N for null (and for a value `r` lacks), and backslash, tab and line ends written as escapes.
 void CopyLine(const TRecord& r, std::size_t columns, std::string& line) {
@@ -231,25 +282,36 @@ class PgTable final : public TTableDriver {
   void SetWaitLimit(std::chrono::milliseconds limit) override { conn_.SetLimit(limit); }
 
   TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
-                           const std::string& limit, const std::vector<std::size_t>& required,
-                           const TRecord& expected, const std::vector<std::size_t>& set,
-                           const TRecord& values, std::chrono::milliseconds wait) override {
+                           const std::string& limit, const TAlphabets& alphabets,
+                           const std::vector<std::size_t>& required, const TRecord& expected,
+                           const std::vector<std::size_t>& set, const TRecord& values,
+                           std::chrono::milliseconds wait) override {
     // The server steps the text itself, as a counter row is stepped: the row is held only
     // while the update runs.
     const std::string what = "Cannot store a row of table " + table_;
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
     std::vector<std::optional<std::string>> params = {std::to_string(limit.size()),
                                                       std::to_string(step)};
-    std::string sets =
-        column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
+    const bool decimal = alphabets == DecimalAlphabets(limit.size());
+    std::string fits;  // the conditions on the text's shape, after " AND "
+    std::string sets;
+    if (decimal) {
+      sets = column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
+      params.emplace_back("^[0-9]{" + std::to_string(limit.size()) + "}$");
+      fits = column + " ~ $3";
+    } else {
+      const TAlphabetSql sql = AlphabetSql(column, alphabets);
+      params.insert(params.end(), alphabets.begin(), alphabets.end());
+      sets = column + " = " + sql.next;
+      fits = sql.fits;
+    }
     for (std::size_t i = 0; i < set.size(); ++i) {
       params.push_back(Param(values.at(i)));
       sets +=
           ", " + QuoteIdentifier(defs_.at(set[i]).Name) + " = " + ParamMark(kStyle, params.size());
     }
     std::string where = Where(key_, keys_.at(Index(row)), params);
-    params.emplace_back("^[0-9]{" + std::to_string(limit.size()) + "}$");
-    where += " AND " + column + " ~ " + ParamMark(kStyle, params.size());
+    where += " AND " + fits;
     params.emplace_back(limit);
     where += " AND " + column + " COLLATE \"C\" <= " + ParamMark(kStyle, params.size());
     where += Holding(required, expected, params);

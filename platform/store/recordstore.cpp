@@ -31,15 +31,16 @@ TConditional TTableDriver::UpdateIf(TRowId row, const std::vector<std::size_t>& 
 }
 
 TConditional TTableDriver::IncrementIf(TRowId row, std::size_t field, std::int64_t step,
-                                       const std::string& limit,
+                                       const std::string& limit, const TAlphabets& alphabets,
                                        const std::vector<std::size_t>& required,
                                        const TRecord& expected, const std::vector<std::size_t>& set,
                                        const TRecord& values, std::chrono::milliseconds wait) {
   TRecord current = LockWaiting(row, wait);
   const auto* text = std::get_if<std::string>(&current.at(field));
   const std::optional<std::string> next =
-      text != nullptr && text->size() == limit.size() && *text <= limit ? AddDecimal(*text, step)
-                                                                        : std::nullopt;
+      text != nullptr && text->size() == limit.size() && *text <= limit
+          ? AddInAlphabets(*text, step, alphabets)
+          : std::nullopt;
   if (!next || !Holds(current, required, expected)) {
     Unlock(row);
     return {false, std::move(current)};

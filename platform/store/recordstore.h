@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/base/convert.h"
 #include "platform/base/exception.h"
 
 namespace tgen {
@@ -82,14 +83,16 @@ class TTableDriver {
   virtual TConditional UpdateIf(TRowId row, const std::vector<std::size_t>& compare,
                                 const TRecord& expected, const TRecord& values,
                                 std::chrono::milliseconds wait);
-  // Adds `step` (at least 1) to the decimal text of field `field` in one durable commit,
-  // keeping its width ("0099" -> "0100"), provided it is all digits not above `limit` (digits
-  // of the same width) and the fields `required` hold `expected`; stores `values` into the
-  // fields `set` beside it. The store does the step itself, so the row is held no longer than
-  // the update. Waits up to `wait` for another client's edit of the row to end. Returns
-  // whether it stored and the row as it is after the call; fails as UpdateIf.
+  // Adds `step` (at least 1) to the text of field `field` in one durable commit, each place
+  // counting through its alphabet of `alphabets` (AddInAlphabets: "0099" -> "0100" in digits),
+  // provided every character is in its place's alphabet, the text is not above `limit` (of the
+  // same places), and the fields `required` hold `expected`; stores `values` into the fields
+  // `set` beside it. Each alphabet is in ascending byte order, so that texts compare as the
+  // values they count. The store does the step itself, so the row is held no longer than the
+  // update. Waits up to `wait` for another client's edit of the row to end. Returns whether it
+  // stored and the row as it is after the call; fails as UpdateIf.
   virtual TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
-                                   const std::string& limit,
+                                   const std::string& limit, const TAlphabets& alphabets,
                                    const std::vector<std::size_t>& required,
                                    const TRecord& expected, const std::vector<std::size_t>& set,
                                    const TRecord& values, std::chrono::milliseconds wait);

@@ -206,18 +206,22 @@ TEST_P(RecordStoreTest, PostIfUnchangedStoresOnlyWhatNobodyChangedSince) {
   EXPECT_TRUE(step(*a, "003"));
 }
 
-// The store steps a decimal text itself only where the generator's engine would step it the
-// same way: all digits, below the last value, on a free row.
-TEST_P(RecordStoreTest, IncrementIfStepsDecimalTextOnlyWhereItMay) {
+// The store steps a text itself only where the generator's engine would step it the same way:
+// each character in its place's alphabet, below the last value, on a free row.
+TEST_P(RecordStoreTest, IncrementIfStepsTextOnlyWhereItMay) {
   struct Case {
     std::string suffix, last;
     double state;
-    std::string after;  // empty: left alone
+    std::string after;               // empty: left alone
+    std::string alphabets = "####";  // a place each: # digits, & digits and A-Z, X the set XYZ
   };
   const std::vector<Case> cases = {
-      {"0099", "9999", 0, "0100"}, {"0041", "0042", 0, "0042"}, {"0042", "0042", 0, ""},
-      {"9999", "9999", 0, ""},     {"00A1", "9999", 0, ""},     {"099", "9999", 0, ""},
-      {"0005", "9999", 1, ""},
+      {"0099", "9999", 0, "0100"},     {"0041", "0042", 0, "0042"},
+      {"0042", "0042", 0, ""},         {"9999", "9999", 0, ""},
+      {"00A1", "9999", 0, ""},         {"099", "9999", 0, ""},
+      {"0005", "9999", 1, ""},         {"Z9ZZ", "ZZZZ", 0, "ZA00", "&&&&"},
+      {"X9Z", "Z9Z", 0, "Y00", "X#&"}, {"z9Z", "Z9Z", 0, "", "X#&"},
+      {"Z9Z", "Z9Z", 0, "", "X#&"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
@@ -227,9 +231,15 @@ TEST_P(RecordStoreTest, IncrementIfStepsDecimalTextOnlyWhereItMay) {
     t->Edit();
     t->FieldByName("State").SetAsFloat(c.state);
     t->Post();
+    TAlphabets alphabets;
+    for (const char place : c.alphabets) {
+      alphabets.emplace_back(place == '#'   ? "0123456789"
+                             : place == 'X' ? "XYZ"
+                                            : "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    }
     const bool stored =
-        t->IncrementIf("Suffix", 1, AddDecimal(c.last, -1).value(), {{"State", 0.0}},
-                       {{"Who", std::string("ME")}}, std::chrono::seconds(5));
+        t->IncrementIf("Suffix", 1, AddInAlphabets(c.last, -1, alphabets).value(), alphabets,
+                       {{"State", 0.0}}, {{"Who", std::string("ME")}}, std::chrono::seconds(5));
     EXPECT_EQ(stored, !c.after.empty());
     EXPECT_EQ(t->FieldByName("Suffix").AsString(), stored ? c.after : c.suffix);
     EXPECT_EQ(t->FieldByName("Who").AsString(), stored ? "ME" : "");
@@ -341,8 +351,8 @@ TEST_P(PgCommitFaultTest, AStepWhoseCommitFailsAfterItsRowHandsNothingOut) {
         "\" DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION " + trigger + "()");
     auto t = At(1, "F");
     try {
-      const bool stored =
-          t->IncrementIf("Suffix", 1, "9999", {{"State", 0.0}}, {}, std::chrono::seconds(5));
+      const bool stored = t->IncrementIf("Suffix", 1, "9999", DecimalAlphabets(4), {{"State", 0.0}},
+                                         {}, std::chrono::seconds(5));
       ADD_FAILURE() << "the step returned " << stored << " with "
                     << t->FieldByName("Suffix").AsString();
     } catch (const EDatabaseError& e) {
@@ -351,8 +361,8 @@ TEST_P(PgCommitFaultTest, AStepWhoseCommitFailsAfterItsRowHandsNothingOut) {
     run("DROP TRIGGER " + trigger + " ON \"" + pg.table() + "\"");
     auto after = At(1, "F");
     EXPECT_EQ(after->FieldByName("Suffix").AsString(), "0099");
-    EXPECT_TRUE(
-        after->IncrementIf("Suffix", 1, "9999", {{"State", 0.0}}, {}, std::chrono::seconds(5)));
+    EXPECT_TRUE(after->IncrementIf("Suffix", 1, "9999", DecimalAlphabets(4), {{"State", 0.0}}, {},
+                                   std::chrono::seconds(5)));
     EXPECT_EQ(after->FieldByName("Suffix").AsString(), "0100");
     after->Edit();
     after->FieldByName("Suffix").SetAsString("0099");
@@ -435,8 +445,9 @@ TEST(SqliteStore, ACommitWhoseSyncFailsHasAnUnknownOutcome) {
     t->FieldByName("Suffix").SetAsString("0001");
     t->Post();
     failing_sync::failing = true;
-    EXPECT_THROW(t->IncrementIf("Suffix", 1, "9999", {}, {}, std::chrono::seconds(1)),
-                 ECommitUnknown);
+    EXPECT_THROW(
+        t->IncrementIf("Suffix", 1, "9999", DecimalAlphabets(4), {}, {}, std::chrono::seconds(1)),
+        ECommitUnknown);
     failing_sync::failing = false;
   }
   sqlite3_vfs_unregister(&vfs);

@@ -213,13 +213,15 @@ class SqliteTable final : public TTableDriver {
   }
 
   TConditional IncrementIf(TRowId row, std::size_t field, std::int64_t step,
-                           const std::string& limit, const std::vector<std::size_t>& required,
-                           const TRecord& expected, const std::vector<std::size_t>& set,
-                           const TRecord& values, std::chrono::milliseconds wait) override {
-    // Wider texts than 64-bit integers hold are stepped the general way.
-    if (limit.size() > 18) {
-      return TTableDriver::IncrementIf(row, field, step, limit, required, expected, set, values,
-                                       wait);
+                           const std::string& limit, const TAlphabets& alphabets,
+                           const std::vector<std::size_t>& required, const TRecord& expected,
+                           const std::vector<std::size_t>& set, const TRecord& values,
+                           std::chrono::milliseconds wait) override {
+    // Decimal texts that 64-bit integers hold are stepped by SQLite; the others the general way
+    // (inside the write lock, which covers the whole file anyway).
+    if (limit.size() > 18 || alphabets != DecimalAlphabets(limit.size())) {
+      return TTableDriver::IncrementIf(row, field, step, limit, alphabets, required, expected, set,
+                                       values, wait);
     }
     // One transaction and one commit, as a counter row is stepped: the write lock, the update,
     // the row read back by its rowid. (An UPDATE ... RETURNING would build a temporary table for
