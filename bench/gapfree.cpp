@@ -16,6 +16,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/generator.h"
@@ -141,8 +142,7 @@ std::pair<double, bool> Measure(const Options& o, bool generator, int clients) {
     const pid_t pid = fork();
     if (pid == 0) {
       close(fds[0]);
-      while (Clock::now() < start) {
-      }
+      std::this_thread::sleep_until(start);
       int n = 0;
       try {
         n = Insert(o, generator, until);

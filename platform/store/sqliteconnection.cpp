@@ -33,8 +33,14 @@ Connection::Connection(const std::string& path, int flags, std::string table_lab
   db_.reset(raw);
   if (rc != SQLITE_OK) Fail(db_.get(), rc, "Cannot open table " + label_);
   sqlite3_extended_result_codes(db_.get(), 1);
+  busy_ = std::make_unique<BusyWait>();
   busy_->limit = busy_timeout;
   sqlite3_busy_handler(db_.get(), &BusyWait::OnBusy, busy_.get());
+}
+
+unsigned BusyWait::Seed() {
+  thread_local std::minstd_rand seeds(std::random_device{}());
+  return static_cast<unsigned>(seeds());
 }
 
 int BusyWait::OnBusy(void* wait, int attempt) {

@@ -45,7 +45,11 @@ using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 struct BusyWait {
   std::chrono::milliseconds limit{0};
   std::chrono::steady_clock::time_point since;
-  std::minstd_rand random{std::random_device{}()};
+  std::minstd_rand random{Seed()};
+  // A seed for each connection's pauses, from one source of entropy per thread: a table is
+  // opened for every transaction of an application, and reading the system's entropy costs
+  // more than the rest of the opening.
+  static unsigned Seed();
   // SQLite's busy handler: 1 to try again, 0 to give up.
   static int OnBusy(void* wait, int attempt);
 };
@@ -108,7 +112,7 @@ class Connection {
   std::map<std::string, Stmt> cache_;  // finalized before the connection closes
   std::string label_;
   std::chrono::milliseconds busy_timeout_{0};
-  std::unique_ptr<BusyWait> busy_ = std::make_unique<BusyWait>();  // where SQLite points
+  std::unique_ptr<BusyWait> busy_;  // where SQLite points, on a connection of its own
   bool lent_ = false;
 };
 
