@@ -23,15 +23,16 @@ mkdir -p "$work/lite"
 now() { date +%s.%N; }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
-# genkey: PROCS processes drawing KEYS keys in all from one new sequence of MASK on ALIAS;
-# prints keys per second, and fails when a key was handed out twice.
+# genkey: PROCS processes drawing KEYS keys in all from one new sequence of MASK on ALIAS (in
+# TABLE, by default one of its own); prints keys per second, and fails when a key was handed
+# out twice.
 genkey_rate() {
-  local alias=$1 procs=$2 mask=$3 start end
+  local alias=$1 procs=$2 mask=$3 table=${4:-B$2.DB} start end
   local n=$((keys / procs)) prefix="R$RANDOM$RANDOM-"
-  "$genkey" table create --alias "$alias" --table "B$procs.DB" >/dev/null 2>&1 || true
+  "$genkey" table create --alias "$alias" --table "$table" >/dev/null 2>&1 || true
   start=$(now)
   for ((i = 0; i < procs; i++)); do
-    "$genkey" next --alias "$alias" --table "B$procs.DB" --mask "$prefix$mask" -n "$n" \
+    "$genkey" next --alias "$alias" --table "$table" --mask "$prefix$mask" -n "$n" \
       >"$work/out$i" &
   done
   wait
@@ -160,6 +161,8 @@ if [ "$rows" -gt 0 ]; then
     seconds lite-export-b sqlite3 -csv -header "$work/lite/BIG.DB" "SELECT $columns FROM \"BIG.DB\""
   measure "import $rows rows, SQLite, vs sqlite3 .import" "s" \
     import_genkey lite Lite -- import_lite
+  measure "SQLite, 1 process, table of $rows rows vs of one" "keys/s" \
+    genkey_rate Lite 1 '#####' BIG.DB -- genkey_rate Lite 1 '#####' ONE.DB
   if [ -n "${TGEN_PG_URI:-}" ]; then
     "$genkey" table create --alias Pg --table BIG.DB >/dev/null
     psql -q "$TGEN_PG_URI" -c "\\copy \"BIG.DB\" ($columns) FROM '$work/big.csv' WITH (FORMAT csv, HEADER true)"
@@ -168,6 +171,8 @@ if [ "$rows" -gt 0 ]; then
       seconds pg-export-b psql -q "$TGEN_PG_URI" -c "\\copy \"BIG.DB\" TO STDOUT WITH (FORMAT csv, HEADER true)"
     measure "import $rows rows, PostgreSQL, vs psql \\copy" "s" \
       import_genkey pg Pg -- import_pg
+    measure "PostgreSQL, 1 process, table of $rows rows vs of one" "keys/s" \
+      genkey_rate Pg 1 '#####' BIG.DB -- genkey_rate Pg 1 '#####' ONE.DB
   fi
   echo
   echo "peak memory of the last round, MB (genkey / baseline):"

@@ -405,15 +405,5 @@ TEST_F(GenMaskTest, BoundSettersDropWhatDoesNotFit) {
   EXPECT_THAT(notices->Notices(), IsEmpty());
 }
 
-TEST(CharacterRoutines, Classes) {
-  for (int code = 0; code < 256; ++code) {
-    const char c = static_cast<char>(code);
-    const bool letter =
-        (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z') || code >= 0xC0;
-    EXPECT_EQ(IsAChar(c), letter) << code;
-    EXPECT_EQ(IsANum(c), code >= '0' && code <= '9') << code;
-  }
-}
-
 }  // namespace
 }  // namespace tgen

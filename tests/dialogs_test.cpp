@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -270,53 +269,6 @@ class DialogsTest : public QObject {
     QVERIFY(Find<QComboBox>(first, "TblName")->isEnabled());
     QCOMPARE(Find<QComboBox>(first, "TblName")->count(), 0);
     first.reject();
-  }
-
-  // --- About box ----------------------------------------------------------------------------
-
-  void aboutBoxCaptionPictureAndAddresses() {
-    QStringList opened;
-    SetAddressOpener([&opened](const QUrl& url) {
-      opened << url.toString();
-      return true;
-    });
-    TAboutFrm box;
-    box.SetComponentName("TGenerator");
-    Show(box);
-    QCOMPARE(Find<QLabel>(box, "CapLbl")->text(), "About  TGenerator");
-    Shoot(box, "aboutbox");
-    auto* ok = Find<QLabel>(box, "OkBtn");
-    QTest::mousePress(ok, Qt::LeftButton);
-    QTest::mouseRelease(ok, Qt::LeftButton, {}, QPoint(100, 100));  // released outside
-    QVERIFY(box.isVisible());
-
-    for (const char* name : {"Label8", "Label11", "Label9", "Label10", "Shape5", "CapLbl"}) {
-      QTest::mouseClick(Find<QWidget>(box, name), Qt::LeftButton);
-    }
-    QCOMPARE(opened.size(), 3);
-    QVERIFY(opened[0].startsWith("https://"));
-    QVERIFY(opened[1].startsWith("mailto:"));
-    QVERIFY(box.isVisible());  // addresses leave the box open
-    QTest::mouseClick(ok, Qt::LeftButton);
-    QVERIFY(!box.isVisible());
-    SetAddressOpener(nullptr);
-
-    TAboutFrm plain;
-    Show(plain);
-    QVERIFY(!plain.findChild<QTimer*>()->isActive());
-    // A click on the bare window closes the box when the button comes up, not before.
-    QTest::mousePress(&plain, Qt::LeftButton, {}, QPoint(1, 1));
-    QVERIFY(plain.isVisible());
-    QTest::mouseRelease(&plain, Qt::LeftButton, {}, QPoint(1, 1));
-    QVERIFY(!plain.isVisible());
-  }
-
-  void aboutBoxClosesItselfWhenAsked() {
-    TAboutFrm box;
-    box.AutoClose = true;
-    Show(box);
-    QTRY_VERIFY_WITH_TIMEOUT(!box.isVisible(), TAboutFrm::kAutoCloseMs + 2000);
-    QCOMPARE(box.result(), int(QDialog::Accepted));
   }
 
   void qtNoticeSinkShowsModalBoxes() {

@@ -97,9 +97,9 @@ class FailoverTest : public ::testing::TestWithParam<std::tuple<TLockMode, bool>
 
   // The row's suffix as the primary holds it now.
   [[nodiscard]] std::string StoredSuffix() const {
-    const testing::ProcessResult r = testing::RunProcess(
-        {"/usr/bin/psql", "-Atq", std::getenv("TGEN_PG_URI"), "-c",
-         "SELECT \"Suffix\" FROM \"" + table_ + "\" WHERE \"GenID\" = 0"});
+    const testing::ProcessResult r =
+        testing::RunProcess({"/usr/bin/psql", "-Atq", std::getenv("TGEN_PG_URI"), "-c",
+                             "SELECT \"Suffix\" FROM \"" + table_ + "\" WHERE \"GenID\" = 0"});
     return r.out.substr(0, r.out.find('\n'));
   }
 

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "core/generator.h"
-#include "core/keysequence.h"
 #include "core/stores.h"
 #include "platform/base/notice.h"
 #include "platform/store/pgscratch_testing.h"
@@ -216,20 +215,6 @@ TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {
     EXPECT_THROW(g->GenerateIn(*ended_by_sqlite), ETransactionLost);
   }
   EXPECT_EQ(Record(*db, *g, true), "INV-0003");
-}
-
-// The short way draws inside the application's transaction as the component does.
-TEST_P(GapFreeTest, TheFacadeDrawsInsideTheTransactionToo) {
-  const std::unique_ptr<AppDb> db = Open();
-  KeySequence invoices({.Mask = kMask, .Alias = "App", .Table = "GENTBL", .Start = "0001"});
-  {
-    const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
-    EXPECT_EQ(invoices.NextIn(*tx), "INV-0001");
-    tx->Rollback();
-  }
-  const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
-  EXPECT_EQ(invoices.NextIn(*tx), "INV-0001");  // the rollback handed it back
-  tx->Commit();
 }
 
 // An alias on a database that holds other tables too (a SQLite database file, a PostgreSQL

@@ -628,17 +628,9 @@ TEST_P(GenkeyDrawTest, StoredFormsAndTableRepair) {
   const std::string form = (dir / "orders.frm").string();
   EXPECT_EQ(Genkey({"form", form, "next", "-n", "2"}).out, "F-10\nF-11\n");
   EXPECT_EQ(Genkey({"form", form, "--component", "invoices", "next"}).out, "F-12\n");
-  const std::string shown = Genkey({"form", form, "show"}).out;
-  EXPECT_NE(shown.find("Mask = F-##\nStartValue = 10\n"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("DataBaseName = Shop\n"), std::string::npos) << shown;
   EXPECT_EQ(Genkey({"form", form, "--component", "Nobody", "next"}).exit_code, 1);
 
   // A holder that died leaves its row locked; unlock frees it.
-  std::ofstream(dir / "bad.frm") << "object O: TDataModule\n object G: TGenerator\n Mask = '#'\n"
-                                    " DataBaseName = 'Nowhere'\n end\nend\n";
-  const ProcessResult bad = Genkey({"form", (dir / "bad.frm").string(), "next"});
-  EXPECT_EQ(bad.exit_code, 1);
-  EXPECT_NE(bad.err.find("Check Nowhere!"), std::string::npos) << bad.err;
 
   DamageRows("UPDATE \"GENTBL.DB\" SET \"State\" = 1, \"Try\" = 4, \"Who\" = 'GONE'");
   const auto held = [&] {
@@ -702,8 +694,8 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
                                  << "20261201080000001\r\n0,INV-,0100,0,,0,\r\n";
   // A conflict refuses the whole file; a replacement moves a sequence only forward, which only
   // a mask can tell.
-  const std::vector<std::string> import = {"table",    "import", "--alias", "Shop",
-                                           "--format", "csv",    (dir / "old.csv").string()};
+  const std::vector<std::string> import = {
+      "table", "import", "--alias", "Shop", "--format", "csv", (dir / "old.csv").string()};
   ProcessResult r = Genkey(import);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(exported("Shop"), before);

@@ -34,37 +34,43 @@ TEST(FormatNumber, ShortestTextThatReadsBackExactly) {
   }
 }
 
-TEST(AddDecimal, StepsFixedWidthDigitsAndRefusesTheRest) {
+// Each place counts through its alphabet: # digits, & digits and A-Z, X the set XYZ.
+TEST(AddInAlphabets, StepsEachPlaceAndRefusesTheRest) {
   const struct {
-    std::string digits;
+    std::string text;
     std::int64_t n;
-    std::string sum;  // empty: refused
+    std::string sum;          // empty: refused
+    std::string places = "";  // empty: all digits (AddDecimal)
   } cases[] = {
-      {"0", 1, "1"},
       {"0099", 1, "0100"},
-      {"1299", 1, "1300"},
       {"9", 1, ""},
-      {"999", 1, ""},
       {"", 1, ""},
       {"1a", 1, ""},
-      {" 1", 1, ""},
       {"-1", 1, ""},
-      {"0100", -1, "0099"},
       {"0100", -100, "0000"},
       {"0100", -101, ""},
-      {"0000", 250, "0250"},
       {"9900", 99, "9999"},
       {"9900", 100, ""},
+      {"0000", INT64_MIN, ""},
       {"99999999999999999990", 9, "99999999999999999999"},  // wider than 64 bits
+      {"0Z", 1, "10", "&&"},
+      {"X9Z", 1, "Y00", "X#&"},
+      {"Y00", -1, "X9Z", "X#&"},
+      {"Z9Z", 1, "", "X#&"},
+      {"x9Z", 1, "", "X#&"},
+      {"00", 36 * 36 - 1, "ZZ", "&&"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(AddDecimal(c.digits, c.n).value_or(""), c.sum) << c.digits << " + " << c.n;
-}
-
-TEST(Trim, DropsBlanksAtBothEnds) {
-  EXPECT_EQ(Trim("  a b\t\r\n"), "a b");
-  EXPECT_EQ(Trim(" \n "), "");
-  EXPECT_EQ(Trim("x"), "x");
+  for (const auto& c : cases) {
+    TAlphabets alphabets;
+    for (const char place : c.places) {
+      alphabets.emplace_back(place == '#'   ? "0123456789"
+                             : place == 'X' ? "XYZ"
+                                            : "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    }
+    const std::optional<std::string> sum =
+        c.places.empty() ? AddDecimal(c.text, c.n) : AddInAlphabets(c.text, c.n, alphabets);
+    EXPECT_EQ(sum.value_or(""), c.sum) << c.text << " + " << c.n;
+  }
 }
 
 }  // namespace
