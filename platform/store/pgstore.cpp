@@ -45,15 +45,11 @@ std::string TimesSmall(const std::string& decimal, std::size_t k) {
 }
 
 // How the server steps the text of `column`, each place counting through its alphabet (bound
-// as parameters $3, $4, ...): the text read as a number (each place's position in its alphabet
+// as parameters $4, $5, ...): the text read as a number (each place's position in its alphabet
 // times its weight, the product of the sizes of the places after it), that number and $2
 // added, and written back place by place. In 64-bit integers where every value fits, else in
 // numeric.
-struct TAlphabetSql {
-  std::string next;  // the stepped text
-  std::string fits;  // whether each character is in its place's alphabet
-};
-TAlphabetSql AlphabetSql(const std::string& column, const TAlphabets& alphabets) {
+std::string AlphabetStep(const std::string& column, const TAlphabets& alphabets) {
   std::vector<std::string> weights(alphabets.size());
   std::string weight = "1";
   for (std::size_t i = alphabets.size(); i-- > 0;) {
@@ -62,14 +58,11 @@ TAlphabetSql AlphabetSql(const std::string& column, const TAlphabets& alphabets)
   }
   const bool small = weight.size() < 19;  // every value below 10^18
   const std::string type = small ? "bigint" : "numeric";
-  TAlphabetSql sql;
-  sql.fits = "char_length(" + column + ") = $1::int";
   std::string value;
   std::string text;
   for (std::size_t i = 0; i < alphabets.size(); ++i) {
-    const std::string alphabet = "$" + std::to_string(i + 3) + "::text";
+    const std::string alphabet = "$" + std::to_string(i + 4) + "::text";
     const std::string place = "substr(" + column + ", " + std::to_string(i + 1) + ", 1)";
-    sql.fits += " AND strpos(" + alphabet + ", " + place + ") > 0";
     value += (i == 0 ? "" : " + ") +
              ("(strpos(" + alphabet + ", " + place + ") - 1)::" + type + " * " + weights[i]);
     const std::string size = std::to_string(alphabets[i].size());
@@ -77,8 +70,7 @@ TAlphabetSql AlphabetSql(const std::string& column, const TAlphabets& alphabets)
                                     : "mod(div(v, " + weights[i] + "), " + size + ")";
     text += (i == 0 ? "" : " || ") + ("substr(" + alphabet + ", (" + digit + ")::int + 1, 1)");
   }
-  sql.next = "(SELECT " + text + " FROM (SELECT " + value + " + $2::" + type + " AS v) x)";
-  return sql;
+  return "(SELECT " + text + " FROM (SELECT " + value + " + $2::" + type + " AS v) x)";
 }
 
 // The first `columns` values of `r` as a line of COPY's text format: the fields apart by tabs,
@@ -293,17 +285,25 @@ class PgTable final : public TTableDriver {
     std::vector<std::optional<std::string>> params = {std::to_string(limit.size()),
                                                       std::to_string(step)};
     const bool decimal = alphabets == DecimalAlphabets(limit.size());
-    std::string fits;  // the conditions on the text's shape, after " AND "
+    // Whether each character is in its place's alphabet: one regular expression, which the
+    // server compiles once per session.
+    std::string shape = "^";
+    for (const std::string& alphabet : alphabets) {
+      shape += '[';
+      for (const char c : alphabet) {
+        if (c == ']' || c == '\\' || c == '^' || c == '-' || c == '[') shape += '\\';
+        shape += c;
+      }
+      shape += ']';
+    }
+    params.push_back(shape + "$");
+    const std::string fits = "char_length(" + column + ") = $1::int AND " + column + " ~ $3";
     std::string sets;
     if (decimal) {
       sets = column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
-      params.emplace_back("^[0-9]{" + std::to_string(limit.size()) + "}$");
-      fits = column + " ~ $3";
     } else {
-      const TAlphabetSql sql = AlphabetSql(column, alphabets);
       params.insert(params.end(), alphabets.begin(), alphabets.end());
-      sets = column + " = " + sql.next;
-      fits = sql.fits;
+      sets = column + " = " + AlphabetStep(column, alphabets);
     }
     for (std::size_t i = 0; i < set.size(); ++i) {
       params.push_back(Param(values.at(i)));
