@@ -85,17 +85,29 @@ Result Connection::Exec(const std::string& sql,
   Throw(r.get(), what);
 }
 
+void Connection::StartCopy(const std::string& sql, const std::string& what,
+                           ExecStatusType copying) {
+  Start();
+  const Result started = PQsendQuery(conn_.get(), sql.c_str()) == 1 ? Next() : nullptr;
+  if (PQresultStatus(started.get()) == copying) return;
+  while (const Result rest = Next()) {
+  }
+  Throw(started.get(), what);
+}
+
+Result Connection::FirstFailure() {
+  Result failure;
+  for (Result r = Next(); r; r = Next()) {
+    if (!Succeeded(r.get()) && !failure) failure = std::move(r);
+  }
+  return failure;
+}
+
 void Connection::CopyIn(
     const std::string& sql, const std::string& what,
     const std::function<void(const std::function<void(std::string_view)>&)>& feed) {
-  Start();
+  StartCopy(sql, what, PGRES_COPY_IN);
   PGconn* c = conn_.get();
-  Result started = PQsendQuery(c, sql.c_str()) == 1 ? Next() : nullptr;
-  if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
-    while (Result rest = Next()) {
-    }
-    Throw(started.get(), what);
-  }
   constexpr std::size_t kMessage = 1 << 18;
   std::string buffer;
   buffer.reserve(kMessage + 256);
@@ -116,24 +128,15 @@ void Connection::CopyIn(
   }
   sent = PQputCopyEnd(c, thrown || !sent ? "abandoned by the client" : nullptr) == 1 && sent;
   deadline_ = std::chrono::steady_clock::now() + limit_;  // for the server's last word
-  Result failure;
-  for (Result r = Next(); r; r = Next()) {
-    if (!Succeeded(r.get()) && !failure) failure = std::move(r);
-  }
+  const Result failure = FirstFailure();
   if (thrown) std::rethrow_exception(thrown);
   if (failure || !sent) Throw(failure.get(), what);
 }
 
 void Connection::CopyOut(const std::string& sql, const std::string& what,
                          const std::function<void(std::string_view)>& line) {
-  Start();
+  StartCopy(sql, what, PGRES_COPY_OUT);
   PGconn* c = conn_.get();
-  Result started = PQsendQuery(c, sql.c_str()) == 1 ? Next() : nullptr;
-  if (PQresultStatus(started.get()) != PGRES_COPY_OUT) {
-    while (Result rest = Next()) {
-    }
-    Throw(started.get(), what);
-  }
   std::exception_ptr thrown;
   for (;;) {
     char* data = nullptr;
@@ -148,10 +151,7 @@ void Connection::CopyOut(const std::string& sql, const std::string& what,
     }
     PQfreemem(data);
   }
-  Result failure;
-  for (Result r = Next(); r; r = Next()) {
-    if (!Succeeded(r.get()) && !failure) failure = std::move(r);
-  }
+  const Result failure = FirstFailure();
   if (failure) Throw(failure.get(), what);
   if (thrown) std::rethrow_exception(thrown);
 }

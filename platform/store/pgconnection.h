@@ -136,6 +136,12 @@ class Connection {
   static void Pack(const std::vector<std::optional<std::string>>& params,
                    std::vector<const char*>& values, std::vector<int>& lengths);
 
+  // Sends `sql`, a COPY, and waits until the server takes or sends its data (`copying`:
+  // PGRES_COPY_IN or PGRES_COPY_OUT); the server's refusal is thrown.
+  void StartCopy(const std::string& sql, const std::string& what, ExecStatusType copying);
+  // The rest of a call's results, up to their end: the first failure among them, if any.
+  Result FirstFailure();
+
   // Readies the connection for a call: connected, no warning or cancel from an earlier call,
   // and the call's deadline.
   void Start();

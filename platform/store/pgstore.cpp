@@ -296,7 +296,7 @@ class PgTable final : public TTableDriver {
       }
       shape += ']';
     }
-    params.push_back(shape + "$");
+    params.emplace_back(shape + "$");
     const std::string fits = "char_length(" + column + ") = $1::int AND " + column + " ~ $3";
     std::string sets;
     if (decimal) {
