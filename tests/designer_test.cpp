@@ -227,6 +227,22 @@ class DesignerTest : public QObject {
     QTest::mouseDClick(&W().Canvas(), Qt::LeftButton, {}, CenterOf(g));
     QVERIFY(W().IsModified());
 
+    // Verb 1 picks the table: the dialog opens on the component's alias and table, and what it
+    // confirms is stored (an empty table box too); a cancel stores nothing.
+    auto& generator = dynamic_cast<TGenerator&>(g);
+    WhenModal([](QDialog& dlg) {
+      QCOMPARE(dlg.findChild<QComboBox*>("DBName")->currentText(), "Shop");
+      QCOMPARE(dlg.findChild<QComboBox*>("TblName")->currentText(), "GENTBL.DB");
+      dlg.findChild<QComboBox*>("TblName")->setEditText("");
+      Click(dlg, "BitBtn1");
+    });
+    menu->actions()[1]->trigger();
+    QCOMPARE(generator.TableName(), "");
+    generator.SetDataBaseName("Gone");
+    WhenModal([](QDialog& dlg) { Click(dlg, "BitBtn2"); });
+    menu->actions()[1]->trigger();
+    QCOMPARE(generator.DataBaseName(), "Gone");
+
     W().Select(&g);
     W().DeleteSelected();
     QCOMPARE(W().Root().ComponentCount(), 0);

@@ -45,6 +45,18 @@ TEST(TPackage, UnitsStartInOrderAndStopInReverseWhateverFails) {
   ::unsetenv("TGEN_FAKE_PACKAGE");
 }
 
+TEST(TPackage, WhatIsNoModuleIsRefusedByItsPath) {
+  for (const std::string& path :
+       {std::string("/nonexistent/tgenerator-package.so"), std::string(__FILE__)}) {
+    try {
+      TPackage::Load(path);
+      ADD_FAILURE() << "loaded " << path;
+    } catch (const Exception& e) {
+      EXPECT_NE(e.Message().find(path), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(DefaultPackagePaths, TheListThenTheInstalledThenTheBuildTree) {
   namespace fs = std::filesystem;
   const fs::path real = TGEN_FAKE_PACKAGE;
