@@ -228,27 +228,6 @@ TEST_F(GenMaskTest, WrapsToTheLastValueOfEachPlace) {
   EXPECT_EQ(m.GetMskValue(), "Z-9ZZz\xDF\xFF");
 }
 
-TEST_F(GenMaskTest, OutOfAlphabetCharactersStepByByteCode) {
-  const std::vector<StepCase> cases = {
-      {"#", "", "", "\xFF", "+", std::string(1, '\0')},
-      {"#", "", "", std::string(1, '\0'), "-", "\xFF"},
-      {"&", "", "", std::string(1, '\0'), "-", "\xFF"},
-      {"$", "", "", std::string(1, '\0'), "-", "\xFF"},
-      {"#", "", "", "\x7F", "+", "\x80"},
-      {"&", "", "", "_", "+", "`"},
-  };
-  for (const StepCase& c : cases) {
-    SCOPED_TRACE("mask " + c.mask + " steps " + c.steps);
-    TGenMask m;
-    EXPECT_EQ(Steps(c, m), c.expected);
-  }
-  // Right after parsing a place shows its own symbol, which steps by code too.
-  TGenMask m;
-  m.ScanMask("#");
-  m.Increment();
-  EXPECT_EQ(m.GetMskValue(), "$");
-}
-
 // Records what the overflow and underflow handlers are told.
 struct FlowRecorder {
   std::vector<std::string> over, under;

@@ -43,24 +43,6 @@ TEST(TComponent, OwnerFreesWhatItOwnsLatestFirst) {
   EXPECT_EQ(freed, (std::vector<std::string>{"d", "root", "c", "b", "b1", "a"}));
 }
 
-TEST(TComponent, DesigningFollowsTheOwner) {
-  TDataModule form;
-  auto* before = new TComponent(&form);
-  form.SetDesigning(true);
-  auto* after = new TComponent(&form);
-  EXPECT_TRUE(after->Designing());
-  EXPECT_TRUE(before->Designing());  // SetDesigning reaches what the form owns
-  auto* grandchild = new TComponent(after);
-  EXPECT_TRUE(grandchild->Designing());
-  form.SetDesigning(false);
-  EXPECT_FALSE(grandchild->Designing());
-
-  after->SetLoading(true);
-  EXPECT_TRUE(after->IsLoading());
-  after->Loaded();
-  EXPECT_FALSE(after->IsLoading());
-}
-
 TEST(TComponent, NamesAreIdentifiersUniqueWithinTheirOwner) {
   TDataModule form;
   auto* a = new TComponent(&form);
