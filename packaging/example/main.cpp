@@ -13,8 +13,7 @@ int main() {
   for (int i = 0; i < 3; ++i, mask.Increment())
     std::cout << mask.GetMskValue() << '\n';
 
-  tgen::KeySequence orders(
-      {.Mask = "ORD-####", .Alias = "memory:example", .CreateTable = true});
+  tgen::KeySequence orders({.Mask = "ORD-####", .Alias = "memory:example", .CreateTable = true});
   std::cout << orders.Next() << '\n' << orders.Next() << '\n';
   return orders.Next() == "ORD-0002" ? 0 : 1;
 }
