@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -266,13 +267,18 @@ std::string TableText(std::istream& file, const std::string& encoding) {
 }
 
 // The rows of the file to import, read again for each pass over them: a CSV file a line at a
-// time, JSON and Paradox files whole.
+// time; JSON and Paradox files, and what is no regular file (a pipe), whole.
 TRowSource ImportRows(const TableOptions& o) {
   if (o.format == "paradox") return RowsSource(Paradox().Read(o.file));
   if (o.format == "json") {
     std::ifstream file(o.file, std::ios::binary);
     std::istringstream text(TableText(file, "utf-8"));
     return RowsSource(ReadJson(text));
+  }
+  if (!std::filesystem::is_regular_file(o.file)) {  // a pipe reads once: its rows are kept
+    std::ifstream file(o.file, std::ios::binary);
+    std::istringstream text(TableText(file, o.encoding));
+    return RowsSource(ReadCsv(text));
   }
   return [file = o.file,
           utf8 = o.encoding == "utf-8"](const std::function<void(TSequenceRow&)>& visit) {
