@@ -722,6 +722,11 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("0 added, 0 replaced, 2 in the table as they are"), std::string::npos)
       << r.out;
+  // A pipe can be read only once: its rows are kept for the write.
+  r = testing::RunProcess({"/bin/sh", "-c",
+                           "cat '" + (dir / "same.csv").string() + "' | '" + GENKEY_PATH +
+                               "' table import --alias Shop --format csv /dev/stdin"});
+  EXPECT_NE(r.out.find("2 in the table as they are"), std::string::npos) << r.out << r.err;
 
   // An import killed while it writes leaves the table as it was.
   {
