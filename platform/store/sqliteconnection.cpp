@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -56,8 +58,41 @@ int BusyWait::OnBusy(void* wait, int attempt) {
   return 1;
 }
 
+namespace {
+
+// The lent connections, by the application's connection they work on.
+std::mutex lent_mutex;
+std::multimap<sqlite3*, Connection*>& LentConnections() {
+  static std::multimap<sqlite3*, Connection*> lent;
+  return lent;
+}
+
+}  // namespace
+
 Connection::Connection(sqlite3* lent, std::string table_label)
-    : db_(lent, DbCloser{false}), label_(std::move(table_label)), lent_(true) {}
+    : db_(lent, DbCloser{false}), label_(std::move(table_label)), lent_(true) {
+  const std::lock_guard lock(lent_mutex);
+  LentConnections().emplace(lent, this);
+}
+
+Connection::~Connection() {
+  if (!lent_) return;
+  const std::lock_guard lock(lent_mutex);
+  auto [first, last] = LentConnections().equal_range(db_.get());
+  for (auto it = first; it != last; ++it) {
+    if (it->second == this) {
+      LentConnections().erase(it);
+      break;
+    }
+  }
+}
+
+void Connection::ReleaseLent(sqlite3* db) noexcept {
+  const std::lock_guard lock(lent_mutex);
+  auto [first, last] = LentConnections().equal_range(db);
+  for (auto it = first; it != last; ++it)
+    it->second->cache_.clear();
+}
 
 void Connection::CheckLentTransaction() const {
   if (lent_ && sqlite3_get_autocommit(db_.get()) != 0) {

@@ -61,8 +61,18 @@ class Connection {
   Connection(const std::string& path, int flags, std::string table_label,
              std::chrono::milliseconds busy_timeout);
   // A connection the application lent, inside the transaction it holds on it: BEGIN, COMMIT
-  // and ROLLBACK are the application's, and its settings stay as they are.
+  // and ROLLBACK are the application's, and its settings stay as they are. It may serve the
+  // application's later transactions too; it keeps its prepared statements only until the
+  // transaction under way ends (ReleaseLent), so that the application can close its connection
+  // between transactions.
   Connection(sqlite3* lent, std::string table_label);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Finalizes the prepared statements of every lent connection on `db`: called as the
+  // application's transaction on it ends.
+  static void ReleaseLent(sqlite3* db) noexcept;
 
   [[nodiscard]] sqlite3* Get() const { return db_.get(); }
   [[nodiscard]] bool Lent() const { return lent_; }

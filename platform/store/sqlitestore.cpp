@@ -583,8 +583,15 @@ void TSqliteTransaction::CreateTable(const std::string& table, const std::vector
   if (rc != SQLITE_OK) Fail(db_, rc, "Cannot create table " + table);
 }
 
+std::string TSqliteTransaction::Reusable() const {
+  const char* file = sqlite3_db_filename(db_, "main");
+  return std::to_string(reinterpret_cast<std::uintptr_t>(db_)) + ':' +  // NOLINT: an identity
+         (file != nullptr ? file : "");
+}
+
 void TSqliteTransaction::Commit() {
   CheckActive();
+  sqlite::Connection::ReleaseLent(db_);
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
     active_ = false;
@@ -600,6 +607,7 @@ void TSqliteTransaction::Commit() {
 void TSqliteTransaction::Rollback() noexcept {
   if (!active_) return;
   active_ = false;
+  sqlite::Connection::ReleaseLent(db_);
   if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
