@@ -91,6 +91,33 @@ row() {  # what, genkey's figure, the baseline's, unit (higher or lower is bette
     printf "| %-52s | %10s | %10s | %-6s | %5.2f |\n", what, a, b, unit, ratio }'
 }
 
+# With TGEN_OUTSIDE_CSV=FILE, only the draws on one sequence for each number of processes in
+# TGEN_OUTSIDE_CLIENTS (default 1,2,4,8), as CSV rows: store, processes, genkey's and the
+# baseline's keys per second (scripts/contention-chart.sh draws them).
+if [ -n "${TGEN_OUTSIDE_CSV:-}" ]; then
+  echo "store,clients,genkey_keys_per_s,baseline_keys_per_s" >"$TGEN_OUTSIDE_CSV"
+  stores=(sqlite)
+  [ -n "${TGEN_PG_URI:-}" ] && stores+=(postgresql)
+  for store in "${stores[@]}"; do
+    IFS=, read -ra counts <<<"${TGEN_OUTSIDE_CLIENTS:-1,2,4,8}"
+    for procs in "${counts[@]}"; do
+      ga=() gb=()
+      for ((r = 0; r < rounds; r++)); do
+        if [ "$store" = sqlite ]; then
+          ga+=("$(genkey_rate Lite "$procs" '#####')")
+          gb+=("$(sqlite_rate "$procs")")
+        else
+          ga+=("$(genkey_rate Pg "$procs" '#####')")
+          gb+=("$(pgbench_rate "$procs")")
+        fi
+      done
+      echo "$store,$procs,$(printf '%s\n' "${ga[@]}" | median),$(printf '%s\n' "${gb[@]}" | median)" \
+        >>"$TGEN_OUTSIDE_CSV"
+    done
+  done
+  exit 0
+fi
+
 echo "| what (median of $rounds rounds, $keys keys a run)          |     genkey |   baseline | unit   | ratio |"
 echo "|------------------------------------------------------|------------|------------|--------|-------|"
 measure() {  # what, unit, genkey command..., then '--', baseline command...

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Measures keys per second of both lock modes, and of batches and a cache of 100 keys in
 # lmTransaction, against the baselines with bench/contention, on SQLite and on a throw-away
-# PostgreSQL server, and draws them as one SVG chart (gnuplot; apt-get install gnuplot-nox).
+# PostgreSQL server; and, from outside, genkey processes against pgbench and the sqlite3 shell
+# on a counter row (bench/outside.sh). Draws them as one SVG chart (gnuplot; apt-get install
+# gnuplot-nox).
 #
 #   scripts/contention-chart.sh [--build DIR] [--out FILE.svg] [--seconds S] [--clients LIST]
-#                               [--kill-every-ms MS] [--repeat N] [--redraw]
+#                               [--kill-every-ms MS] [--repeat N] [--redraw | --outside-only]
 #
 # Defaults: build/, docs/contention.svg, 2 s a run, clients 1,2,4,8, kills every 200 ms, the
 # median of 3 rounds. The measured tables are kept as CSV beside the chart (FILE-sqlite.csv,
-# FILE-postgresql.csv, with the date and machine in FILE-run.txt); --redraw draws the chart again
-# from them without measuring.
+# FILE-postgresql.csv, FILE-outside.csv, with the dates and machine in FILE-run.txt); --redraw
+# draws the chart again from them without measuring, --outside-only measures only the outside
+# series.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +32,8 @@ while [ $# -gt 0 ]; do
     --kill-every-ms) kill_ms=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --redraw) redraw=yes; shift ;;
-    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --outside-only) redraw=outside; shift ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "contention-chart: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -56,7 +60,15 @@ if [ "$redraw" = no ]; then
   machine="$(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)"
   echo "$(date +%F), $machine, median of $repeat runs of ${seconds} s" > "$base-run.txt"
 fi
+if [ "$redraw" != yes ]; then
+  genkey="$build/tools/genkey/genkey"
+  [ -x "$genkey" ] || { echo "contention-chart: build $genkey first" >&2; exit 1; }
+  TGEN_OUTSIDE_CSV="$(realpath -m "$base-outside.csv")" TGEN_OUTSIDE_CLIENTS="$clients" \
+    scripts/with-postgres.sh bench/outside.sh "$genkey" 8000 "$repeat"
+  echo "outside series $(date +%F)" > "$base-outside-run.txt"
+fi
 run=$(cat "$base-run.txt")
+[ -f "$base-outside-run.txt" ] && run="$run; $(cat "$base-outside-run.txt")"
 
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
@@ -71,6 +83,11 @@ for store in sqlite postgresql; do
         if (store == "postgresql") print $3, $7 > (dir "/" key "-nextval.dat")
       }
     }' "$base-$store.csv"
+  [ -f "$base-outside.csv" ] && awk -F, -v file="$data/$store" -v store="$store" \
+    'NR > 1 && $1 == store {
+        print $2, $3 > (file "-one-genkey.dat")
+        print $2, $4 > (file "-one-outside.dat")
+      }' "$base-outside.csv"
   for kind in batch cache; do
     [ -f "$base-$store-$kind.csv" ] || continue
     awk -F, -v file="$data/$store" -v kind="$kind" 'NR > 1 {
@@ -85,6 +102,10 @@ panel() {  # store, sequences, title
   [ -f "$d-nextval.dat" ] && plots="$plots, '$d-nextval.dat' w lp t 'nextval()'"
   [ -f "$d-batch.dat" ] && plots="$plots, '$d-batch.dat' w lp t 'lmTransaction, batches of 100'"
   [ -f "$d-cache.dat" ] && plots="$plots, '$d-cache.dat' w lp t 'lmTransaction, a cache of 100'"
+  local outside='sqlite3 shell, counter row'
+  [ "$1" = postgresql ] && outside='pgbench, counter row'
+  [ -f "$d-genkey.dat" ] && plots="$plots, '$d-genkey.dat' w lp lw 2 t 'genkey processes, #####'"
+  [ -f "$d-outside.dat" ] && plots="$plots, '$d-outside.dat' w lp lw 2 dt 3 t '$outside'"
   echo "set title '$3'; plot $plots"
 }
 gnuplot <<EOF
