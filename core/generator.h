@@ -296,6 +296,12 @@ class TGenerator : public TComponent {
   // throws.
   // `optimistic`: a free row is stored without taking it first, if unchanged.
   TStep StepInTransaction(std::chrono::milliseconds wait, bool optimistic);
+  // Whether the cursor's row (as last fetched, or as the edit fetched it) is still this draw's
+  // sequence's: a row that a store names by an id may have been deleted since, and its id given
+  // to another sequence's row.
+  [[nodiscard]] bool OnOwnRow(bool fetched) const;
+  // Finds this sequence's row again, for the next attempt; throws when it is gone.
+  TStep FindRowAgain();
   // Whether stepping the batch on from `stored` would restart the sequence.
   [[nodiscard]] bool WouldRestart(const std::string& stored) const;
   // Steps the engine from the suffix last fetched and sets the row's pending fields to the

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/generator.h"
@@ -346,6 +347,29 @@ TEST_P(LockModeTest, LosingTheRaceToCreateARowDrawsFromTheWinners) {
     };
     EXPECT_EQ(g->Generator(), "08");
     EXPECT_EQ(Rows().size(), 1U);
+  }
+}
+
+// A client stays on its row between draws. Should that row become another sequence's (a row
+// deleted, and its id given to a new one), the next draw finds its own row again and leaves the
+// other alone, whether the store steps the suffix (digits) or the client does (a set out of
+// order).
+TEST_P(LockModeTest, ARowThatBecameAnotherSequencesIsLeftAlone) {
+  for (const auto& [mask, second, moved, then, next] :
+       {std::tuple{"##", "01", "40", "07", "08"}, std::tuple{"[ZA]#", "Z1", "A4", "Z7", "Z8"}}) {
+    SCOPED_TRACE(mask);
+    SetUp();
+    auto g = Make(mask);
+    g->Generator();                     // makes the row
+    EXPECT_EQ(g->Generator(), second);  // from the row found: the client stays on it
+    SetOnlyRow({5, 0, 0, "", moved, GetTimeStamp(), "OTHER"});
+    store->OpenTable(kDb, kTable)
+        ->Insert({0.0, std::string(""), std::string(then), GetTimeStamp(), 0.0, 0.0,
+                  std::string("OTHER")},
+                 {});
+    EXPECT_EQ(g->Generator(), next);
+    for (const Row& r : Rows())
+      EXPECT_EQ(r.suffix, r.id == 5 ? moved : next);
   }
 }
 

@@ -481,6 +481,19 @@ void TGenerator::DrawInTransaction(std::chrono::steady_clock::time_point give_up
   }
 }
 
+bool TGenerator::OnOwnRow(bool fetched) const {
+  TField& id = FTable->FieldByName(genfield::GenID);
+  TField& prefix = FTable->FieldByName(genfield::Prefix);
+  return (fetched ? id.FetchedAsFloat() : id.AsFloat()) == FGeneratorType &&
+         (fetched ? prefix.FetchedAsString() : prefix.AsString()) == FPrefix.str();
+}
+
+TGenerator::TStep TGenerator::FindRowAgain() {
+  FTable->Cancel();
+  if (!LocateRow()) ThrowRowGone();
+  return TStep::kChanged;
+}
+
 void TGenerator::ThrowRowGone() const {
   throw Exception("Can not generate a new value: the row of GenID " +
                       std::to_string(FGeneratorType) + " and prefix '" + FPrefix.str() +
@@ -526,10 +539,14 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
     const std::optional<std::string> limit = AddInAlphabets(last, -batch_size_, *alphabets);
     const std::string stamp = GetTimeStamp();
     if (step_values_.empty()) {
-      // State must be 0 already: it is required, not set.
-      step_required_ = {{genfield::State, static_cast<double>(rowlock::kFree)}};
+      // The row must be the sequence's, and free: required, not set.
+      step_required_ = {{genfield::GenID, 0.0},
+                        {genfield::Prefix, std::string()},
+                        {genfield::State, static_cast<double>(rowlock::kFree)}};
       step_values_ = {{genfield::Try, 0.0}, {genfield::Time, stamp}, {genfield::Who, FWho}};
     }
+    step_required_[0].second = static_cast<double>(FGeneratorType);
+    std::get<std::string>(step_required_[1].second) = FPrefix.str();
     std::get<std::string>(step_values_[1].second) = stamp;
     const std::optional<bool> stepped = !limit ? std::optional<bool>(false) : TryStore([&] {
       return FTable->IncrementIf(genfield::Suffix, batch_size_, *limit, *alphabets, step_required_,
@@ -546,6 +563,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
       last_stamp_ = stamp;
       return TStep::kStored;
     }
+    if (!OnOwnRow(false)) return FindRowAgain();
   }
 
   // A draw that restarts the sequence runs the application's handlers (OnOverFlowMask,
@@ -557,7 +575,9 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
   }
   if (optimistic && free) {
     // Free when last seen: the next value is stored in one commit if nobody changed the row
-    // since, without taking the row beforehand (one round trip to a server).
+    // since, without taking the row beforehand (one round trip to a server). A row that
+    // changed is seen as it is now: another sequence's, it is found again.
+    if (!OnOwnRow(false)) return FindRowAgain();
     FTable->EditUnlocked();
     const std::string stamp = StepFromFetched();
     const std::optional<bool> stored =
@@ -579,6 +599,7 @@ TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, 
       })) {
     return TStep::kFailed;
   }
+  if (!OnOwnRow(true)) return FindRowAgain();  // the edit ends with the guard
   // Nobody wrote since this client last looked: the sequence is quiet again.
   if (FTable->FieldByName(genfield::Time).FetchedAsString() + '\x1f' +
           FTable->FieldByName(genfield::Who).FetchedAsString() ==
