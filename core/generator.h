@@ -309,7 +309,9 @@ class TGenerator : public TComponent {
   std::string StepFromFetched();
   // Tells the user that the sequence restarted at its start value.
   static void ShowRestartNotice();
-  // Takes the current row for an edit as LockMode says: at once, or waiting up to MaxWait.
+  // Takes the current row for an edit, waiting for another client's edit of it to end: up to a
+  // second in lmRowFields (whose clients edit only for a moment), up to MaxWait in
+  // lmTransaction.
   void EditRow();
   [[noreturn]] void ThrowBusy() const;
   [[noreturn]] void ThrowRowGone() const;

@@ -659,7 +659,11 @@ void TGenerator::EditRow() {
   if (lock_mode_ == TLockMode::lmTransaction) {
     FTable->EditWaiting(std::chrono::seconds(max_wait_));
   } else {
-    FTable->Edit();
+    // The row-field cycle holds the store's lock for one short edit at a time, and so does
+    // every other client: it waits its turn for that lock, a second at the most, instead of
+    // failing at once. On a busy sequence, whose row is in some client's edit nearly all the
+    // time, a client that never waited would never get the row.
+    FTable->EditWaiting(std::chrono::seconds(1));
   }
 }
 
@@ -700,7 +704,7 @@ bool TGenerator::ReadDATA() {
     std::string who_before;
     try {
       const TEditGuard edit(*FTable);
-      FTable->Edit();
+      EditRow();
       if (rowlock::Held(*FTable, true)) return false;  // taken by another client since read
       who_before = who.FetchedAsString();
       state.SetAsFloat(rowlock::kHeld);
@@ -715,7 +719,7 @@ bool TGenerator::ReadDATA() {
     std::string stored;
     try {
       const TEditGuard edit(*FTable);
-      FTable->Edit();
+      EditRow();
       // Ours only while nobody broke the mark and took the row meanwhile.
       const bool ours =
           marked ? state.FetchedAsFloat() == rowlock::kHeld && who.FetchedAsString() == who_before
@@ -756,7 +760,7 @@ bool TGenerator::ReadDATA() {
   const bool stale = rowlock::Stale(*FTable, false);
   try {
     const TEditGuard edit(*FTable);
-    FTable->Edit();
+    EditRow();
     // Judged on what was read: if the row changed hands since, judge it again next time.
     if (!rowlock::Held(*FTable, true) || time.FetchedAsString() != judged_time ||
         who.FetchedAsString() != judged_who) {
@@ -782,7 +786,7 @@ bool TGenerator::WriteDATA() {
   try {
     const TEditGuard edit(*FTable);
     CheckFits(genfield::Suffix, FSuffix);
-    FTable->Edit();
+    EditRow();
     if (!rowlock::HeldBy(*FTable, true, FWho, lock_stamp_)) {
       // The lock was broken and maybe taken by another client: store nothing.
       holds_lock_ = false;
@@ -846,7 +850,7 @@ void TGenerator::ReleaseLock() noexcept {
   holds_lock_ = false;
   try {
     const TEditGuard edit(*FTable);
-    FTable->Edit();
+    EditRow();
     if (rowlock::HeldBy(*FTable, true, FWho, lock_stamp_)) {
       FTable->FieldByName(genfield::State).SetAsFloat(rowlock::kFree);
       FTable->Post();

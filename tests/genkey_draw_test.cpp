@@ -424,6 +424,25 @@ TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
   EXPECT_EQ(rb.err, "");
 }
 
+// A client of the row-field cycle waits its turn for the row among clients that draw in
+// transactions one key after another, and draws: it once found the row always in another's
+// edit and gave up after MaxWait.
+TEST_P(GenkeyDrawTest, ARowFieldClientDrawsAmongBusyTransactionClients) {
+  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
+  Drawers busy;
+  for (int i = 0; i < 4; ++i)
+    busy.Start({"next", "--alias", "Shop", "--mask", "B#######", "-n", "1000000"});
+  ASSERT_TRUE(busy.AllDrawing());
+  const ProcessResult fields = Genkey({"next", "--alias", "Shop", "--mask", "B#######", "--lock",
+                                       "fields", "-n", "50", "--max-wait", "3"});
+  busy.End(SIGTERM);
+  EXPECT_EQ(fields.exit_code, 0) << fields.err;
+  EXPECT_EQ(Lines(fields.out).size(), 50U);
+  for (const std::string& k : Lines(fields.out))
+    busy.keys.insert(k);
+  EXPECT_TRUE(busy.Distinct()) << "a key was handed out twice";
+}
+
 // Shells of both lock modes, with and without a cache, on a digits-only sequence (a
 // transaction has the store step it) and one of letters (the generator steps it), driven at
 // random in rounds (each round gives every shell a draw, a batch or an undo at once), some
