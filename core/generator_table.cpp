@@ -523,7 +523,7 @@ bool TGenerator::Reconnect(std::chrono::steady_clock::time_point give_up) {
 
 TGenerator::TStep TGenerator::StepInTransaction(std::chrono::milliseconds wait, bool optimistic) {
   const TEditGuard edit(*FTable);  // however the step ends, the row is not left in edit
-  if (const std::optional<TAlphabets> alphabets = FGenMask->SuffixAlphabets()) {
+  if (const std::optional<TAlphabets>& alphabets = FGenMask->SuffixAlphabets()) {
     // A counting part of plain counters (digits, letters, sets in order) steps as a counter
     // does: the store steps it itself, and holds the row no longer than its own update,
     // however busy the sequence. At the end of the sequence, on a row marked held, or on a

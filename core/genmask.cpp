@@ -159,6 +159,7 @@ const char* ErrorKind(const TMskElement& e) {
 
 void TGenMask::ScanMask(std::string_view Mask) {
   count_ = 0;
+  suffix_alphabets_.reset();
   first_suffix_ = MaxElements;
 
   const std::string_view w = Mask.substr(0, Mask.find('\0'));
@@ -212,6 +213,7 @@ void TGenMask::ScanMask(std::string_view Mask) {
   }
   count_ = n;
   first_suffix_ = first_suffix;
+  suffix_alphabets_ = FindSuffixAlphabets();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,7 +229,7 @@ TmString TGenMask::Collect(Keep keep) const {
   return text;
 }
 
-std::optional<TAlphabets> TGenMask::SuffixAlphabets() const {
+std::optional<TAlphabets> TGenMask::FindSuffixAlphabets() const {
   static const std::string kDigits = "0123456789";
   static const std::string kCapitals = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   TAlphabets alphabets;

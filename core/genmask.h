@@ -97,7 +97,9 @@ class TGenMask : public TObject {
   // capitals A-Z, '$' over A-Z, a set of ASCII members in ascending order. A suffix of those
   // characters then steps as a number in those places (AddInAlphabets), and compares as its
   // text, so that a store can step it itself. Nothing for any other counting part.
-  [[nodiscard]] std::optional<TAlphabets> SuffixAlphabets() const;
+  [[nodiscard]] const std::optional<TAlphabets>& SuffixAlphabets() const {
+    return suffix_alphabets_;
+  }
   // Why a generator must not draw from this mask, whose keys would then repeat: a set that
   // holds a member twice, or keys longer than a TmString holds. Empty when none.
   [[nodiscard]] std::string DrawProblem() const;
@@ -151,6 +153,7 @@ class TGenMask : public TObject {
   template <typename Keep>
   [[nodiscard]] TmString Collect(Keep keep) const;
   [[nodiscard]] bool HasSuffixUpTo(int k) const { return k >= first_suffix_; }
+  [[nodiscard]] std::optional<TAlphabets> FindSuffixAlphabets() const;
   void ReportOverFlow();
   void WrapToEnd();
   void ReportError(const TMskElement& element, const TmString& text, std::size_t p);
@@ -160,6 +163,7 @@ class TGenMask : public TObject {
   TmString start_value_;
   TmString end_value_;
   int first_suffix_ = MaxElements;  // index of the first suffix element; MaxElements if none
+  std::optional<TAlphabets> suffix_alphabets_;  // found by ScanMask (SuffixAlphabets)
 };
 
 // "A" to "Z", "a" to "z" and the bytes 0xC0 to 0xFF (the Windows-1251 Cyrillic letters).

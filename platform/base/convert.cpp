@@ -1,5 +1,6 @@
 #include "platform/base/convert.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string>
@@ -36,6 +37,11 @@ std::string Trim(std::string_view text) {
 
 TAlphabets DecimalAlphabets(std::size_t width) {
   return TAlphabets(width, "0123456789");
+}
+
+bool IsDecimal(const TAlphabets& alphabets) {
+  return std::all_of(alphabets.begin(), alphabets.end(),
+                     [](const std::string& a) { return a == "0123456789"; });
 }
 
 std::optional<std::string> AddInAlphabets(std::string_view text, std::int64_t n,

@@ -27,6 +27,8 @@ std::string Trim(std::string_view text);
 using TAlphabets = std::vector<std::string>;
 // The alphabets of `width` decimal places.
 TAlphabets DecimalAlphabets(std::size_t width);
+// Whether every place of `alphabets` is decimal.
+bool IsDecimal(const TAlphabets& alphabets);
 
 // The text `n` steps above `text` (below, for a negative `n`), each place counting through its
 // alphabet and carrying into the place before it ("0Z", 1 -> "10" in 0-9A-Z); nothing when

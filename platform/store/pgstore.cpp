@@ -73,6 +73,21 @@ std::string AlphabetStep(const std::string& column, const TAlphabets& alphabets)
   return "(SELECT " + text + " FROM (SELECT " + value + " + $2::" + type + " AS v) x)";
 }
 
+// Whether each character of a text is in its place's alphabet, as one regular expression, which
+// the server compiles once per session.
+std::string ShapeExpression(const TAlphabets& alphabets) {
+  std::string shape = "^";
+  for (const std::string& alphabet : alphabets) {
+    shape += '[';
+    for (const char c : alphabet) {
+      if (c == ']' || c == '\\' || c == '^' || c == '-' || c == '[') shape += '\\';
+      shape += c;
+    }
+    shape += ']';
+  }
+  return shape + "$";
+}
+
 // The first `columns` values of `r` as a line of COPY's text format: the fields apart by tabs,
 // \N for null (and for a value `r` lacks), and backslash, tab and line ends written as escapes.
 void CopyLine(const TRecord& r, std::size_t columns, std::string& line) {
@@ -284,26 +299,20 @@ class PgTable final : public TTableDriver {
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
     std::vector<std::optional<std::string>> params = {std::to_string(limit.size()),
                                                       std::to_string(step)};
-    const bool decimal = alphabets == DecimalAlphabets(limit.size());
-    // Whether each character is in its place's alphabet: one regular expression, which the
-    // server compiles once per session.
-    std::string shape = "^";
-    for (const std::string& alphabet : alphabets) {
-      shape += '[';
-      for (const char c : alphabet) {
-        if (c == ']' || c == '\\' || c == '^' || c == '-' || c == '[') shape += '\\';
-        shape += c;
-      }
-      shape += ']';
+    const bool decimal = IsDecimal(alphabets);
+    if (alphabet_sql_.alphabets != alphabets || alphabet_sql_.column != column) {
+      // Made once for the shape a generator asks for on every draw.
+      alphabet_sql_ = {alphabets, column, ShapeExpression(alphabets),
+                       decimal ? "" : AlphabetStep(column, alphabets)};
     }
-    params.emplace_back(shape + "$");
+    params.push_back(alphabet_sql_.shape);
     const std::string fits = "char_length(" + column + ") = $1::int AND " + column + " ~ $3";
     std::string sets;
     if (decimal) {
       sets = column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
     } else {
       params.insert(params.end(), alphabets.begin(), alphabets.end());
-      sets = column + " = " + AlphabetStep(column, alphabets);
+      sets = column + " = " + alphabet_sql_.step;
     }
     for (std::size_t i = 0; i < set.size(); ++i) {
       params.push_back(Param(values.at(i)));
@@ -584,7 +593,13 @@ class PgTable final : public TTableDriver {
   std::vector<TFieldDef> defs_;
   std::string columns_;  // every column, quoted, in order
   std::string select_;
-  std::vector<std::size_t> key_;   // fields that tell rows apart
+  std::vector<std::size_t> key_;  // fields that tell rows apart
+  struct {                        // IncrementIf's texts for the alphabets it was last asked for
+    TAlphabets alphabets;
+    std::string column;
+    std::string shape;
+    std::string step;
+  } alphabet_sql_;
   std::vector<TRecord> keys_;      // key values by row id
   std::map<TRecord, TRowId> ids_;  // and row ids by key values
 };

@@ -219,7 +219,7 @@ class SqliteTable final : public TTableDriver {
                            std::chrono::milliseconds wait) override {
     // Decimal texts that 64-bit integers hold are stepped by SQLite; the others the general way
     // (inside the write lock, which covers the whole file anyway).
-    if (limit.size() > 18 || alphabets != DecimalAlphabets(limit.size())) {
+    if (limit.size() > 18 || !IsDecimal(alphabets)) {
       return TTableDriver::IncrementIf(row, field, step, limit, alphabets, required, expected, set,
                                        values, wait);
     }

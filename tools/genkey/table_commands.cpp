@@ -275,13 +275,8 @@ TRowSource ImportRows(const TableOptions& o) {
     std::istringstream text(TableText(file, "utf-8"));
     return RowsSource(ReadJson(text));
   }
-  if (!std::filesystem::is_regular_file(o.file)) {  // a pipe reads once: its rows are kept
-    std::ifstream file(o.file, std::ios::binary);
-    std::istringstream text(TableText(file, o.encoding));
-    return RowsSource(ReadCsv(text));
-  }
-  return [file = o.file,
-          utf8 = o.encoding == "utf-8"](const std::function<void(TSequenceRow&)>& visit) {
+  const TRowSource csv = [file = o.file, utf8 = o.encoding == "utf-8"](
+                             const std::function<void(TSequenceRow&)>& visit) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Exception("cannot read " + file + ": " + std::strerror(errno));
     std::optional<TCharsetConverter> convert;
@@ -290,6 +285,11 @@ TRowSource ImportRows(const TableOptions& o) {
       return convert ? convert->Convert(line, "line " + std::to_string(number)) : std::string(line);
     });
   };
+  if (std::filesystem::is_regular_file(o.file)) return csv;
+  // A pipe reads once: its rows are kept, and checked as a file's are when planned.
+  std::vector<TSequenceRow> rows;
+  csv([&rows](TSequenceRow& r) { rows.push_back(std::move(r)); });
+  return RowsSource(std::move(rows));
 }
 
 int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
