@@ -147,10 +147,6 @@ TEST_F(CycleTest, OpeningFailsWithOneMessageAndDisables) {
       {"Mem", "NONE.DB",
        "Error while opening generator table NONE.DB!\r\nCheck Mem!\r\nTable NONE.DB does not "
        "exist in memory:cycle"},
-      {"tGenAlias", "GENTBL.DB",
-       "Error while opening generator table GENTBL.DB!\r\nCheck tGenAlias!\r\nThe alias "
-       "directory " +
-           (dir / "data" / "tgenerator" / "tGenAlias").string() + " does not exist"},
       {"Nowhere", "GENTBL.DB",
        "Error while opening generator table GENTBL.DB!\r\nCheck Nowhere!\r\nUnknown alias "
        "Nowhere (aliases are read from " +

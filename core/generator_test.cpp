@@ -111,28 +111,6 @@ TEST_F(GeneratorTest, SettersCheckTheBounds) {
   EXPECT_THAT(notices->Notices(), ElementsAre(Stop(end_first)));
 }
 
-// The quiet check gives the reason for every refusal above, and tells no one.
-TEST_F(GeneratorTest, BoundsProblemNamesTheRefusalQuietly) {
-  struct Case {
-    std::string start, end, problem;
-  };
-  const std::vector<Case> cases = {
-      {"10", "20", ""},
-      {"10", "", ""},
-      {"", "", ""},
-      {"1A", "", "start value \"1A\" does not fit the mask: position 2 is not a digit"},
-      {"10", "2", "end value \"2\" does not fit the mask: position 2 is missing"},
-      {"20", "10", "start value \"20\" does not sort before end value \"10\""},
-      {"10", "10", "start value \"10\" does not sort before end value \"10\""},
-  };
-  Probe g;
-  g.SetMask("##");
-  notices->Clear();
-  for (const Case& c : cases)
-    EXPECT_EQ(g.BoundsProblem(c.start, c.end), c.problem) << c.start << "-" << c.end;
-  EXPECT_THAT(notices->Notices(), IsEmpty());
-}
-
 TEST_F(GeneratorTest, LockTimeOutLooksAtSecondsAndMilliseconds) {
   struct Case {
     TLocalTime then, now;

@@ -331,38 +331,6 @@ TEST_F(GenMaskTest, ValidatesAndReportsEachBadPosition) {
   }
 }
 
-TEST_F(GenMaskTest, FitsChecksWholeSuffixesSilently) {
-  TGenMask m;
-  m.ScanMask("A-[XY]#$");
-  for (const auto& [text, fits] : std::vector<std::pair<std::string, bool>>{{"X1b", true},
-                                                                            {"Y9\xC0", true},
-                                                                            {"X1", false},
-                                                                            {"X1bb", false},
-                                                                            {"Q1b", false},
-                                                                            {"XAb", false},
-                                                                            {"", false}}) {
-    EXPECT_EQ(m.Fits(text), fits) << text;
-  }
-  EXPECT_THAT(notices->Notices(), IsEmpty());
-}
-
-TEST_F(GenMaskTest, ErrorHandlerReplacesTheMessageBox) {
-  TGenMask m;
-  m.ScanMask("#$[XY]");
-  std::vector<std::pair<int, std::string>> errors;
-  m.OnErrorMask = [&](TObject* sender, int position, std::string_view kind) {
-    EXPECT_EQ(sender, &m);
-    errors.emplace_back(position, std::string(kind));
-  };
-  EXPECT_FALSE(m.Validate("A1"));
-  EXPECT_THAT(errors, ElementsAre(std::pair(1, "NUM"), std::pair(2, "CHAR"), std::pair(3, "ENUM")));
-  errors.clear();
-  m.ScanMask("&");
-  EXPECT_FALSE(m.Validate("_"));
-  EXPECT_THAT(errors, ElementsAre(std::pair(1, "CHARNUM")));
-  EXPECT_THAT(notices->Notices(), IsEmpty());
-}
-
 TEST_F(GenMaskTest, BoundSettersDropWhatDoesNotFit) {
   TGenMask m;
   m.ScanMask("##");

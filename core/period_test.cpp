@@ -45,11 +45,5 @@ TEST(Period, TokensAcrossTheTurnOfTheYearAndOfTheFiscalYear) {
   }
 }
 
-TEST(Period, DatesAreWrittenYearMonthDay) {
-  EXPECT_EQ(ParseDate("2026-12-31"), D(2026, 12, 31));
-  for (const char* bad : {"2026-02-30", "2026/01/01", "26-01-01", "2026-1-1", "2026-01-01x", ""})
-    EXPECT_THROW(static_cast<void>(ParseDate(bad)), Exception) << bad;
-}
-
 }  // namespace
 }  // namespace tgen

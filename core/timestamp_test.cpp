@@ -17,21 +17,6 @@
 namespace tgen {
 namespace {
 
-TEST(TimeStamp, PadsEveryPartWithZeros) {
-  struct Case {
-    TLocalTime moment;
-    std::string stamp;
-  };
-  const std::vector<Case> cases = {
-      {{2026, 3, 5, 4, 3, 2, 7}, "20260305040302007"},
-      {{2026, 11, 20, 13, 37, 41, 50}, "20261120133741050"},
-  };
-  for (const Case& c : cases) {
-    const ScopedClock clock(std::make_shared<ManualClock>(EncodeLocal(c.moment)));
-    EXPECT_EQ(GetTimeStamp(), c.stamp);
-  }
-}
-
 TEST(TimeStamp, NextCarriesThroughTheCalendar) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"20260305040302007", "20260305040302008"}, {"20260305040302999", "20260305040303000"},

@@ -189,27 +189,6 @@ class DesignerTest : public QObject {
     QCOMPARE(asked_, 0);  // nothing was unsaved when the form was replaced
   }
 
-  void aFormThatCannotBeReadLeavesTheCurrentOne_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("junk") << QByteArray("this is not a form\n");
-    QTest::newRow("unknown class") << QByteArray("object X: TNothing\nend\n");
-    QTest::newRow("one long line") << QByteArray(300000, 'x');
-    QTest::newRow("missing") << QByteArray();
-  }
-  void aFormThatCannotBeReadLeavesTheCurrentOne() {
-    QFETCH(QByteArray, text);
-    TComponent& before = Open("orders.frm");
-    const auto file = File("bad.frm");
-    std::filesystem::remove(file);
-    if (!text.isEmpty()) std::ofstream(file, std::ios::binary) << text.toStdString();
-    QVERIFY(!W().OpenForm(Q(file)));
-    QCOMPARE(&W().Root(), &before);
-    QCOMPARE(W().FileName(), Q(File("orders.frm")));
-    QCOMPARE(notices_->Texts().size(), size_t{1});
-    QVERIFY2(QString::fromStdString(notices_->Texts()[0]).contains("bad.frm"),
-             notices_->Texts()[0].c_str());
-  }
-
   void verbsComeFromTheComponentEditor() {
     TComponent& g = *Open("orders.frm").FindComponent("Invoices");
     const auto menu = W().ContextMenu(g);
@@ -249,34 +228,6 @@ class DesignerTest : public QObject {
     QCOMPARE(&W().Selected(), &W().Root());
   }
 
-  void asksBeforeClosingAModifiedForm_data() {
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("closed");
-    QTest::addColumn<bool>("saved");
-    QTest::newRow("cancel") << int{QMessageBox::Cancel} << false << false;
-    QTest::newRow("discard") << int{QMessageBox::Discard} << true << false;
-    QTest::newRow("save") << int{QMessageBox::Save} << true << true;
-  }
-  void asksBeforeClosingAModifiedForm() {
-    QFETCH(int, answer);
-    QFETCH(bool, closed);
-    QFETCH(bool, saved);
-    const std::filesystem::path target = File("closing.frm");
-    std::filesystem::remove(target);
-    save_as_ = Q(target);
-    answer_ = static_cast<QMessageBox::StandardButton>(answer);
-
-    QVERIFY(W().close());  // nothing changed: no question
-    QCOMPARE(asked_, 0);
-    W().show();
-    W().Drop("TGenerator", QPoint(8, 8));
-    QCOMPARE(W().close(), closed);
-    QCOMPARE(asked_, 1);
-    QCOMPARE(W().isVisible(), !closed);
-    QCOMPARE(std::filesystem::exists(target), saved);
-    QCOMPARE(W().Root().ComponentCount(), 1);
-  }
-
   void drawsAndUndoesKeysWithTheSelectedGenerator() {
     auto* draw = W().findChild<QAction*>("DrawKey");
     auto* undo = W().findChild<QAction*>("UndoKey");
@@ -303,25 +254,6 @@ class DesignerTest : public QObject {
                                 "start value is lower than its end value)"),
              qPrintable(W().Log()));
     QVERIFY(!notices_->Texts().empty());  // InitDB told why
-    answer_ = QMessageBox::Discard;
-  }
-
-  void trialDrawsFillTheAtPlacesAndTakeADate() {
-    Open("orders.frm");
-    auto& g = dynamic_cast<TGenerator&>(W().Drop("TGenerator", QPoint(64, 64)));
-    g.SetMask("T-@@-##");
-    g.SetDataBaseName("Shop");
-    auto* draw = W().findChild<QAction*>("DrawKey");
-    draw->trigger();  // nothing fills the '@' places: no draw
-    QVERIFY2(W().Log().endsWith("before a trial draw"), qPrintable(W().Log()));
-    W().findChild<QLineEdit*>("ProcText")->setText("XY");
-    draw->trigger();
-    QVERIFY2(W().Log().endsWith("Generator1: T-XY-00"), qPrintable(W().Log()));
-    g.SetMask("Y-@@@@-##");
-    g.SetPeriodFormat("YYYY");
-    W().findChild<QLineEdit*>("DrawDate")->setText("2031-05-05");
-    draw->trigger();
-    QVERIFY2(W().Log().endsWith("Generator1: Y-2031-00"), qPrintable(W().Log()));
     answer_ = QMessageBox::Discard;
   }
 };

@@ -3,22 +3,15 @@
 // waits. scripts/screenshots.sh has the tests save pictures of the dialogs in their states.
 #include <QApplication>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 #include <memory>
 
 #include "core/gentable.h"
-#include "core/period.h"
 #include "design/gendlg.h"
-#include "design/qtnotice.h"
 #include "design/setupdlg.h"
-#include "design/uabt.h"
 #include "platform/base/notice.h"
 #include "platform/store/scratch_testing.h"
 #include "platform/store/session.h"
@@ -149,53 +142,10 @@ class DialogsTest : public QObject {
     dlg.reject();
   }
 
-  void addEverySymbolKind_data() {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("mask");
-    QTest::addColumn<bool>("editable");
-    const struct {
-      int kind;
-      const char* mask;
-      bool editable;
-    } rows[] = {{0, "kept", true}, {1, "[kept]", true}, {2, "@", false},
-                {3, "#", false},   {4, "$", false},     {5, "&", false}};
-    for (const auto& r : rows)
-      QTest::newRow(r.mask) << r.kind << QString(r.mask) << r.editable;
-  }
-  void addEverySymbolKind() {
-    QFETCH(int, kind);
-    QFETCH(QString, mask);
-    QFETCH(bool, editable);
-    TEMskDlg dlg;
-    Show(dlg);
-    Type(Find<QLineEdit>(dlg, "Edit2"), "kept");
-    Choose(Find<QRadioButton>(dlg, qPrintable(QString("RGItem%1").arg(kind))));
-    QCOMPARE(!Find<QLineEdit>(dlg, "Edit2")->isReadOnly(), editable);
-    QCOMPARE(Find<QLineEdit>(dlg, "Edit2")->text(), "kept");  // greyed when read-only
-    Click(dlg, "Addbtn");
-    QCOMPARE(Find<QLineEdit>(dlg, "Edit1")->text(), mask);
-    QVERIFY(Find<QPushButton>(dlg, "Testbtn")->isEnabled());
-    dlg.reject();
-  }
-
-  void tryOutShowsKeysAsTheGeneratorMakesThem() {
-    TEMskDlg dlg;
-    Find<QLineEdit>(dlg, "Edit1")->setText("INV-@@@@-##");
-    dlg.SetTryOut("YYYY", 1, TCheckMethod::cmMod97);
-    Show(dlg);
-    Click(dlg, "Testbtn");
-    const std::string value = "INV-" + FormatPeriod("YYYY", Today(), 1) + "-01";
-    Click(dlg, "Plusbtn");
-    QCOMPARE(Find<QLineEdit>(dlg, "Edit3")->text(),
-             QString::fromStdString(value + CheckCharacters(TCheckMethod::cmMod97, value)));
-    dlg.reject();
-  }
-
   // --- Database setup dialog ----------------------------------------------------------------
 
   void setupDialogFollowsTheAlias() {
-    const testing::ScratchFolder dir(
-        "setupdlg", "Shop = sqlite:shop\nBooks = sqlite:books\nLater = sqlite:later\n");
+    const testing::ScratchFolder dir("setupdlg", "Shop = sqlite:shop\nBooks = sqlite:books\n");
     CreateGeneratorTable("Shop", "GENTBL.DB");
     CreateGeneratorTable("Shop", "ORDERS.DB");
     CreateGeneratorTable("Books", "ISBN.DB");
@@ -223,21 +173,6 @@ class DialogsTest : public QObject {
     QCOMPARE(tbl->currentText(), "");
     QCOMPARE(tbl->count(), 1);
 
-    // Picks from the list with the arrow keys: the table list follows each pick (a key that
-    // cannot move the pick picks nothing).
-    db->setFocus();
-    int changes = 0;
-    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) {
-      tbl->setEditText("left over");
-      const QSignalSpy picks(db, &QComboBox::textActivated);
-      QTest::keyClick(db, key);
-      const bool picked = !picks.isEmpty();
-      changes += picked ? 1 : 0;
-      QCOMPARE(tbl->currentText(), picked ? "" : "left over");
-      QCOMPARE(tbl->count(), db->currentText() == "Shop" ? 2 : 1);
-    }
-    QVERIFY(changes >= 2);
-    QCOMPARE(db->currentText(), "Books");
     tbl->setEditText(QString());
     QTest::keyClicks(tbl->lineEdit(), "ISBN.DB");
 
@@ -249,66 +184,6 @@ class DialogsTest : public QObject {
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(db->currentText(), "Books");
     QCOMPARE(tbl->currentText(), "ISBN.DB");
-
-    // A component's alias that cannot be listed is not offered; picking it from the list runs
-    // the change all the same.
-    TDBSetupDlg again;
-    auto* again_db = Find<QComboBox>(again, "DBName");
-    again_db->addItems({"Shop", "Nowhere"});
-    again.Preselect("Nowhere", "X.DB");
-    QCOMPARE(again_db->currentText(), "");
-    QVERIFY(Find<QComboBox>(again, "TblName")->isEnabled());
-    again_db->setCurrentIndex(1);
-    emit again_db->textActivated("Nowhere");
-    QVERIFY(!Find<QComboBox>(again, "TblName")->isEnabled());
-
-    // An alias whose folder is not made yet has no tables, and that is no error.
-    TDBSetupDlg first;
-    Show(first);
-    QTest::keyClicks(Find<QComboBox>(first, "DBName")->lineEdit(), "Later");
-    QVERIFY(Find<QComboBox>(first, "TblName")->isEnabled());
-    QCOMPARE(Find<QComboBox>(first, "TblName")->count(), 0);
-    first.reject();
-  }
-
-  void qtNoticeSinkShowsModalBoxes() {
-    const ScopedNoticeSink qt(std::make_shared<QtNoticeSink>());
-    QString seen;
-    // Answers the box that the notice opens, as a user would, once it is up.
-    auto answer = [&seen] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      seen = box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()) + "|" +
-             QString::number(box->buttons().size());
-      QTest::mouseClick(box->buttons().front(), Qt::LeftButton);
-    };
-    QTimer::singleShot(0, answer);
-    QCOMPARE(MessageBox("Error at position-2 1A", "TGenMask", MB_ICONSTOP), IDOK);
-    QCOMPARE(seen, QString("TGenMask|Error at position-2 1A|%1|1").arg(QMessageBox::Critical));
-    QTimer::singleShot(0, answer);
-    ShowMessage("Can NOT undo!");
-    QCOMPARE(seen, QString("%1|Can NOT undo!|%2|1")
-                       .arg(QApplication::applicationName())
-                       .arg(QMessageBox::NoIcon));
-    SetScreenCursor(crAppStart);
-    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
-    SetScreenCursor(crDefault);
-    QCOMPARE(QApplication::overrideCursor(), nullptr);
-  }
-
-  void executeCmndRefusesLongTexts() {
-    QStringList opened;
-    SetAddressOpener([&opened](const QUrl& url) {
-      opened << url.toString();
-      return url.scheme() != "nothing";
-    });
-    const std::string address = "https://tgenerator.invalid/";
-    QVERIFY(ExecuteCmnd(address + std::string(79 - address.size(), 'a'), "", "c:", 1) > 32);
-    QCOMPARE(ExecuteCmnd(address + std::string(80 - address.size(), 'a'), "", "c:", 1), 11);
-    QCOMPARE(ExecuteCmnd("https://x", std::string(80, 'p'), "c:", 1), 11);
-    QCOMPARE(ExecuteCmnd("nothing:x", "", "", 1), 31);
-    QCOMPARE(opened.size(), 2);
-    SetAddressOpener(nullptr);
   }
 };
 

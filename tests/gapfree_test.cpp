@@ -219,16 +219,6 @@ TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {
   EXPECT_EQ(Record(*db, *g, true), "INV-0003");
 }
 
-// An alias on a database that holds other tables too (a SQLite database file, a PostgreSQL
-// database) lists them all and makes more beside them.
-TEST_P(GapFreeTest, AnAliasOnTheApplicationsDatabaseListsAndMakesItsTables) {
-  CreateGeneratorTable("App", "MORE");
-  std::vector<std::string> names = TSession::Default().GetTableNames("App");
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"GENTBL", "MORE", "invoice"}));
-  EXPECT_THROW(CreateGeneratorTable("App", "MORE"), EDatabaseError);
-}
-
 // A suffix the store cannot step itself (letters, sets) is stepped by the generator, from the
 // row as it is in the transaction, also after a rollback moved it back under a cursor that
 // serves transaction after transaction.

@@ -67,9 +67,6 @@ TEST(GenkeyCheck, ExitStatusTellsWhetherEveryValueWasKept) {
       {{"--mask", "AB[", "--start", "1"},
        1,
        "genkey: the mask 'AB[' is refused: Missing ] symbol in Mask!\n"},
-      {{"--mask", "[A[B]"},
-       1,
-       "genkey: the mask '[A[B]' is refused: Error in mask picture at position:2!\n"},
       {{"--mask", ""},
        1,
        "genkey: the mask is empty; give one with --mask, e.g. --mask 'INV-####'\n"},
@@ -134,10 +131,6 @@ TEST(Genkey, TextInTheUsersEncoding) {
   const std::string utf8 = "LC_ALL=C.UTF-8";
   const std::vector<Case> cases = {
       {{utf8, "preview", "--mask", "X-[АБВ]#", "-n", "2"}, 0, "X-А0\nX-А1\n", ""},
-      {{utf8, "check", "--mask", "X-$$", "--start", "ЯЯ"},
-       0,
-       "mask ok: 4 elements, 2 counting places, start ЯЯ; first value X-ЯЯ\n",
-       ""},
       {{utf8, "check", "--mask", "X-中#"},
        1,
        "",
@@ -147,11 +140,6 @@ TEST(Genkey, TextInTheUsersEncoding) {
        "",
        "genkey: start value \"Ж1\" does not fit the mask: position 1 is not a digit\n"},
       {{utf8, "--raw", "preview", "--mask", "X-[\xC0\xC1]#", "-n", "1"},
-       0,
-       "X-\xC0"
-       "0\n",
-       ""},
-      {{"LC_ALL=C", "preview", "--mask", "X-[\xC0\xC1]#", "-n", "1"},
        0,
        "X-\xC0"
        "0\n",

@@ -54,15 +54,6 @@ TDesignRegistry::PropertyEditorFactory MarkedFactory() {
   };
 }
 
-class Verbs : public TComponentEditor {
- public:
-  Verbs(TComponent& c, TFormDesigner* d, int count) : TComponentEditor(c, d), count_(count) {}
-  [[nodiscard]] int GetVerbCount() override { return count_; }
-
- private:
-  int count_;
-};
-
 unsigned AttributesOf(const TDesignRegistry& registry, TComponent& c, std::string_view prop) {
   return registry.PropertyEditor(nullptr, c, *c.Properties().Find(prop))->GetAttributes();
 }
@@ -93,16 +84,6 @@ TEST(TDesignRegistry, PropertyEditorsFitTypeClassAndNameAndTheLatestWins) {
   // A later registration on the base class wins over the descendant's too.
   registry.RegisterPropertyEditor<TBase>("string", "Mask", MarkedFactory<0x01>());
   EXPECT_EQ(AttributesOf(registry, derived, "Mask"), 0x01U);
-}
-
-TEST(TDesignRegistry, ComponentEditorsFitTheClassAndItsDescendants) {
-  TDesignRegistry registry;
-  registry.RegisterComponentEditor<TBase>(
-      [](TComponent& c, TFormDesigner* d) { return std::make_unique<Verbs>(c, d, 2); });
-  TComponent plain(nullptr);
-  TDerived derived(nullptr);
-  EXPECT_EQ(registry.ComponentEditor(derived, nullptr)->GetVerbCount(), 2);
-  EXPECT_EQ(registry.ComponentEditor(plain, nullptr)->GetVerbCount(), 0);
 }
 
 TEST(TDesignRegistry, ForgettingAPackageTakesBackOnlyWhatItRegistered) {

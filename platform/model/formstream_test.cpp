@@ -199,22 +199,6 @@ TEST_F(FormStreamTest, ReadsInStreamOrderAndCallsLoadedLast) {
   EXPECT_EQ(a.OnName.Name(), "RootName");
 }
 
-TEST_F(FormStreamTest, ReadsIntoAnExistingRoot) {
-  TSampleRoot root;
-  ReadComponentInto("object Main: TSampleRoot\n object A: TSample\n end\nend\n", root, classes);
-  EXPECT_EQ(root.Name(), "Main");
-  EXPECT_EQ(root.ComponentCount(), 1);
-
-  TSampleRoot other;
-  EXPECT_THROW(ReadComponentInto("object Main: TDataModule\nend\n", other, classes), EReadError);
-  EXPECT_THROW(ReadComponentInto("object Main: TSampleRoot\n object A: TSample\n Count = 'x'\n "
-                                 "end\nend\n",
-                                 other, classes),
-               EReadError);
-  EXPECT_EQ(other.ComponentCount(), 0);  // the half-read component is gone
-  EXPECT_FALSE(other.IsLoading());
-}
-
 TEST_F(FormStreamTest, DamagedFormsFailNamingTheLine) {
   struct Case {
     std::string text, message;

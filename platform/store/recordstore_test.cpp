@@ -461,7 +461,6 @@ TEST(RecordStore, ReadsDeclaredTypes) {
   };
   for (const Case c :
        {Case{"VARCHAR(20)", TFieldType::ftString, 21}, Case{"char(17)", TFieldType::ftString, 18},
-        Case{"character varying(30)", TFieldType::ftString, 31},
         Case{"DOUBLE PRECISION", TFieldType::ftFloat, 8}, Case{"real", TFieldType::ftFloat, 8},
         Case{"NUMERIC(10,2)", TFieldType::ftFloat, 8}, Case{"INTEGER", TFieldType::ftInteger, 4},
         Case{"TEXT", TFieldType::ftMemo, 0}, Case{"BLOB", TFieldType::ftUnknown, 0}}) {
