@@ -460,16 +460,9 @@ class Run {
     std::vector<TSequenceRow> rows = ReadSequenceRows(table);
     if (rows.empty()) return;
     TSequenceRow& moved = rows.at(static_cast<std::size_t>(s.n) % rows.size());
-    TGenMask step;
-    step.ScanMask(mask_.mask);
-    if (*mask_.end != '\0') step.SetEndValue(mask_.end);
-    bool ended = false;
-    step.OnOverFlow = [&ended](TObject*, TmString) { ended = true; };
-    step.SetSuffix(moved.Suffix);
-    for (int i = 0; i < s.n && !ended; ++i)
-      step.Increment();
-    if (ended) return;
-    moved.Suffix = step.GetSuffix().str();
+    const std::optional<std::string> ahead = Following(moved.Suffix, s.n);
+    if (!ahead) return;
+    moved.Suffix = *ahead;
     const TImportPlan plan = PlanImport(table, rows);
     if (s.n % 2 == 0) Draw(s.client, 1);
     try {
@@ -478,15 +471,17 @@ class Run {
     }
   }
 
-  // The suffix after `suffix`, or nothing where the step passes the end.
-  [[nodiscard]] std::optional<std::string> Following(const std::string& suffix) const {
+  // The suffix `steps` after `suffix`, or nothing where the steps pass the end.
+  [[nodiscard]] std::optional<std::string> Following(const std::string& suffix,
+                                                     int steps = 1) const {
     TGenMask step;
     step.ScanMask(mask_.mask);
     if (*mask_.end != '\0') step.SetEndValue(mask_.end);
     bool ended = false;
     step.OnOverFlow = [&ended](TObject*, TmString) { ended = true; };
     step.SetSuffix(suffix);
-    step.Increment();
+    for (int i = 0; i < steps && !ended; ++i)
+      step.Increment();
     if (ended) return std::nullopt;
     return step.GetSuffix().str();
   }

@@ -8,11 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "platform/store/scratch_testing.h"
 
 namespace tgen {
 namespace {
@@ -40,15 +41,9 @@ TEST(TimeStamp, UniqueStampsNeverRepeatEvenWhenTheClockStandsStillOrGoesBack) {
   EXPECT_EQ(stamps.Take(), "20010601120001500");  // moved on: its own time again
 }
 
-std::filesystem::path TempPath(const std::string& name) {
-  return std::filesystem::temp_directory_path() /
-         (name + "-" + std::to_string(::getpid()) + "-" +
-          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-}
-
 TEST(TimeStamp, UniqueAcrossProcessesSharingAFile) {
-  const auto file = TempPath("stamps");
-  std::filesystem::remove(file);
+  const testing::ScratchFolder dir("stamps");
+  const auto file = dir / "stamps";
   constexpr int kProcesses = 4;
   constexpr int kEach = 100;
   std::vector<std::pair<pid_t, FILE*>> children;
@@ -82,19 +77,18 @@ TEST(TimeStamp, UniqueAcrossProcessesSharingAFile) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_EQ(all.size(), std::size_t{kProcesses * kEach});
-  std::filesystem::remove(file);
 }
 
 TEST(TimeStamp, ADamagedOrForeignStampFileIsLeftAlone) {
-  const auto other = TempPath("other");
+  const testing::ScratchFolder dir("stamp");
+  const auto other = dir / "other";
   std::ofstream(other) << "not mine";
   const struct {
     const char* content;  // null: a link to another file
     bool rewritten;
   } cases[] = {{"garbage", true}, {"20261399250000000", true}, {nullptr, false}};
   for (const auto& c : cases) {
-    const auto file = TempPath("stamp");
-    std::filesystem::remove(file);
+    const auto file = dir / "stamp";
     if (c.content != nullptr) {
       std::ofstream(file) << c.content;
     } else {
@@ -113,7 +107,6 @@ TEST(TimeStamp, ADamagedOrForeignStampFileIsLeftAlone) {
   std::ifstream in(other);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
             "not mine");
-  std::filesystem::remove(other);
 }
 
 }  // namespace

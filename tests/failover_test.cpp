@@ -2,7 +2,6 @@
 // by a crash, in both lock modes: real processes on a real pg_auto_failover formation, which
 // `scripts/with-postgres.sh --formation` starts (the tests skip without it).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,22 +28,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 constexpr int kClients = 4;
 
-// The lines of a file written by a client.
-std::vector<std::string> Lines(const fs::path& file) {
-  return testing::Lines(testing::ReadFile(file));
-}
-
-// One client: draws until `stop` exists, writing each key handed out to `keys` at once, and
-// each failed draw's message to `errors`; it goes on after a failure, as an application would.
-[[noreturn]] void Client(TLockMode mode, const std::string& table, const fs::path& keys,
-                         const fs::path& errors, const fs::path& stop) {
+// One client: draws until `stop` exists, printing each key handed out at once, and each
+// failed draw's message on standard error; it goes on after a failure, as an application would.
+int Client(TLockMode mode, const std::string& table, const fs::path& stop) {
   // Swallows the generator's notices ("System is busy", ...).
   const ScopedNoticeSink quiet(std::make_shared<RecordingNoticeSink>());
-  std::FILE* out = std::fopen(keys.c_str(), "w");
-  std::FILE* err = std::fopen(errors.c_str(), "w");
   TGenerator g;
   g.SetMask("F-########");
   g.SetDataBaseName("Formation");
@@ -52,21 +44,20 @@ std::vector<std::string> Lines(const fs::path& file) {
   g.SetLockMode(mode);
   g.SetMaxWait(30);
   g.InitDB();
-  if (g.Disabled()) std::_Exit(3);
+  if (g.Disabled()) return 3;
   while (!fs::exists(stop)) {
     try {
       // A lost connection fails the draw under way; the next one connects again.
       const std::string key = g.Generator().str();
       if (key.empty()) throw Exception("an empty key");
-      std::fprintf(out, "%s\n", key.c_str());
-      std::fflush(out);
+      std::printf("%s\n", key.c_str());
+      std::fflush(stdout);
     } catch (const std::exception& e) {
-      std::fprintf(err, "%s\n", e.what());
-      std::fflush(err);
+      std::fprintf(stderr, "%s\n", e.what());
       usleep(100000);
     }
   }
-  std::_Exit(0);
+  return 0;
 }
 
 // A pg_auto_failover formation's primary and standby on loopback, the alias Formation on it,
@@ -110,17 +101,19 @@ class FailoverTest : public ::testing::TestWithParam<std::tuple<TLockMode, bool>
 TEST_P(FailoverTest, ClientsGoOnWithEveryKeyDistinct) {
   const auto [mode, crash] = GetParam();
   const fs::path stop = *dir_ / "stop";
-  std::vector<pid_t> clients;
+  std::vector<std::unique_ptr<testing::Process>> clients;
   for (int c = 0; c < kClients; ++c) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      Client(mode, table_, *dir_ / ("keys-" + std::to_string(c)),
-             *dir_ / ("errors-" + std::to_string(c)), stop);
-    }
-    clients.push_back(pid);
+    clients.push_back(std::make_unique<testing::Process>(
+        [mode = mode, this, &stop] { return Client(mode, table_, stop); }));
   }
-  const auto drawn = [&](int c) { return Lines(*dir_ / ("keys-" + std::to_string(c))).size(); };
+  std::vector<std::vector<std::string>> keys(kClients);
+  // The keys client `c` printed so far.
+  const auto drawn = [&](int c) {
+    std::vector<std::string>& mine = keys.at(static_cast<std::size_t>(c));
+    while (const auto key = clients.at(static_cast<std::size_t>(c))->ReadLine(1ms))
+      mine.push_back(*key);
+    return mine.size();
+  };
   std::this_thread::sleep_for(std::chrono::seconds(1));
   std::vector<std::size_t> before;
   for (int c = 0; c < kClients; ++c)
@@ -141,33 +134,34 @@ TEST_P(FailoverTest, ClientsGoOnWithEveryKeyDistinct) {
   }
   const double pause = std::chrono::duration<double>(Clock::now() - failover_start).count();
   std::ofstream(stop) << "";
-  for (const pid_t pid : clients)
-    waitpid(pid, nullptr, 0);
+  std::vector<std::string> all;
+  std::set<std::string> errors;
+  for (int c = 0; c < kClients; ++c) {
+    const testing::ProcessResult r = clients[static_cast<std::size_t>(c)]->Wait();
+    EXPECT_EQ(r.exit_code, 0) << "client " << c;
+    std::vector<std::string>& mine = keys[static_cast<std::size_t>(c)];
+    for (const std::string& k : testing::Lines(r.out))
+      mine.push_back(k);
+    EXPECT_GT(mine.size(), before[static_cast<std::size_t>(c)]) << "client " << c;
+    all.insert(all.end(), mine.begin(), mine.end());
+    for (const std::string& e : testing::Lines(r.err))
+      errors.insert(e);
+  }
   if (crash) {
     EXPECT_EQ(Run("TGEN_PG_REJOIN"), 0);
   }
-
-  std::vector<std::string> keys;
-  std::set<std::string> errors;
-  for (int c = 0; c < kClients; ++c) {
-    const std::vector<std::string> mine = Lines(*dir_ / ("keys-" + std::to_string(c)));
-    EXPECT_GT(mine.size(), before[static_cast<std::size_t>(c)]) << "client " << c;
-    keys.insert(keys.end(), mine.begin(), mine.end());
-    for (const std::string& e : Lines(*dir_ / ("errors-" + std::to_string(c))))
-      errors.insert(e);
-  }
   EXPECT_TRUE(all_on) << "not every client drew again within 60 s of the failover";
-  std::sort(keys.begin(), keys.end());
-  EXPECT_EQ(std::adjacent_find(keys.begin(), keys.end()), keys.end()) << "a key was repeated";
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "a key was repeated";
   // The promoted server's row stands at or past every key handed out.
-  ASSERT_FALSE(keys.empty());
-  EXPECT_GE(StoredSuffix(), keys.back().substr(2));
+  ASSERT_FALSE(all.empty());
+  EXPECT_GE(StoredSuffix(), all.back().substr(2));
   // Failures say what happened and that no key was handed out, never a raw server text alone.
   for (const std::string& e : errors) {
     EXPECT_EQ(e.rfind("Can not generate a new value: ", 0), 0U) << e;
     EXPECT_NE(e.find("; no key was handed out"), std::string::npos) << e;
   }
-  std::cout << "[ figures  ] " << table_ << ": " << keys.size() << " keys, all distinct; "
+  std::cout << "[ figures  ] " << table_ << ": " << all.size() << " keys, all distinct; "
             << "drawing went on " << pause << " s after the failover began; " << errors.size()
             << " distinct failure messages\n";
   for (const std::string& e : errors)

@@ -726,22 +726,9 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--type", "5", "--mask", "\xC0\xE1-####"}).out,
             "\xC0\xE1-0042\n");
   EXPECT_NE(exported("Shop").find("5,Аб-,0042,"), std::string::npos);  // and go out as UTF-8
-  // An old Paradox table goes out and comes back (its library loaded when first needed).
-  const std::string px = (dir / "GENTBL.DB").string();
-  ASSERT_EQ(Genkey({"table", "export", "--alias", "Shop", "--format", "paradox", "--output", px})
-                .exit_code,
-            0);
-  r = Genkey({"table", "import", "--alias", "Shop", "--format", "paradox", px});
-  EXPECT_NE(r.out.find("0 added, 0 replaced, 2 in the table as they are"), std::string::npos)
-      << r.out << r.err;
-  // Identical rows are no conflicts: the table's own export comes back in without --replace.
+  // Identical rows are no conflicts: the table's own export comes back in without --replace,
+  // here through a pipe, which can be read only once: its rows are kept for the write.
   std::ofstream(dir / "same.csv") << exported("Shop");
-  r = Genkey(
-      {"table", "import", "--alias", "Shop", "--format", "csv", (dir / "same.csv").string()});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("0 added, 0 replaced, 2 in the table as they are"), std::string::npos)
-      << r.out;
-  // A pipe can be read only once: its rows are kept for the write.
   r = testing::RunProcess({"/bin/sh", "-c",
                            "cat '" + (dir / "same.csv").string() + "' | '" + GENKEY_PATH +
                                "' table import --alias Shop --format csv /dev/stdin"});

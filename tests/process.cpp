@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,6 +28,16 @@ std::string TempPath() {
   if (fd < 0) throw std::runtime_error("mkstemp failed");
   close(fd);
   return path;
+}
+
+// Pointers to the texts, ending in a null pointer, as exec takes them; made before a fork.
+std::vector<char*> CStrings(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (const std::string& t : texts)
+    pointers.push_back(const_cast<char*>(t.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 int ExitCode(int status) {
@@ -50,29 +61,38 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-Process::Process(const std::vector<std::string>& argv) : err_path_(TempPath()) {
+Process::Process(const std::vector<std::string>& argv)
+    : Process([args = CStrings(argv)] {
+        execve(args[0], args.data(), environ);
+        std::perror(args[0]);
+        return 127;
+      }) {}
+
+Process::Process(const std::function<int()>& body) : err_path_(TempPath()) {
   int in_pipe[2];
   int out_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_TRUNC, 0);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv)
-    args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  std::fflush(nullptr);  // nothing buffered here is written twice
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    const int err = open(err_path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (dup2(in_pipe[0], 0) < 0 || dup2(out_pipe[1], 1) < 0 || dup2(err, 2) < 0) std::_Exit(2);
+    int status = 1;
+    try {
+      status = body();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
   close(in_pipe[0]);
   close(out_pipe[1]);
   in_ = in_pipe[1];
   out_ = out_pipe[0];
-  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
 }
 
 Process::~Process() {
@@ -110,9 +130,12 @@ std::optional<std::string> Process::ReadLine(std::chrono::milliseconds timeout) 
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
     pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    // Looks at least once, so that a short timeout still takes what has come.
+    if (poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0) {
+      if (left.count() <= 0) return std::nullopt;
+      continue;
+    }
     char chunk[4096];
     const ssize_t n = read(out_, chunk, sizeof chunk);
     if (n <= 0) return std::nullopt;

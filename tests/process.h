@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv);
 class Process {
  public:
   explicit Process(const std::vector<std::string>& argv);
+  // Runs `body` in a child of this process with those pipes; its exit status is what `body`
+  // returns, or 1 when it throws, told on standard error.
+  explicit Process(const std::function<int()>& body);
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
   ~Process();

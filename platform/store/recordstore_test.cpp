@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,12 +17,11 @@
 #include "platform/store/dataset.h"
 #include "platform/store/memorystore.h"
 #include "platform/store/pgstore.h"
+#include "platform/store/scratch_testing.h"
 #include "platform/store/sqlitestore.h"
 
 namespace tgen {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The table every store is tried on: the generator table's layout, keyed on GenID and Prefix.
 const std::vector<TFieldDef> kFields = {
@@ -60,17 +58,13 @@ class MemoryStore : public Store {
 
 class SqliteStore : public Store {
  public:
-  SqliteStore() : dir_(fs::path(::testing::TempDir()) / ("store-" + std::to_string(::getpid()))) {
-    fs::remove_all(dir_);
-    driver_.CreateTable(dir_.string(), "GENTBL.DB", kFields, kKey);
-  }
-  ~SqliteStore() override { fs::remove_all(dir_); }
+  SqliteStore() { driver_.CreateTable(dir_.Path().string(), "GENTBL.DB", kFields, kKey); }
   std::unique_ptr<TTableDriver> Open() override {
-    return driver_.OpenTable(dir_.string(), "GENTBL.DB");
+    return driver_.OpenTable(dir_.Path().string(), "GENTBL.DB");
   }
 
  private:
-  fs::path dir_;
+  testing::ScratchFolder dir_{"store"};
   TSqliteDriver driver_{std::chrono::milliseconds(20)};  // a client gives up soon
 };
 
