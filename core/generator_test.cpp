@@ -245,14 +245,11 @@ TEST_F(GeneratorFormTest, FormsTheComponentRefuses) {
     std::string body, message;
   };
   const std::vector<Case> cases = {
-      {"    Tag = 5\n", "Line 3: Property Tag is read-only"},
       {"    Mask = '[A[B]'\n", "Line 3: Error in mask picture at position:2!"},
       {"    LockMode = lmFast\n",
        "Line 3: 'lmFast' is not a value of TLockMode (lmRowFields, lmTransaction)"},
       {"    LockMode = 'lmTransaction'\n",
        "Line 3: Property LockMode takes an identifier, not a string"},
-      {"    GetUserPrefixes = Overflow\n",
-       "Line 3: Method Overflow does not fit GetUserPrefixes (TGenProcEvent)"},
   };
   for (const Case& c : cases) {
     try {

@@ -1,10 +1,8 @@
 #include "core/timestamp.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/process_testing.h"
 #include "platform/store/scratch_testing.h"
 
 namespace tgen {
@@ -43,38 +42,23 @@ TEST(TimeStamp, UniqueStampsNeverRepeatEvenWhenTheClockStandsStillOrGoesBack) {
 
 TEST(TimeStamp, UniqueAcrossProcessesSharingAFile) {
   const testing::ScratchFolder dir("stamps");
-  const auto file = dir / "stamps";
   constexpr int kProcesses = 4;
   constexpr int kEach = 100;
-  std::vector<std::pair<pid_t, FILE*>> children;
+  std::vector<std::unique_ptr<testing::Process>> children;
   for (int i = 0; i < kProcesses; ++i) {
-    std::array<int, 2> fds{};
-    ASSERT_EQ(::pipe(fds.data()), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(fds[0]);
+    children.push_back(std::make_unique<testing::Process>([file = dir / "stamps"] {
       TUniqueTimeStamps stamps(file);
-      for (int n = 0; n < kEach; ++n) {
-        const std::string line = stamps.Take() + "\n";
-        if (::write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-          ::_exit(1);
-        }
-      }
-      ::_exit(0);
-    }
-    ::close(fds[1]);
-    children.emplace_back(pid, ::fdopen(fds[0], "r"));
+      for (int n = 0; n < kEach; ++n)
+        std::printf("%s\n", stamps.Take().c_str());
+      return 0;
+    }));
   }
   std::set<std::string> all;
-  for (auto [pid, in] : children) {
-    std::array<char, 32> line{};
-    while (std::fgets(line.data(), line.size(), in) != nullptr)
-      all.insert(std::string(line.data(), 17));
-    std::fclose(in);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (const auto& child : children) {
+    const testing::ProcessResult r = child->Wait();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    for (const std::string& stamp : testing::Lines(r.out))
+      all.insert(stamp);
   }
   EXPECT_EQ(all.size(), std::size_t{kProcesses * kEach});
 }

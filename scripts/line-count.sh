@@ -18,7 +18,7 @@ while read -r f; do
   [ -f "$f" ] || continue
   n=$(count "$f")
   case "$f" in
-    *_test.cpp | *_testing.h | *_test_module.cpp | tests/* | packaging/*) tests=$((tests + n)) ;;
+    *_test.cpp | *_testing.h | *_testing.cpp | *_test_module.cpp | tests/* | packaging/*) tests=$((tests + n)) ;;
     *) code=$((code + n)) ;;
   esac
 done < <(git ls-files -co --exclude-standard '*.cpp' '*.h' | grep -v -e '^fuzz/' -e '^bench/')

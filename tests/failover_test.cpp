@@ -20,8 +20,8 @@
 #include "core/generator.h"
 #include "core/gentable.h"
 #include "platform/base/notice.h"
+#include "platform/base/process_testing.h"
 #include "platform/store/scratch_testing.h"
-#include "tests/process.h"
 
 namespace tgen {
 namespace {

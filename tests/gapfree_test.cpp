@@ -20,12 +20,12 @@
 #include "core/generator.h"
 #include "core/stores.h"
 #include "platform/base/notice.h"
+#include "platform/base/process_testing.h"
 #include "platform/store/pgscratch_testing.h"
 #include "platform/store/pgstore.h"
 #include "platform/store/scratch_testing.h"
 #include "platform/store/session.h"
 #include "platform/store/sqlitestore.h"
-#include "tests/process.h"
 
 namespace tgen {
 namespace {
@@ -214,23 +214,16 @@ TEST_P(GapFreeTest, CommitKeepsTheKeyAndRollbackHandsItBack) {
     EXPECT_THROW(g->GenerateIn(*ended_by_sqlite), ETransactionLost);
   }
   EXPECT_EQ(Record(*db, *g, true), "INV-0003");
-}
 
-// A suffix the store cannot step itself (letters, sets) is stepped by the generator, from the
-// row as it is in the transaction, also after a rollback moved it back under a cursor that
-// serves transaction after transaction.
-TEST_P(GapFreeTest, ARollbackHandsBackAKeyOfAnyShape) {
-  const std::unique_ptr<AppDb> db = Open();
-  const std::unique_ptr<TGenerator> g = Invoices();
+  // A suffix the store cannot step itself (letters, sets) is stepped by the generator from the
+  // row as the transaction sees it, also after a rollback moved it back under a cursor that
+  // serves transaction after transaction.
   g->SetMask("INV-[AB]&&");
-  const std::string first = Record(*db, *g, true);
+  g->SetGeneratorType(1);  // a sequence of its own
   const std::string dropped = Record(*db, *g, false);
-  EXPECT_NE(dropped, first);
   EXPECT_EQ(Record(*db, *g, true), dropped);
-  const std::string next = Record(*db, *g, true);
-  EXPECT_NE(next, dropped);
-  EXPECT_NE(next, first);
-  EXPECT_EQ(db->Numbers().size(), 3U);
+  EXPECT_NE(Record(*db, *g, true), dropped);
+  EXPECT_EQ(db->Numbers().size(), 5U);
 }
 
 TEST_P(GapFreeTest, AHeldRowIsWaitedForNoLongerThanMaxWait) {

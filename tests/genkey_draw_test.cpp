@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/process_testing.h"
 #include "platform/store/pgscratch_testing.h"
 #include "platform/store/scratch_testing.h"
-#include "tests/process.h"
 
 namespace tgen {
 namespace {
@@ -51,9 +51,6 @@ class DrawFixture : public ::testing::Test {
     dir.Aliases("Shop = " + pg_uri + "\n");
   }
 
-  static int Psql(const std::string& uri, const std::string& sql) {
-    return testing::RunProcess({"/usr/bin/psql", "-q", uri, "-c", sql}).exit_code;
-  }
   static std::vector<std::string> Args(std::vector<std::string> args) {
     args.insert(args.begin(), GENKEY_PATH);
     return args;
@@ -72,12 +69,12 @@ class DrawFixture : public ::testing::Test {
     sqlite3_close(db);
     ASSERT_EQ(rc, SQLITE_OK) << message;
   }
-  // Runs SQL on the row of a generator table in either store.
-  void DamageRows(const std::string& sql) {
+  // Runs SQL on the database of the generator table GENTBL.DB in either store.
+  void RunSql(const std::string& sql) {
     if (pg_uri.empty()) {
       Sql(dir / "shop" / "GENTBL.DB", sql);
     } else {
-      ASSERT_EQ(Psql(pg_uri, sql), 0);
+      ASSERT_TRUE(testing::ScratchPgDatabase::Run(pg_uri, sql));
     }
   }
 
@@ -266,7 +263,7 @@ TEST_P(GenkeyDrawTest, SetTheNextNumber) {
   EXPECT_NE(r.err.find("would move back"), std::string::npos) << r.err;
   EXPECT_EQ(set("0010", {"--backwards"}).exit_code, 0);
   EXPECT_EQ(next(), "INV-0010\n");
-  DamageRows("UPDATE \"GENTBL.DB\" SET \"State\" = 1");
+  RunSql("UPDATE \"GENTBL.DB\" SET \"State\" = 1");
   r = set("0020");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("held by"), std::string::npos) << r.err;
@@ -321,12 +318,9 @@ TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {
   const std::string fields =
       "\"GenID\" REAL, \"Prefix\" VARCHAR(20), \"Suffix\" VARCHAR(20), \"Time\" VARCHAR(17), "
       "\"Try\" REAL, \"State\" REAL, \"Who\" VARCHAR(17)";
-  if (pg_uri.empty()) {
-    Sql(dir / "shop" / "GENTBL.DB", "CREATE TABLE \"GENTBL.DB\" (" + fields + ")");
-  } else {  // the server needs some key to tell rows apart: one that does not cover the sequence
-    ASSERT_EQ(Psql(pg_uri, "CREATE TABLE \"GENTBL.DB\" (id SERIAL PRIMARY KEY, " + fields + ")"),
-              0);
-  }
+  // The server needs some key to tell rows apart: one that does not cover the sequence.
+  RunSql("CREATE TABLE \"GENTBL.DB\" (" +
+         std::string(pg_uri.empty() ? "" : "id SERIAL PRIMARY KEY, ") + fields + ")");
   const ProcessResult check = Genkey({"table", "check", "--alias", "Shop"});
   EXPECT_EQ(check.exit_code, 1);
   EXPECT_NE(check.err.find("no unique key on (GenID, Prefix)"), std::string::npos) << check.err;
@@ -360,14 +354,16 @@ TEST_F(GenkeySqliteTest, AnswersForPrograms) {
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--mask", "J-##", "-n", "2", "--json"}).out,
             "{\"key\":\"J-00\"}\n{\"key\":\"J-01\"}\n");
   Process shell(Args({"shell", "--alias", "Shop", "--mask", "J-##", "--json"}));
-  shell.Send("next 2\nundo\nundo\nnext abc\nquit\n");
+  shell.Send("next 2\nundo\nundo\nnext abc\nfly\nquit\n");
   EXPECT_EQ(shell.ReadAll(),
             "{\"command\":\"next 2\",\"keys\":[\"J-02\",\"J-03\"],\"outcome\":\"ok\"}\n"
             "{\"command\":\"undo\",\"key\":\"J-02\",\"outcome\":\"ok\"}\n"
             "{\"command\":\"undo\",\"key\":\"J-02\",\"message\":\"Can NOT undo!\","
             "\"outcome\":\"refused\"}\n"
             "{\"command\":\"next abc\",\"message\":\"next needs a number of keys, at least "
-            "1\",\"outcome\":\"refused\"}\n");
+            "1\",\"outcome\":\"refused\"}\n"
+            "{\"command\":\"fly\",\"message\":\"unknown command 'fly' (next [N], batch N, "
+            "undo, proc TEXT, date YYYY-MM-DD, who, quit)\",\"outcome\":\"refused\"}\n");
   // A UTF-8 shell: its commands are converted too, and its keys printed as UTF-8.
   Process utf8({"/usr/bin/env", "LC_ALL=C.UTF-8", GENKEY_PATH, "shell", "--alias", "Shop", "--mask",
                 "@-##", "--proc", "X"});
@@ -380,48 +376,11 @@ TEST_F(GenkeySqliteTest, AnswersForPrograms) {
       Genkey({"table", "export", "--alias", "Shop", "--format", "csv", "--encoding", "cp1251"})
           .out.find("0,\xA8-,00,"),
       std::string::npos);  // the table's own bytes
-  const std::string row =
-      Genkey({"table", "show", "--alias", "Shop", "--prefix", "J-", "--json"}).out;
-  EXPECT_EQ(row.substr(0, 48), "{\"GenID\":0,\"Prefix\":\"J-\",\"State\":0,\"Suffix\":\"02\"");
   const std::vector<std::string> rows =
       Lines(Genkey({"table", "list", "--alias", "Shop", "--json"}).out);
   ASSERT_EQ(rows.size(), 2U);
-  EXPECT_EQ(rows[0], row.substr(0, row.size() - 1));
+  EXPECT_EQ(rows[0].substr(0, 48), "{\"GenID\":0,\"Prefix\":\"J-\",\"State\":0,\"Suffix\":\"02\"");
   EXPECT_NE(rows[1].find("\"Prefix\":\"Ё-\""), std::string::npos) << rows[1];  // UTF-8
-}
-
-TEST_P(GenkeyDrawTest, UndoBetweenTwoClientsStepByStep) {
-  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
-  Process a(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
-  Process b(Args({"shell", "--alias", "Shop", "--mask", "U-##"}));
-  auto ask = [](Process& p, const std::string& command) {
-    p.Send(command + "\n");
-    return p.ReadLine().value_or("(no answer)");
-  };
-  EXPECT_EQ(ask(a, "next"), "U-00");
-  EXPECT_EQ(ask(a, "next"), "U-01");
-  EXPECT_EQ(ask(b, "next"), "U-02");
-  EXPECT_EQ(ask(a, "undo"), "U-01");  // b drew since: refused, a keeps its value
-  EXPECT_EQ(ask(b, "undo"), "U-01");  // b hands U-02 back
-  EXPECT_EQ(ask(a, "next"), "U-02");  // and a draws it again
-  EXPECT_EQ(ask(a, "undo"), "U-01");
-  // Not twice back: b wrote the row between a's two draws, and a row shows no more than that.
-  EXPECT_EQ(ask(a, "undo"), "U-01");
-  EXPECT_EQ(ask(b, "next 2"), "U-02");
-  EXPECT_EQ(b.ReadLine().value_or(""), "U-03");
-  // What the shell cannot do answers with an empty line, never a key.
-  for (const char* refused : {"next abc", "next 0", "batch", "fly"})
-    EXPECT_EQ(ask(a, refused), "") << refused;
-  const ProcessResult ra = a.Wait();
-  const ProcessResult rb = b.Wait();
-  EXPECT_EQ(ra.err,
-            "genkey: Can NOT undo!\ngenkey: Can NOT undo!\ngenkey: next needs a number of keys, at "
-            "least 1\n"
-            "genkey: next needs a number of keys, at least 1\n"
-            "genkey: batch needs a number of keys, at least 1\n"
-            "genkey: unknown command 'fly' (next [N], batch N, undo, proc TEXT, date YYYY-MM-DD, "
-            "who, quit)\n");
-  EXPECT_EQ(rb.err, "");
 }
 
 // A client of the row-field cycle waits its turn for the row among clients that draw in
@@ -587,8 +546,6 @@ TEST_P(GenkeyDrawTest, AStoppedHolderHoldsNobodyUpForLongerThanMaxWait) {
 
 TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
   const fs::path shop = dir / "shop";
-  // A table of another layout.
-  Sql(shop / "OTHER.DB", "CREATE TABLE t (GenID REAL, Prefix VARCHAR(30), Suffix VARCHAR(20))");
   // A file that is no table at all.
   std::ofstream(shop / "JUNK.DB") << "this is not a database file, just some text.";
   // A generator table with damaged rows.
@@ -606,21 +563,16 @@ TEST_F(GenkeySqliteTest, BadTablesAndRowsGiveClearErrorsAndChangeNothing) {
     std::string error;  // a part of what standard error must say
   };
   const std::vector<Case> cases = {
-      {{"--alias", "Shop", "--table", "OTHER.DB"},
-       "Bad table format: Prefix does not hold 20 characters"},
       {{"--alias", "Shop", "--table", "JUNK.DB"}, "file is not a database"},
       {{"--alias", "Shop", "--table", "NONE.DB"},
        "Table NONE.DB does not exist in " + shop.string() +
            "\ngenkey: make the table with: genkey table create --alias Shop --table NONE.DB"},
-      {{"--alias", "Nowhere"}, "Unknown alias Nowhere"},
       {{"--alias", "Shop", "--table", "HURT.DB"}, "'erday' is not a valid integer value"},
       {{"--alias", "Shop", "--table", "HURT.DB", "--type", "2"},
        "Field State holds 'held', not a number"},
       {{"--alias", "Shop", "--table", "../aliases"}, "Invalid table name '../aliases'"},
   };
-  const auto tables = [&] {
-    return ReadFile(shop / "HURT.DB") + ReadFile(shop / "OTHER.DB") + ReadFile(shop / "JUNK.DB");
-  };
+  const auto tables = [&] { return ReadFile(shop / "HURT.DB") + ReadFile(shop / "JUNK.DB"); };
   const std::string before = tables();
   for (const Case& c : cases) {
     std::vector<std::string> args = {"next", "--mask", "##"};
@@ -651,7 +603,7 @@ TEST_P(GenkeyDrawTest, StoredFormsAndTableRepair) {
 
   // A holder that died leaves its row locked; unlock frees it.
 
-  DamageRows("UPDATE \"GENTBL.DB\" SET \"State\" = 1, \"Try\" = 4, \"Who\" = 'GONE'");
+  RunSql("UPDATE \"GENTBL.DB\" SET \"State\" = 1, \"Try\" = 4, \"Who\" = 'GONE'");
   const auto held = [&] {
     return Lines(Genkey({"table", "list", "--held", "--alias", "Shop"}).out);
   };

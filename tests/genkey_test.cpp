@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process.h"
+#include "platform/base/process_testing.h"
 
 namespace tgen {
 namespace {

@@ -247,17 +247,5 @@ TEST_F(FormStreamTest, DamagedFormsFailNamingTheLine) {
   EXPECT_EQ(live, 0);
 }
 
-TEST_F(FormStreamTest, FilesAreReplacedWhole) {
-  const std::string path = ::testing::TempDir() + "/formstream_test.frm";
-  TSampleRoot root;
-  root.SetName("Root");
-  WriteComponentFile(path, root);
-  const std::unique_ptr<TComponent> back = ReadComponentFile(path, classes);
-  EXPECT_EQ(back->Name(), "Root");
-  EXPECT_THROW(WriteComponentFile("/nonexistent-dir/x.frm", root), Exception);
-  EXPECT_THROW(ReadComponentFile("/nonexistent-dir/x.frm", classes), Exception);
-  std::remove(path.c_str());
-}
-
 }  // namespace
 }  // namespace tgen

@@ -2,7 +2,6 @@
 #include "platform/store/recordstore.h"
 
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <atomic>
@@ -16,6 +15,7 @@
 #include "platform/base/convert.h"
 #include "platform/store/dataset.h"
 #include "platform/store/memorystore.h"
+#include "platform/store/pgscratch_testing.h"
 #include "platform/store/pgstore.h"
 #include "platform/store/scratch_testing.h"
 #include "platform/store/sqlitestore.h"
@@ -317,13 +317,8 @@ using PgCommitFaultTest = RecordStoreTest;
 
 TEST_P(PgCommitFaultTest, AStepWhoseCommitFailsAfterItsRowHandsNothingOut) {
   const auto& pg = dynamic_cast<const PgStore&>(*store);
-  const std::unique_ptr<PGconn, decltype(&PQfinish)> admin(PQconnectdb(pg.uri().c_str()),
-                                                           &PQfinish);
-  ASSERT_EQ(PQstatus(admin.get()), CONNECTION_OK);
   const auto run = [&](const std::string& sql) {
-    const std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(admin.get(), sql.c_str()),
-                                                          &PQclear);
-    ASSERT_EQ(PQresultStatus(r.get()), PGRES_COMMAND_OK) << PQerrorMessage(admin.get());
+    ASSERT_TRUE(testing::ScratchPgDatabase::Run(pg.uri(), sql)) << sql;
   };
   struct Case {
     const char* name;

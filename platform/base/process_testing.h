@@ -1,4 +1,5 @@
-// Runs programs for the tests of the tools: to the end, or alive and talked to line by line.
+// Runs programs and forked clients for the tests: to the end, or alive and talked to line by
+// line.
 #pragma once
 
 #include <chrono>

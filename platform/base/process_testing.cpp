@@ -1,4 +1,4 @@
-#include "tests/process.h"
+#include "platform/base/process_testing.h"
 
 #include <fcntl.h>
 #include <poll.h>
