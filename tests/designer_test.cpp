@@ -13,8 +13,6 @@
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 
 #include "core/generator.h"
 #include "platform/base/exception.h"

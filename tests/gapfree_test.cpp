@@ -164,6 +164,14 @@ class GapFreeTest : public ::testing::TestWithParam<const char*> {
     g->SetMaxWait(max_wait);
     return g;
   }
+  // The same sequence drawn the ordinary way, through the alias App.
+  static std::unique_ptr<TGenerator> Ordinary(TLockMode mode, int max_wait) {
+    std::unique_ptr<TGenerator> g = Invoices(max_wait);
+    g->SetDataBaseName("App");
+    g->SetLockMode(mode);
+    g->InitDB();
+    return g;
+  }
   // One record with its number in one transaction, committed or rolled back.
   static std::string Record(AppDb& db, TGenerator& g, bool commit) {
     const std::unique_ptr<TAppTransaction> tx = db.Begin(std::chrono::seconds(10));
@@ -262,15 +270,13 @@ TEST_P(GapFreeTest, ProcessesRollingBackOrKilledLeaveNoGap) {
   constexpr int kRecords = 15;
   const auto client = [this](int p) {
     return [this, p] {
-      const std::unique_ptr<TGenerator> g = Invoices(20);
       if (p == kProcesses) {
-        g->SetDataBaseName("App");
-        g->SetLockMode(TLockMode::lmTransaction);
-        g->InitDB();
+        const std::unique_ptr<TGenerator> g = Ordinary(TLockMode::lmTransaction, 20);
         for (int i = 0; i < kRecords; ++i)
           std::printf("%s\n", g->Generator().str().c_str());
         return 0;
       }
+      const std::unique_ptr<TGenerator> g = Invoices(20);
       const std::unique_ptr<AppDb> db = Open();
       if (p > kProcesses) {
         const std::unique_ptr<TAppTransaction> tx = db->Begin(std::chrono::seconds(5));
@@ -315,21 +321,14 @@ class StandbyGone {
 
  private:
   void Set(const std::string& value) {
-    PgApp admin(server_);
-    admin.Run("ALTER SYSTEM SET synchronous_standby_names = " + value);
-    admin.Run("SELECT pg_reload_conf()");
+    testing::ScratchPgDatabase::Run(server_,
+                                    "ALTER SYSTEM SET synchronous_standby_names = " + value);
+    testing::ScratchPgDatabase::Run(server_, "SELECT pg_reload_conf()");
     // New sessions read the setting once the server has reloaded it.
-    const std::string want = value == "DEFAULT" ? "" : "gone";
-    for (int i = 0; i < 200 && Setting() != want; ++i)
+    const std::string now = "SELECT 1 / (current_setting('synchronous_standby_names') = '" +
+                            std::string(value == "DEFAULT" ? "" : "gone") + "')::int";
+    for (int i = 0; i < 200 && !testing::ScratchPgDatabase::Run(server_, now); ++i)
       usleep(10000);
-  }
-  std::string Setting() const {
-    PGconn* c = PQconnectdb(server_.c_str());
-    PGresult* r = PQexec(c, "SHOW synchronous_standby_names");
-    std::string value = PQntuples(r) == 1 ? PQgetvalue(r, 0, 0) : "?";
-    PQclear(r);
-    PQfinish(c);
-    return value;
   }
   std::string server_;
 };
@@ -340,20 +339,13 @@ class StandbyGone {
 TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
   if (Sqlite()) GTEST_SKIP() << "a matter of PostgreSQL standbys";
   std::set<std::string> handed;
-  const auto ordinary = [](TLockMode mode, int max_wait) {
-    std::unique_ptr<TGenerator> g = Invoices(max_wait);
-    g->SetDataBaseName("App");
-    g->SetLockMode(mode);
-    g->InitDB();
-    return g;
-  };
-  handed.insert(ordinary(TLockMode::lmTransaction, 5)->Generator().str());
+  handed.insert(Ordinary(TLockMode::lmTransaction, 5)->Generator().str());
   {
     const StandbyGone gone(std::getenv("TGEN_PG_URI"));
     for (const TLockMode mode : {TLockMode::lmTransaction, TLockMode::lmRowFields}) {
       const auto start = std::chrono::steady_clock::now();
       try {
-        handed.insert(ordinary(mode, 1)->Generator().str());
+        handed.insert(Ordinary(mode, 1)->Generator().str());
         ADD_FAILURE() << "a key was handed out without a confirmed commit";
       } catch (const Exception& e) {
         // The row-field cycle counts a commit in doubt as a failed attempt, and gives up as on
@@ -386,7 +378,7 @@ TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
     std::thread canceller(cancel_waits);
     try {
       // Tried again after the warning, the draw then waits for the standby until MaxWait.
-      handed.insert(ordinary(TLockMode::lmTransaction, 3)->Generator().str());
+      handed.insert(Ordinary(TLockMode::lmTransaction, 3)->Generator().str());
       ADD_FAILURE() << "a key was handed out without a confirmed commit";
     } catch (const ECommitUnknown& e) {
       EXPECT_NE(e.Message().find("no key was handed out"), std::string::npos) << e.Message();
@@ -404,7 +396,7 @@ TEST_P(GapFreeTest, ACommitNotConfirmedInTimeHandsNoKeyOut) {
   }
   // Those commits were stored on this server: the sequence goes on past them, a gap and no
   // repeat.
-  const std::string next = ordinary(TLockMode::lmTransaction, 5)->Generator().str();
+  const std::string next = Ordinary(TLockMode::lmTransaction, 5)->Generator().str();
   EXPECT_EQ(handed.count(next), 0U);
   EXPECT_GT(next, "INV-0002");
 }

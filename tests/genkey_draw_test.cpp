@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -303,15 +302,6 @@ TEST_P(GenkeyDrawTest, PeriodsByTheDocumentsDate) {
   shell.Send("next\ndate 2027-02-01\nnext\n");
   EXPECT_EQ(shell.ReadLine().value_or(""), "P-2026-021");
   EXPECT_EQ(shell.ReadLine().value_or(""), "P-2027-021");
-}
-
-TEST_F(GenkeySqliteTest, FirstRunCreatesTheDefaultTable) {
-  const ProcessResult r = Genkey({"next", "--mask", "INV-####", "-n", "3"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "INV-0000\nINV-0001\nINV-0002\n");
-  EXPECT_EQ(r.err, "genkey: created generator table GENTBL.DB in " +
-                       (dir / "data" / "tgenerator" / "tGenAlias").string() + "\n");
-  EXPECT_EQ(Genkey({"next", "--mask", "INV-####"}).out, "INV-0003\n");
 }
 
 TEST_P(GenkeyDrawTest, AHandMadeTableWithoutAUniqueKeyGetsOneRowPerSequence) {

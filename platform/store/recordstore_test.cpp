@@ -442,21 +442,8 @@ TEST(SqliteStore, ACommitWhoseSyncFailsHasAnUnknownOutcome) {
   sqlite3_vfs_unregister(&vfs);
 }
 
-TEST(RecordStore, ReadsDeclaredTypes) {
-  struct Case {
-    const char* declared;
-    TFieldType type;
-    int size;
-  };
-  for (const Case c :
-       {Case{"VARCHAR(20)", TFieldType::ftString, 21}, Case{"char(17)", TFieldType::ftString, 18},
-        Case{"DOUBLE PRECISION", TFieldType::ftFloat, 8}, Case{"real", TFieldType::ftFloat, 8},
-        Case{"NUMERIC(10,2)", TFieldType::ftFloat, 8}, Case{"INTEGER", TFieldType::ftInteger, 4},
-        Case{"TEXT", TFieldType::ftMemo, 0}, Case{"BLOB", TFieldType::ftUnknown, 0}}) {
-    const TFieldDef d = FieldDefFromDeclaredType("F", c.declared);
-    EXPECT_EQ(d.DataType, c.type) << c.declared;
-    EXPECT_EQ(d.DataSize, c.size) << c.declared;
-  }
+// A table's name stays inside its store's folder.
+TEST(RecordStore, TableNamesNameNoOtherFile) {
   for (const char* bad : {"", ".", "..", "a/b", "..\\x", "../GENTBL.DB"}) {
     EXPECT_THROW(CheckTableName(bad), EDatabaseError) << bad;
   }

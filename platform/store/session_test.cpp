@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,8 +14,6 @@
 
 namespace tgen {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Tables here only need to exist.
 const std::vector<TFieldDef> kFields = {{"K", TFieldType::ftString, 11}};
@@ -95,18 +91,6 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
   EXPECT_NE(s.OpenTable("Mem", "KEYS"), nullptr);
   EXPECT_THROW(s.OpenTable("Mem", "OTHER"), EDatabaseError);
   EXPECT_THROW(s.OpenTable("Mem", "../KEYS"), EDatabaseError);
-}
-
-TEST_F(SessionTest, ListsOnlyTableFiles) {
-  WriteAliases("Shop = sqlite:shop\n");
-  const TSession& s = TSession::Default();
-  s.CreateTable("Shop", "B.DB", kFields, {0});
-  s.CreateTable("Shop", "A", kFields, {0});
-  std::ofstream(dir / "shop" / "notes.txt") << "not a table";
-  fs::create_directory(dir / "shop" / "sub");
-  EXPECT_EQ(s.GetTableNames("Shop"), (std::vector<std::string>{"A", "B.DB"}));
-  EXPECT_THROW(s.OpenTable("Shop", "notes.txt"), EDatabaseError);
-  EXPECT_THROW(s.OpenTable("Shop", "missing.DB"), EDatabaseError);
 }
 
 TEST_F(SessionTest, MalformedAliasFilesAreRefused) {
