@@ -84,13 +84,6 @@ TEST_F(SessionTest, ReadsTheAliasFile) {
     EXPECT_NE(std::string(e.what()).find("Unknown alias Nowhere"), std::string::npos);
     EXPECT_EQ(e.Kind(), TErrorKind::kBadInput);
   }
-
-  TMemoryStore::Instance()->Reset();
-  TMemoryStore::Instance()->CreateTable("session-test", "KEYS", kFields, {0});
-  EXPECT_EQ(s.GetTableNames("Mem"), std::vector<std::string>{"KEYS"});
-  EXPECT_NE(s.OpenTable("Mem", "KEYS"), nullptr);
-  EXPECT_THROW(s.OpenTable("Mem", "OTHER"), EDatabaseError);
-  EXPECT_THROW(s.OpenTable("Mem", "../KEYS"), EDatabaseError);
 }
 
 TEST_F(SessionTest, MalformedAliasFilesAreRefused) {
