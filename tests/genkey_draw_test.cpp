@@ -210,15 +210,17 @@ TEST_F(GenkeySqliteTest, AnInterruptedRunPrintsWhatItStoredAndFreesTheRow) {
   }
 }
 
-// Clients drawing in transactions while `disrupt` runs (a command of scripts/with-postgres.sh)
-// find it a pause: each draws on afterwards, past a key drawn after it, and no key repeats.
-void DrawThroughADisruption(const std::string& disrupt, int clients, const std::string& mask) {
+// Clients drawing in transactions while `disrupt` runs (a command of scripts/with-postgres.sh,
+// or a client of another kind) find it a pause: each draws on afterwards, past a key drawn
+// after it, and no key repeats.
+void DrawThroughADisruption(int clients, const std::string& mask,
+                            const std::function<void(Drawers&)>& disrupt) {
   ASSERT_EQ(testing::RunProcess({GENKEY_PATH, "table", "create", "--alias", "Shop"}).exit_code, 0);
   Drawers drawers;
   for (int i = 0; i < clients; ++i)
     drawers.Start({"next", "--alias", "Shop", "--mask", mask, "-n", "1000000"});
   ASSERT_TRUE(drawers.AllDrawing());
-  ASSERT_EQ(std::system((disrupt + " >/dev/null 2>&1 </dev/null").c_str()), 0);  // NOLINT
+  disrupt(drawers);
   const ProcessResult marker =
       testing::RunProcess({GENKEY_PATH, "next", "--alias", "Shop", "--mask", mask});
   ASSERT_EQ(marker.exit_code, 0) << marker.err;
@@ -233,10 +235,17 @@ void DrawThroughADisruption(const std::string& disrupt, int clients, const std::
   EXPECT_TRUE(drawers.Distinct()) << "a key was handed out twice";
 }
 
+// A command of scripts/with-postgres.sh, as what disrupts the clients.
+std::function<void(Drawers&)> Command(const std::string& command) {
+  return [command](Drawers&) {
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1 </dev/null").c_str()), 0);  // NOLINT
+  };
+}
+
 // A failover done by hand: the primary stopped at once, the standby promoted and told to wait
 // for no standby.
 TEST_F(GenkeyPairTest, ClientsDrawOnThroughAPromotionByHand) {
-  DrawThroughADisruption(std::getenv("TGEN_PG_PROMOTE"), 4, "P#######");
+  DrawThroughADisruption(4, "P#######", Command(std::getenv("TGEN_PG_PROMOTE")));
 }
 
 // table set: the next draw hands out the suffix given, never behind what was handed out unless
@@ -364,19 +373,15 @@ TEST_F(GenkeySqliteTest, AnswersForPrograms) {
 // transactions one key after another, and draws: it once found the row always in another's
 // edit and gave up after MaxWait.
 TEST_P(GenkeyDrawTest, ARowFieldClientDrawsAmongBusyTransactionClients) {
-  ASSERT_EQ(Genkey({"table", "create", "--alias", "Shop"}).exit_code, 0);
-  Drawers busy;
-  for (int i = 0; i < 4; ++i)
-    busy.Start({"next", "--alias", "Shop", "--mask", "B#######", "-n", "1000000"});
-  ASSERT_TRUE(busy.AllDrawing());
-  const ProcessResult fields = Genkey({"next", "--alias", "Shop", "--mask", "B#######", "--lock",
-                                       "fields", "-n", "50", "--max-wait", "3"});
-  busy.End(SIGTERM);
-  EXPECT_EQ(fields.exit_code, 0) << fields.err;
-  EXPECT_EQ(Lines(fields.out).size(), 50U);
-  for (const std::string& k : Lines(fields.out))
-    busy.keys.insert(k);
-  EXPECT_TRUE(busy.Distinct()) << "a key was handed out twice";
+  DrawThroughADisruption(4, "B#######", [](Drawers& busy) {
+    const ProcessResult fields =
+        testing::RunProcess({GENKEY_PATH, "next", "--alias", "Shop", "--mask", "B#######", "--lock",
+                             "fields", "-n", "50", "--max-wait", "3"});
+    EXPECT_EQ(fields.exit_code, 0) << fields.err;
+    EXPECT_EQ(Lines(fields.out).size(), 50U);
+    for (const std::string& k : Lines(fields.out))
+      busy.keys.insert(k);
+  });
 }
 
 // Shells of both lock modes, with and without a cache, on a digits-only sequence (a
@@ -622,7 +627,7 @@ TEST_F(GenkeySqliteTest, ReadOnlyTableIsRefused) {
 TEST_P(GenkeyDrawTest, AServerRestartIsAPauseAndNoKeyRepeats) {
   const char* restart = std::getenv("TGEN_PG_RESTART");
   if (pg_uri.empty() || restart == nullptr) GTEST_SKIP() << "needs the PostgreSQL server";
-  DrawThroughADisruption(restart, 3, "R#######");
+  DrawThroughADisruption(3, "R#######", Command(restart));
 }
 
 // Sequences move in whole: a file is checked and written in one commit or refused, a killed
