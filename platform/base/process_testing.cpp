@@ -80,6 +80,8 @@ Process::Process(const std::function<int()>& body) : err_path_(TempPath()) {
   if (pid_ == 0) {
     const int err = open(err_path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (dup2(in_pipe[0], 0) < 0 || dup2(out_pipe[1], 1) < 0 || dup2(err, 2) < 0) std::_Exit(2);
+    close(in_pipe[1]);  // the parent's ends: a forked child runs on without an exec
+    close(out_pipe[0]);
     int status = 1;
     try {
       status = body();
