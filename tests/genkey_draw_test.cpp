@@ -659,6 +659,13 @@ TEST_P(GenkeyDrawTest, ImportsAreWholeOrNothingAndDrawingGoesOnFromThem) {
   EXPECT_EQ(Genkey({"next", "--alias", "Shop", "--type", "5", "--mask", "\xC0\xE1-####"}).out,
             "\xC0\xE1-0042\n");
   EXPECT_NE(exported("Shop").find("5,Аб-,0042,"), std::string::npos);  // and go out as UTF-8
+  // JSON, whose texts are UTF-8, comes back as the table's bytes.
+  const std::string json = (dir / "shop.json").string();
+  ASSERT_EQ(Genkey({"table", "export", "--alias", "Shop", "--format", "json", "--output", json})
+                .exit_code,
+            0);
+  r = Genkey({"table", "import", "--alias", "Shop", "--format", "json", json});
+  EXPECT_NE(r.out.find("2 in the table as they are"), std::string::npos) << r.out << r.err;
   // Identical rows are no conflicts: the table's own export comes back in without --replace,
   // here through a pipe, which can be read only once: its rows are kept for the write.
   std::ofstream(dir / "same.csv") << exported("Shop");

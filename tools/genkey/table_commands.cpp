@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <ostream>
-#include <sstream>
 
 #include "core/generator.h"
 #include "core/paradox.h"
@@ -245,35 +243,13 @@ std::string Describe(const TSequenceRow& r) {
          "'";
 }
 
-// A file's text, without a UTF-8 byte-order mark, as the table's bytes: converted line by line
-// from UTF-8, or as it is (cp1251). A character Windows-1251 has no place for is refused with
-// its line.
-std::string TableText(std::istream& file, const std::string& encoding) {
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-  if (encoding != "utf-8") return text;
-  TCharsetConverter convert("UTF-8", kTableCharset);
-  std::string converted;
-  converted.reserve(text.size());
-  std::size_t line = 1;
-  for (std::size_t at = 0; at < text.size(); ++line) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    converted += convert.Convert(std::string_view(text).substr(at, end - at),
-                                 "line " + std::to_string(line));
-    if (end < text.size()) converted += '\n';
-    at = end + 1;
-  }
-  return converted;
-}
-
 // The rows of the file to import, read again for each pass over them: a CSV file a line at a
 // time; JSON and Paradox files, and what is no regular file (a pipe), whole.
 TRowSource ImportRows(const TableOptions& o) {
   if (o.format == "paradox") return RowsSource(Paradox().Read(o.file));
-  if (o.format == "json") {
+  if (o.format == "json") {  // UTF-8, whose texts the reader takes to the table's bytes
     std::ifstream file(o.file, std::ios::binary);
-    std::istringstream text(TableText(file, "utf-8"));
-    return RowsSource(ReadJson(text));
+    return RowsSource(ReadJson(file));
   }
   const TRowSource csv = [file = o.file, utf8 = o.encoding == "utf-8"](
                              const std::function<void(TSequenceRow&)>& visit) {
