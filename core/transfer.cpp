@@ -179,14 +179,19 @@ class TPackedIndex {
     if (found == entries_.end() || Key(*found) != key) return std::nullopt;
     return std::pair(Value(*found), std::size_t{found->row});
   }
-  // Of the keys added twice, once sorted: the one whose second row comes first, as that row
-  // and the first.
-  [[nodiscard]] std::optional<std::pair<std::size_t, std::size_t>> FirstRepeat() const {
-    std::optional<std::pair<std::size_t, std::size_t>> first;
+  // A key added twice, as the rows it was added at.
+  struct Repeat {
+    std::string_view key;
+    std::size_t row;    // the second
+    std::size_t first;  // and the first
+  };
+  // Of the keys added twice, once sorted: the one whose second row comes first.
+  [[nodiscard]] std::optional<Repeat> FirstRepeat() const {
+    std::optional<Repeat> first;
     for (std::size_t i = 1; i < entries_.size(); ++i) {
       const Entry& a = entries_[i - 1];
       const Entry& b = entries_[i];
-      if (Key(a) == Key(b) && (!first || b.row < first->first)) first = {b.row, a.row};
+      if (Key(a) == Key(b) && (!first || b.row < first->row)) first = {Key(b), b.row, a.row};
     }
     return first;
   }
@@ -493,12 +498,15 @@ void CheckSequenceRow(const TSequenceRow& r) {
 
 namespace {
 
-[[noreturn]] void ThrowRepeat(std::size_t row, std::size_t first, std::string_view key) {
-  const std::size_t apart = key.find('\x1f');
-  throw ETransferError("row " + std::to_string(row) + ": the sequence of GenID " +
-                       std::string(key.substr(0, apart)) + " and prefix '" +
-                       std::string(key.substr(apart + 1)) + "' is in row " + std::to_string(first) +
-                       " already");
+// Refuses the first sequence that `seen`, sorted, holds twice.
+void CheckNoRepeat(const TPackedIndex& seen) {
+  const auto repeat = seen.FirstRepeat();
+  if (!repeat) return;
+  const std::size_t apart = repeat->key.find('\x1f');
+  throw ETransferError("row " + std::to_string(repeat->row) + ": the sequence of GenID " +
+                       std::string(repeat->key.substr(0, apart)) + " and prefix '" +
+                       std::string(repeat->key.substr(apart + 1)) + "' is in row " +
+                       std::to_string(repeat->first) + " already");
 }
 
 // The plan of `rows` against the table's sequences `stored` (their keys and suffixes); the
@@ -516,28 +524,20 @@ TImportPlan Plan(const TPackedIndex& stored, TRowSource rows) {
     seen.Add(key, {}, r.Source);
     const auto found = stored.Find(key);
     plan.Adds.push_back(!found);
-    if (!found) {
-      ++plan.Added;
-    } else if (found->first == r.Suffix) {
+    if (!found) return;
+    if (found->first == r.Suffix) {
       ++plan.Same;
-    } else {
-      TSequenceRow was;
-      was.GenID = r.GenID;
-      was.Prefix = r.Prefix;
-      was.Suffix = found->first;
-      was.Source = found->second;
-      plan.Conflicts.push_back({std::move(was), std::move(r)});
+      return;
     }
+    TSequenceRow was;
+    was.GenID = r.GenID;
+    was.Prefix = r.Prefix;
+    was.Suffix = found->first;
+    was.Source = found->second;
+    plan.Conflicts.push_back({std::move(was), std::move(r)});
   });
   seen.Sort();
-  if (const auto repeat = seen.FirstRepeat()) {
-    std::string key;
-    std::size_t row = 0;
-    rows([&](TSequenceRow& r) {
-      if (++row == repeat->first) key = SequenceKey(r);
-    });
-    ThrowRepeat(repeat->first, repeat->second, key);
-  }
+  CheckNoRepeat(seen);
   plan.Rows = std::move(rows);
   return plan;
 }
@@ -551,11 +551,7 @@ void CheckSequenceRows(const std::vector<TSequenceRow>& rows) {
     seen.Add(SequenceKey(r), {}, r.Source);
   }
   seen.Sort();
-  if (const auto repeat = seen.FirstRepeat()) {
-    const auto later = std::find_if(
-        rows.begin(), rows.end(), [&](const TSequenceRow& r) { return r.Source == repeat->first; });
-    ThrowRepeat(repeat->first, repeat->second, SequenceKey(*later));
-  }
+  CheckNoRepeat(seen);
 }
 
 TImportPlan PlanImport(TRowSource rows) {
@@ -581,11 +577,8 @@ TImportPlan PlanImport(TTable& table, TRowSource rows) {
   return plan;
 }
 
-namespace {
-
-// Reads the plan's rows again, checks that they are those it read, and hands each it adds to
-// `visit`, free.
-void ReadAgain(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit) {
+void ForEachAdded(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit) {
+  // The file is read again: it must hold the rows the plan read.
   std::uint64_t digest = kDigestStart;
   std::size_t read = 0;
   plan.Rows([&](TSequenceRow& r) {
@@ -600,12 +593,6 @@ void ReadAgain(const TImportPlan& plan, const std::function<void(const TSequence
         "the file changed after the import was planned; nothing was written (run the import "
         "again to plan it anew)");
   }
-}
-
-}  // namespace
-
-void ForEachAdded(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit) {
-  ReadAgain(plan, visit);
 }
 
 std::string ReplaceProblem(const TImportPlan::TConflict& c, const TImportOptions& options) {
@@ -658,7 +645,7 @@ void ApplyImport(TTable& table, const TImportPlan& plan, const TImportOptions& o
     planned.push_back(record(c.Stored));
   }
   const TRecordSource add = [&](const std::function<void(const TRecord&)>& write) {
-    ReadAgain(plan, [&](const TSequenceRow& r) { write(record(r)); });
+    ForEachAdded(plan, [&](const TSequenceRow& r) { write(record(r)); });
   };
   try {
     // A row is replaced only while it holds what the plan read: a client that drew since

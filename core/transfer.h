@@ -4,6 +4,7 @@
 // (Windows-1251 keys stay single bytes).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -120,11 +121,15 @@ struct TImportPlan {
   TRowSource Rows;         // the file's rows, read again to be written
   std::size_t Read = 0;    // rows in the file
   std::vector<bool> Adds;  // by row of the file: whether it adds a sequence the table lacks
-  std::size_t Added = 0;   // how many do
   std::vector<TConflict> Conflicts;
   int Same = 0;   // sequences the table holds at the file's suffix already: nothing to do
   int Freed = 0;  // rows marked held in the file, which come in free (State 0, Try 0)
   std::uint64_t Digest = 0;  // of the rows as read, to tell that the file stayed the same
+
+  // How many sequences it adds.
+  [[nodiscard]] std::size_t Added() const {
+    return static_cast<std::size_t>(std::count(Adds.begin(), Adds.end(), true));
+  }
 };
 
 // Reads `rows` once, checking each (CheckSequenceRow, and no sequence twice), and compares them
@@ -136,7 +141,8 @@ TImportPlan PlanImport(TRowSource rows);
 inline TImportPlan PlanImport(TTable& table, std::vector<TSequenceRow> rows) {
   return PlanImport(table, RowsSource(std::move(rows)));
 }
-// The rows that `plan` adds, read again, as they would be written.
+// The rows that `plan` adds, read again, as they would be written; ETransferError when the rows
+// read again are not those the plan read.
 void ForEachAdded(const TImportPlan& plan, const std::function<void(const TSequenceRow&)>& visit);
 // How an import treats the sequences a table has already.
 struct TImportOptions {

@@ -32,15 +32,16 @@ std::optional<std::string> Param(const TFieldValue& v) {
 
 // The decimal number `decimal` times `k`.
 std::string TimesSmall(const std::string& decimal, std::size_t k) {
-  std::string product;
+  std::string product;  // the lowest digit first, turned at the end
   std::size_t carry = 0;
-  for (auto digit = decimal.rbegin(); digit != decimal.rend(); ++digit) {
-    carry += static_cast<std::size_t>(*digit - '0') * k;
-    product.insert(product.begin(), static_cast<char>('0' + carry % 10));
+  for (std::size_t i = decimal.size(); i-- > 0;) {
+    carry += static_cast<std::size_t>(decimal[i] - '0') * k;
+    product += static_cast<char>('0' + carry % 10);
     carry /= 10;
   }
   for (; carry > 0; carry /= 10)
-    product.insert(product.begin(), static_cast<char>('0' + carry % 10));
+    product += static_cast<char>('0' + carry % 10);
+  std::reverse(product.begin(), product.end());
   return product;
 }
 
@@ -63,12 +64,14 @@ std::string AlphabetStep(const std::string& column, const TAlphabets& alphabets)
   for (std::size_t i = 0; i < alphabets.size(); ++i) {
     const std::string alphabet = "$" + std::to_string(i + 4) + "::text";
     const std::string place = "substr(" + column + ", " + std::to_string(i + 1) + ", 1)";
-    value += (i == 0 ? "" : " + ") +
-             ("(strpos(" + alphabet + ", " + place + ") - 1)::" + type + " * " + weights[i]);
+    value += i == 0 ? "(strpos(" : " + (strpos(";
+    value += alphabet + ", " + place + ") - 1)::" + type + " * " + weights[i];
     const std::string size = std::to_string(alphabets[i].size());
-    const std::string digit = small ? "v / " + weights[i] + " % " + size
-                                    : "mod(div(v, " + weights[i] + "), " + size + ")";
-    text += (i == 0 ? "" : " || ") + ("substr(" + alphabet + ", (" + digit + ")::int + 1, 1)");
+    text += i == 0 ? "substr(" : " || substr(";
+    text += alphabet + ", (";
+    text += small ? "v / " + weights[i] + " % " + size
+                  : "mod(div(v, " + weights[i] + "), " + size + ")";
+    text += ")::int + 1, 1)";
   }
   return "(SELECT " + text + " FROM (SELECT " + value + " + $2::" + type + " AS v) x)";
 }
@@ -299,21 +302,18 @@ class PgTable final : public TTableDriver {
     const std::string column = QuoteIdentifier(defs_.at(field).Name);
     std::vector<std::optional<std::string>> params = {std::to_string(limit.size()),
                                                       std::to_string(step)};
-    const bool decimal = IsDecimal(alphabets);
     if (alphabet_sql_.alphabets != alphabets || alphabet_sql_.column != column) {
-      // Made once for the shape a generator asks for on every draw.
-      alphabet_sql_ = {alphabets, column, ShapeExpression(alphabets),
-                       decimal ? "" : AlphabetStep(column, alphabets)};
+      // Made once for the shape a generator asks for on every draw. Decimal text is stepped as
+      // a number; other alphabets are bound as parameters $4, $5, ...
+      const bool decimal = IsDecimal(alphabets);
+      alphabet_sql_ = {alphabets, column, ShapeExpression(alphabets), decimal,
+                       decimal ? "lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')"
+                               : AlphabetStep(column, alphabets)};
     }
-    params.push_back(alphabet_sql_.shape);
+    params.emplace_back(alphabet_sql_.shape);
+    if (!alphabet_sql_.decimal) params.insert(params.end(), alphabets.begin(), alphabets.end());
     const std::string fits = "char_length(" + column + ") = $1::int AND " + column + " ~ $3";
-    std::string sets;
-    if (decimal) {
-      sets = column + " = lpad((" + column + "::numeric + $2::numeric)::text, $1::int, '0')";
-    } else {
-      params.insert(params.end(), alphabets.begin(), alphabets.end());
-      sets = column + " = " + alphabet_sql_.step;
-    }
+    std::string sets = column + " = " + alphabet_sql_.step;
     for (std::size_t i = 0; i < set.size(); ++i) {
       params.push_back(Param(values.at(i)));
       sets +=
@@ -598,7 +598,8 @@ class PgTable final : public TTableDriver {
     TAlphabets alphabets;
     std::string column;
     std::string shape;
-    std::string step;
+    bool decimal = true;
+    std::string step;  // the stepped value
   } alphabet_sql_;
   std::vector<TRecord> keys_;      // key values by row id
   std::map<TRecord, TRowId> ids_;  // and row ids by key values

@@ -251,8 +251,8 @@ TRowSource ImportRows(const TableOptions& o) {
     std::ifstream file(o.file, std::ios::binary);
     return RowsSource(ReadJson(file));
   }
-  const TRowSource csv = [file = o.file, utf8 = o.encoding == "utf-8"](
-                             const std::function<void(TSequenceRow&)>& visit) {
+  TRowSource csv = [file = o.file,
+                    utf8 = o.encoding == "utf-8"](const std::function<void(TSequenceRow&)>& visit) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Exception("cannot read " + file + ": " + std::strerror(errno));
     std::optional<TCharsetConverter> convert;
@@ -347,7 +347,7 @@ int Import(const TableOptions& o, std::ostream& out, std::ostream& err) {
   }
   for (const TImportPlan::TConflict& c : plan.Conflicts)
     out << "replaced " << Describe(c.Stored) << " -> '" << c.Imported.Suffix << "'\n";
-  out << "imported " << plan.Read << " row(s): " << plan.Added << " added, "
+  out << "imported " << plan.Read << " row(s): " << plan.Added() << " added, "
       << plan.Conflicts.size() << " replaced";
   if (plan.Same > 0) out << ", " << plan.Same << " in the table as they are";
   if (plan.Freed > 0) out << "; " << plan.Freed << " held in the file came in free";
